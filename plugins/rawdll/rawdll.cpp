@@ -1,0 +1,2 @@
+// placeholder until the plug-in is written
+extern "C" {}

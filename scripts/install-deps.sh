@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing and running Zelvan need.
+# Run as root (or through sudo) on Debian 12 or newer.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  # Qt 6 (widgets, network, D-Bus, tests)
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  # codecs
+  libjpeg62-turbo-dev zlib1g-dev libpng-dev libgif-dev libtiff-dev
+  libopenjp2-7-dev libexiv2-dev libraw-dev
+  # fonts for the text stamp
+  fonts-liberation fonts-dejavu-core
+  # tests, fuzzers and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
+  # independent decoders used by the tests and the benchmark
+  libjpeg-turbo-progs pngcheck giflib-tools imagemagick libopenjp2-tools
+  libimage-exiftool-perl hyperfine
+  # GUI checks under a virtual display
+  xvfb xdotool x11-apps
+)
+
+SUDO=
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: everything is installed" >&2
+  exit 0
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

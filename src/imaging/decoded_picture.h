@@ -1,0 +1,43 @@
+#pragma once
+
+#include "imaging/raster.h"
+
+namespace zelvan {
+
+// Which decoder produced a picture: the loading rules ask different questions of each kind.
+enum class PictureKind {
+    Bitmap,    // BMP, DIB, RLE, and the RAW plug-in's bitmap
+    Jpeg,
+    Png,
+    Gif,
+    Tiff,
+    Targa,
+    Icon,
+    Jpeg2000,
+    Other,     // PNM, PCX, SGI
+};
+
+// What one reader produced: the raster and the facts about transparency the job needs.
+// A reader delivers 32 bits per pixel only for files that store four bytes per pixel (or an
+// alpha channel); JPEG and GIF pictures are never 32-bit.
+struct DecodedPicture {
+    PictureKind kind = PictureKind::Other;
+    int pngColourType = -1;  // the IHDR colour type of a PNG file, -1 otherwise
+    bool targaAlpha = false;  // a Targa file with an alpha channel
+    Raster raster;
+
+    bool IsIndexedPng() const { return kind == PictureKind::Png && pngColourType == 3; }
+    bool IsPngWithAlpha() const {
+        return kind == PictureKind::Png && (pngColourType == 4 || pngColourType == 6);
+    }
+    bool IsBitmap32() const {
+        return kind != PictureKind::Jpeg && kind != PictureKind::Gif && raster.bitsPerPixel() == 32;
+    }
+    // The source carries per-pixel opacity; an indexed PNG never does.
+    bool HasAlpha() const {
+        if (IsIndexedPng()) return false;
+        return IsPngWithAlpha() || (kind == PictureKind::Targa && targaAlpha) || IsBitmap32();
+    }
+};
+
+}  // namespace zelvan

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "imaging/raster.h"
+
+namespace zelvan {
+
+// Each writer turns a raster into the complete bytes of one file; the caller writes them to
+// disk (atomically) or compares candidate sizes in memory. Failures throw Error.
+
+// Baseline (or progressive) colour JFIF at a quality of 1 to 100; any depth is accepted, a
+// fourth byte is dropped and palettes are expanded.
+std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool progressive);
+
+struct PngSettings {
+    int compressionLevel = 9;  // zlib level 0 to 9
+    bool allFilters = true;    // choose among all five row filters, else None only
+    bool interlace = false;    // Adam7
+};
+// Colour type 3 (fixed palette, tRNS) with a key colour, 6 with an alpha mask (opacity in the
+// third byte of each mask pixel), 2 otherwise.
+std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask,
+                                    const std::optional<Rgb>& keyColour, const PngSettings& settings);
+
+// GIF87a: palette rasters keep their palette and indices, others go to the 216-colour cube.
+std::vector<std::uint8_t> EncodeGif(const Raster& image);
+
+// Run-length true-colour Targa, 32-bit with the mask's opacity when a mask is given.
+std::vector<std::uint8_t> EncodeTga(const Raster& image, const Raster* alphaMask);
+
+// Uncompressed Windows bitmap at the raster's own depth.
+std::vector<std::uint8_t> EncodeBmp(const Raster& image);
+
+}  // namespace zelvan

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace zelvan::test {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, std::span<const std::uint8_t> bytes);
+
+struct CommandResult {
+    int exitStatus = -1;
+    std::string output;  // standard output (and standard error when asked)
+};
+// Runs a shell command and captures its standard output.
+CommandResult RunCommand(const std::string& command);
+// True when a program is on the PATH.
+bool HaveProgram(const std::string& name);
+
+// The build folder (programs, lang.ini, rawdll.so) and the unpacked test corpora.
+std::string BuildDir();
+std::string CorporaDir();
+// Quotes a path for the shell.
+std::string ShellQuote(const std::string& s);
+
+}  // namespace zelvan::test
