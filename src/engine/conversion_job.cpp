@@ -1,0 +1,123 @@
+#include "engine/conversion_job.h"
+
+#include <new>
+
+#include "base/file_io.h"
+#include "base/path_util.h"
+#include "engine/output_encoding.h"
+#include "engine/source_loading.h"
+
+namespace zelvan {
+
+std::string ErrorLine(const std::string& code, const std::string& path, const std::string& message) {
+    return code + path + ": " + message;
+}
+
+TConversionThread::TConversionThread(const JobEnvironment& environment) : env_(environment) {}
+
+TConversionThread::~TConversionThread() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void TConversionThread::Start() { thread_ = std::thread([this] { Execute(); }); }
+
+void TConversionThread::Report(const std::string& code, const std::string& path, const std::string& message) {
+    env_.errors->AppendLine(ErrorLine(code, path, message));
+}
+
+void TConversionThread::Execute() {
+    try {
+        RunSteps();
+    } catch (...) {
+        // A failure no step reports (out of memory in an unexpected place) ends the job; it
+        // still counts as processed below.
+    }
+    env_.run->ProcessedCount.fetch_add(1);
+    Completed.store(true, std::memory_order_release);
+}
+
+// The steps in order; returns false where the job ends early.
+bool TConversionThread::RunSteps() {
+    const ConversionOptions& options = *env_.options;
+
+    // 1. An existing output blocks the job unless overwriting is allowed. The test uses the
+    //    path as the scheduler built it, before any renaming or change of extension.
+    if (!options.Overwrite && FileExists(DestinationPath)) {
+        Report("AFO:", SourcePath, "File already exists");
+        return false;
+    }
+
+    // 2. Load the source; one job at a time uses the decoders and the RAW plug-in.
+    LoadedSource loaded;
+    try {
+        std::lock_guard<std::mutex> lock(*env_.jobLock);
+        loaded = LoadSource(SourcePath, env_.rawPluginPath);
+    } catch (const LoadFailure& failure) {
+        switch (failure.kind()) {
+            case LoadFailure::Kind::Picture: Report("AFO:", SourcePath, failure.what()); break;
+            case LoadFailure::Kind::RawPlugin: Report("RFO:", SourcePath, failure.what()); break;
+            case LoadFailure::Kind::RawLibraryMissing: Report("", DestinationPath, failure.what()); break;
+        }
+        return false;
+    }
+
+    // 3. Sizes are counted in whole KiB; -1 (not measurable) counts 0.
+    const std::int64_t sourceKiB = loaded.sourceSize / 1024;
+    env_.run->InputKiB.fetch_add(sourceKiB);
+
+    // 4. The working image and its transparency.
+    WorkingImageSet images;
+    try {
+        images = PrepareWorkingImage(std::move(loaded.picture));
+    } catch (const Error& e) {
+        Report("AFO:", SourcePath, e.what());
+        return false;
+    } catch (const std::bad_alloc&) {
+        Report("AFO:", SourcePath, "not enough memory for the image");
+        return false;
+    }
+
+    // 5. Lifetime totals.
+    env_.lifetime->AllProcessedFiles.fetch_add(1);
+    env_.lifetime->AllProcessedBytes.fetch_add(sourceKiB);
+
+    // 9. Encode and write.
+    if (options.Auto_format) {
+        try {
+            AutoFormatChoice choice = ChooseAutoFormat(images, options, SourcePath);
+            if (choice.winner != AutoFormatChoice::Winner::None) {
+                std::string finalPath = ChangeFileExt(DestinationPath, choice.extension);
+                try {
+                    WriteFileAtomically(finalPath, choice.bytes);
+                } catch (const Error& e) {
+                    // A failed write of the winner is reported and the job goes on.
+                    Report("", DestinationPath, e.what());
+                }
+                DestinationPath = finalPath;
+            }
+        } catch (const Error& e) {
+            Report("AFE:", DestinationPath, e.what());
+            return false;
+        } catch (const std::bad_alloc&) {
+            Report("AFE:", DestinationPath, "not enough memory to encode the image");
+            return false;
+        }
+    } else {
+        try {
+            std::vector<std::uint8_t> bytes = EncodeForExtension(OutputExtension, images, options);
+            if (!bytes.empty()) WriteFileAtomically(DestinationPath, bytes);
+        } catch (const Error& e) {
+            Report("FSE:", DestinationPath, e.what());
+            return false;
+        } catch (const std::bad_alloc&) {
+            Report("FSE:", DestinationPath, "not enough memory to encode the image");
+            return false;
+        }
+    }
+
+    // 10. The output's size.
+    env_.run->OutputKiB.fetch_add(FileSizeOf(DestinationPath) / 1024);
+    return true;
+}
+
+}  // namespace zelvan

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "engine/conversion_options.h"
+
+namespace zelvan {
+
+// The counters of one run. Jobs change them only by atomic add and increment; the progress
+// display reads them without a lock.
+struct RunCounters {
+    std::atomic<std::int32_t> ProcessedCount{0};
+    std::atomic<std::int64_t> InputKiB{0};
+    std::atomic<std::int64_t> OutputKiB{0};
+
+    void Reset() {
+        ProcessedCount.store(0);
+        InputKiB.store(0);
+        OutputKiB.store(0);
+    }
+};
+
+// Totals over the program's whole life, kept in the settings file.
+struct LifetimeCounters {
+    std::atomic<std::int64_t> AllProcessedFiles{0};
+    std::atomic<std::int64_t> AllProcessedBytes{0};  // KiB
+};
+
+// Where a job's error lines go: the run's error list. Callable from any thread; it must never
+// wait for a job, since a job may append while it holds the job lock.
+class JobReporter {
+public:
+    virtual ~JobReporter() = default;
+    virtual void AppendLine(const std::string& line) = 0;
+};
+
+// What every job of a run shares: the options (read only), the counters, the error list and
+// the job lock that lets one job at a time load, read EXIF, draw text and rename.
+struct JobEnvironment {
+    std::shared_ptr<const ConversionOptions> options;
+    RunCounters* run = nullptr;
+    LifetimeCounters* lifetime = nullptr;
+    JobReporter* errors = nullptr;
+    std::mutex* jobLock = nullptr;
+    std::string rawPluginPath;  // rawdll.so beside the program
+};
+
+}  // namespace zelvan

@@ -1,0 +1,135 @@
+#include "engine/source_loading.h"
+
+#include <dlfcn.h>
+
+#include <climits>
+
+#include "base/file_io.h"
+#include "base/path_util.h"
+#include "engine/extensions.h"
+#include "imaging/readers/readers.h"
+#include "rawdll.h"
+
+namespace zelvan {
+namespace {
+
+class PluginLibrary {
+public:
+    explicit PluginLibrary(const std::string& path) : handle_(::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+    ~PluginLibrary() {
+        if (handle_) ::dlclose(handle_);
+    }
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+    bool loaded() const { return handle_ != nullptr; }
+    void* Entry(const char* name) const { return ::dlsym(handle_, name); }
+
+private:
+    void* handle_;
+};
+
+LoadedSource LoadRaw(const std::string& sourcePath, const std::string& rawPluginPath) {
+    PluginLibrary library(rawPluginPath);
+    if (!library.loaded()) throw LoadFailure(LoadFailure::Kind::RawLibraryMissing, kRawLibraryError);
+    auto raw2bmp = reinterpret_cast<Raw2BmpMemFn>(library.Entry("Raw2BmpMem"));
+    auto freeMemory = reinterpret_cast<FreeMemoryFn>(library.Entry("FreeMemory"));
+    if (!raw2bmp || !freeMemory)
+        throw LoadFailure(LoadFailure::Kind::RawPlugin, "the RAW plug-in lacks its Raw2BmpMem or FreeMemory entry");
+
+    RawBitmapResult result{};
+    raw2bmp(sourcePath.c_str(), &result);
+    // The buffer is the plug-in's: it is read in place and always handed back.
+    struct Release {
+        FreeMemoryFn free;
+        ~Release() { free(); }
+    } release{freeMemory};
+
+    LoadedSource loaded;
+    loaded.sourceSize = result.Size;
+    if (!result.Data || result.Size <= 0) {
+        result.Message[sizeof result.Message - 1] = '\0';
+        throw LoadFailure(LoadFailure::Kind::RawPlugin,
+                          result.Message[0] ? result.Message : "the RAW plug-in returned no picture");
+    }
+    try {
+        loaded.picture = ReadBmp({static_cast<const std::uint8_t*>(result.Data), static_cast<std::size_t>(result.Size)});
+    } catch (const Error& e) {
+        throw LoadFailure(LoadFailure::Kind::RawPlugin, e.what());
+    }
+    return loaded;
+}
+
+LoadedSource LoadPicture(const std::string& sourcePath) {
+    std::string extension = ExtractFileExt(sourcePath);
+    ReaderFn reader = FindReader(extension);
+    if (!reader) {
+        if (EqualsIgnoreCase(extension, ".emf") || EqualsIgnoreCase(extension, ".wmf"))
+            throw LoadFailure(LoadFailure::Kind::Picture, "Windows metafiles cannot be read on this system");
+        throw LoadFailure(LoadFailure::Kind::Picture,
+                          extension.empty() ? std::string("No image reader for a file without extension")
+                                            : "No image reader for the extension \"" + extension + "\"");
+    }
+    LoadedSource loaded;
+    try {
+        std::vector<std::uint8_t> bytes = ReadFileBytes(sourcePath);
+        loaded.picture = reader(bytes);
+        loaded.sourceSize = bytes.size() > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(bytes.size());
+    } catch (const Error& e) {
+        throw LoadFailure(LoadFailure::Kind::Picture, e.what());
+    } catch (const std::bad_alloc&) {
+        throw LoadFailure(LoadFailure::Kind::Picture, "not enough memory to decode the file");
+    }
+    return loaded;
+}
+
+}  // namespace
+
+LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPluginPath) {
+    if (IsRawExtension(ExtractFileExt(sourcePath))) return LoadRaw(sourcePath, rawPluginPath);
+    return LoadPicture(sourcePath);
+}
+
+WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture) {
+    WorkingImageSet set;
+    const Raster& source = picture.raster;
+    if (source.empty()) throw Error("the decoded picture is empty");
+
+    if (picture.IsIndexedPng()) {
+        // The transparent colour a bitmap reports when its file names none: its bottom-left
+        // pixel, or white for a black-and-white bitmap.
+        set.keyColour = source.bitsPerPixel() == 1 ? Rgb{255, 255, 255} : source.PixelColour(0, source.height() - 1);
+    }
+
+    if (picture.HasAlpha()) {
+        Raster image = std::move(picture.raster);
+        if (image.bitsPerPixel() != 32) {
+            // Every reader that reports alpha delivers 32 bits; anything else is made opaque.
+            Raster wide = Raster::Uninitialised(image.width(), image.height(), 32);
+            std::vector<std::uint8_t> bgr(static_cast<std::size_t>(image.width()) * 3);
+            for (int y = 0; y < image.height(); ++y) {
+                image.ExpandRowToBgr(y, bgr.data());
+                std::uint8_t* dst = wide.row(y);
+                for (int x = 0; x < image.width(); ++x) {
+                    dst[4 * x] = bgr[3 * x];
+                    dst[4 * x + 1] = bgr[3 * x + 1];
+                    dst[4 * x + 2] = bgr[3 * x + 2];
+                    dst[4 * x + 3] = 255;
+                }
+            }
+            image = std::move(wide);
+        }
+        Raster mask(image.width(), image.height(), 24);
+        for (int y = 0; y < image.height(); ++y) {
+            const std::uint8_t* src = image.row(y);
+            std::uint8_t* dst = mask.row(y);
+            for (int x = 0; x < image.width(); ++x) dst[3 * x + 2] = src[4 * x + 3];
+        }
+        set.image = std::move(image);
+        set.alphaMask = std::move(mask);
+    } else {
+        set.image = std::move(picture.raster);
+    }
+    return set;
+}
+
+}  // namespace zelvan

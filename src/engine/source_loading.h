@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "base/error.h"
+#include "imaging/decoded_picture.h"
+
+namespace zelvan {
+
+// How loading failed decides the job's line: the picture readers ("AFO:"), the RAW plug-in
+// ("RFO:"), or the plug-in library itself missing (a line with the destination path).
+class LoadFailure : public Error {
+public:
+    enum class Kind { Picture, RawPlugin, RawLibraryMissing };
+    LoadFailure(Kind kind, const std::string& message) : Error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+inline constexpr const char* kRawLibraryError = "rawdll.so error.";
+
+struct LoadedSource {
+    DecodedPicture picture;
+    // The source file's size, or the size of the plug-in's bitmap for a RAW source; -1 when
+    // the file cannot be measured.
+    std::int32_t sourceSize = -1;
+};
+
+// Decodes a source: RAW extensions through the plug-in library at rawPluginPath (loaded and
+// unloaded for this one call), everything else through the reader registered for the
+// extension. Throws LoadFailure. The caller holds the job lock.
+LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPluginPath);
+
+// The raster every later step works on, with the source's transparency.
+struct WorkingImageSet {
+    Raster image;
+    std::optional<Raster> alphaMask;  // 24-bit, opacity in the third byte of each pixel
+    std::optional<Rgb> keyColour;     // indexed PNG sources only
+};
+
+// Takes the picture apart into the working image (no pixel copy) and builds the opacity mask
+// or the key colour.
+WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture);
+
+}  // namespace zelvan

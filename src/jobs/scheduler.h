@@ -1,0 +1,100 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/conversion_job.h"
+#include "engine/conversion_options.h"
+#include "jobs/error_list.h"
+
+namespace zelvan {
+
+// The state of one run. Jobs, Queue, Running and NextJobNumber are touched only by the thread
+// that drives the ticks; the counters are shared with the jobs.
+struct RunState {
+    bool Running = false;
+    std::vector<std::unique_ptr<TConversionThread>> Jobs;  // started, not yet reaped, in start order
+    std::deque<std::string> Queue;                          // source paths not yet handed out
+    RunCounters Counters;
+    std::chrono::steady_clock::time_point StartTick{};
+    std::int32_t NextJobNumber = 1;
+};
+
+enum class PrepareResult { Ok, NoFiles, DirectoryCreateError };
+
+// The checks Convert makes before a run, on the options it is about to use: at least one
+// thread; "[C]_" put in front of a rename mask that has neither a counter nor a name; the
+// output folder ending in "/" and created with its parents.
+PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCount);
+std::string CompleteRenameMask(const std::string& mask);
+
+// Runs a list of files as parallel jobs. A driver (the main window's timers, or the command
+// line's loop) calls the three ticks while their timers are on; nothing here knows windows.
+class Scheduler {
+public:
+    Scheduler(LifetimeCounters& lifetime, ErrorList& errors, std::string rawPluginPath);
+    ~Scheduler();  // waits for every job still running
+    Scheduler(const Scheduler&) = delete;
+    Scheduler& operator=(const Scheduler&) = delete;
+
+    // Starts a run over the given source paths with a copy of the options (prepared by
+    // PrepareRunOptions). summaryText is the text of the run's closing line.
+    void BeginRun(const ConversionOptions& options, std::vector<std::string> sourcePaths, std::string summaryText);
+
+    enum class StartResult { Nothing, Started, QueueEmpty, StartFailed };
+    // Starts at most one job, or switches to the completion timer when the queue is empty.
+    StartResult StartTick();
+    // Destroys at most one finished job; true when one was reaped.
+    bool ReapTick();
+    // Completes the run once no job is left: timers off, the separator and the summary line
+    // appended. True in the tick that completed the run.
+    bool CompletionTick();
+    // Stops new jobs; running jobs run to their end and the run then completes.
+    void Cancel();
+
+    bool StartTimerOn() const { return startTimerOn_; }
+    bool ReapTimerOn() const { return reapTimerOn_; }
+    bool CompletionTimerOn() const { return completionTimerOn_; }
+    bool Finished() const { return finished_; }
+    bool CloseWhenDone() const { return closeWhenDone_; }
+
+    const RunState& State() const { return state_; }
+    RunCounters& Counters() { return state_.Counters; }
+    std::size_t RunningJobs() const { return state_.Jobs.size(); }
+    std::size_t JobLimit() const;
+
+    // False while a preview loads: no job starts then.
+    std::atomic<bool> PreviewIdle{true};
+
+    // For tests and special drivers: the memory-load reading and the job starter.
+    void SetMemoryLoadSource(std::function<int()> source) { memoryLoad_ = std::move(source); }
+    void SetJobStarter(std::function<void(TConversionThread&)> starter) { starter_ = std::move(starter); }
+
+private:
+    LifetimeCounters& lifetime_;
+    ErrorList& errors_;
+    std::string rawPluginPath_;
+    std::mutex jobLock_;
+    std::mutex startLock_;
+    std::mutex reapLock_;
+    std::shared_ptr<const ConversionOptions> options_;
+    std::string outputExtension_;
+    std::string summaryText_;
+    RunState state_;
+    bool startTimerOn_ = false;
+    bool reapTimerOn_ = false;
+    bool completionTimerOn_ = false;
+    bool finished_ = false;
+    bool closeWhenDone_ = false;
+    std::function<int()> memoryLoad_;
+    std::function<void(TConversionThread&)> starter_;
+};
+
+}  // namespace zelvan
