@@ -17,7 +17,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   # independent decoders used by the tests and the benchmark
   libjpeg-turbo-progs pngcheck giflib-tools imagemagick libopenjp2-tools
-  libimage-exiftool-perl hyperfine
+  libimage-exiftool-perl hyperfine bc
   # GUI checks under a virtual display
   xvfb xdotool x11-apps
 )

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/fixtures.h"
+#include "support/test_support.h"
+
+namespace zelvan {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunCommand;
+using test::ShellQuote;
+
+std::string Cli() { return ShellQuote(test::BuildDir() + "/zelvan-cli"); }
+
+test::Rgba Stripes(int x, int) { return {static_cast<std::uint8_t>(x % 2 ? 250 : 20), 128, 40}; }
+
+TEST(CommandLine, UsageErrorsExitWithTwoAndPrintNothingOnStandardOutput) {
+    test::TempDir dir;
+    test::WriteBytes(dir / "a.bmp", test::MakeBmp24(4, 4, Stripes));
+    const std::string file = ShellQuote(dir / "a.bmp");
+    for (const std::string& args :
+         {std::string("--bogus ") + file, "--set Nonsense=1 " + file, "--set JPG_quality=101 " + file,
+          "--set Output_format " + file, "--settings " + ShellQuote(dir / "missing.ini") + " " + file, std::string(""),
+          ShellQuote(dir / "missing.png"), ShellQuote(dir / "a.txt"),
+          "-o " + ShellQuote(dir / "a.bmp/sub") + " " + file}) {
+        test::CommandResult r = RunCommand(Cli() + " " + args + " 2>/dev/null");
+        EXPECT_EQ(r.exitStatus, 2) << args;
+        EXPECT_EQ(r.output, "") << args;
+    }
+    test::CommandResult help = RunCommand(Cli() + " --help");
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_NE(help.output.find("--set KEY=VALUE"), std::string::npos);
+}
+
+TEST(CommandLine, StandardOutputIsTheErrorListAndStatusTellsFailures) {
+    test::TempDir dir;
+    test::WriteBytes(dir / "good.bmp", test::MakeBmp24(30, 20, Stripes));
+    test::WriteBytes(dir / "bad.png", std::vector<std::uint8_t>{0x89, 'P', 'N', 'G'});
+    const std::string out = dir / "out";
+
+    test::CommandResult ok = RunCommand(Cli() + " -o " + ShellQuote(out) + " " + ShellQuote(dir / "good.bmp"));
+    EXPECT_EQ(ok.exitStatus, 0);
+    EXPECT_EQ(ok.output, "-----------------------\nFiles processed: 1\n");
+    EXPECT_TRUE(fs::exists(out + "/good.JPG"));
+
+    // Paths from standard input; one file fails.
+    test::CommandResult failed = RunCommand("printf '%s\\n%s\\n' " + ShellQuote(dir / "bad.png") + " " +
+                                            ShellQuote(dir / "good.bmp") + " | " + Cli() + " --set output_FORMAT=1 -o " +
+                                            ShellQuote(out) + " -");
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_EQ(failed.output.rfind("AFO:" + dir / "bad.png" + ": ", 0), 0u) << failed.output;
+    EXPECT_NE(failed.output.find("\n-----------------------\nFiles processed: 2\n"), std::string::npos) << failed.output;
+    EXPECT_EQ(test::ReadPngFile(out + "/good.PNG").width, 30);
+
+    // The summary comes from lang.ini in the language of the settings file.
+    std::ofstream(dir / "settings.ini") << "[Settings]\nLanguage=Russian\nOverwrite=1\nOutput_format=2\n";
+    test::CommandResult russian = RunCommand(Cli() + " --settings " + ShellQuote(dir / "settings.ini") + " -o " +
+                                             ShellQuote(out) + " " + ShellQuote(dir / "good.bmp"));
+    EXPECT_EQ(russian.exitStatus, 0);
+    EXPECT_EQ(russian.output, "-----------------------\nОбработано файлов: 1\n");
+
+    // Without overwriting, the earlier output blocks the job.
+    test::CommandResult exists = RunCommand(Cli() + " -o " + ShellQuote(out) + " " + ShellQuote(dir / "good.bmp"));
+    EXPECT_EQ(exists.exitStatus, 1);
+    EXPECT_EQ(exists.output.rfind("AFO:" + dir / "good.bmp" + ": File already exists\n", 0), 0u) << exists.output;
+}
+
+TEST(CommandLine, FoldersAreScannedAndNonUtf8NamesConverted) {
+    test::TempDir dir;
+    fs::create_directories(dir / "in/sub");
+    test::WriteBytes(dir / "in/sub/caf\xe9.bmp", test::MakeBmp24(5, 5, Stripes));
+    test::WriteBytes(dir / "in/b.bmp", test::MakeBmp24(6, 6, Stripes));
+    test::WriteBytes(dir / "in/skip.txt", std::vector<std::uint8_t>{1});
+    test::CommandResult r = RunCommand(Cli() + " --set Output_format=2 -o " + ShellQuote(dir / "out") + " " +
+                                       ShellQuote(dir / "in"));
+    EXPECT_EQ(r.exitStatus, 0) << r.output;
+    EXPECT_EQ(r.output, "-----------------------\nFiles processed: 2\n");
+    EXPECT_TRUE(fs::exists(dir / "out/caf\xe9.BMP"));
+    EXPECT_TRUE(fs::exists(dir / "out/b.BMP"));
+}
+
+}  // namespace
+}  // namespace zelvan

@@ -1,0 +1,212 @@
+#include "engine/conversion_job.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <mutex>
+
+#include "base/file_io.h"
+#include "jobs/error_list.h"
+#include "support/fixtures.h"
+#include "support/test_support.h"
+
+namespace zelvan {
+namespace {
+
+namespace fs = std::filesystem;
+
+test::Rgba Gradient(int x, int y) {
+    return {static_cast<std::uint8_t>(x * 7), static_cast<std::uint8_t>(y * 5), 90, static_cast<std::uint8_t>(x * 9)};
+}
+
+// Runs single jobs synchronously against real files in a temporary folder.
+class ConversionJobTest : public ::testing::Test {
+protected:
+    ConversionJobTest() {
+        options = std::make_shared<ConversionOptions>(DefaultConversionOptions());
+        options->Output_path = out();
+        fs::create_directories(out());
+    }
+
+    std::string src(const std::string& name) const { return dir / name; }
+    std::string out() const { return dir / "out/"; }
+
+    // Runs one job the way the scheduler sets it up; returns its final destination.
+    std::string Run(const std::string& source, const std::string& extension) {
+        JobEnvironment env;
+        env.options = options;
+        env.run = &run;
+        env.lifetime = &lifetime;
+        env.errors = &errors;
+        env.jobLock = &jobLock;
+        env.rawPluginPath = dir / "no-plugin/rawdll.so";
+        TConversionThread job(env);
+        job.SourcePath = source;
+        job.OutputExtension = extension;
+        std::string name = fs::path(source).stem().string();
+        job.DestinationPath = out() + name + "." + extension;
+        job.JobNumber = 1;
+        job.Execute();
+        EXPECT_TRUE(job.Completed.load());
+        return job.DestinationPath;
+    }
+
+    test::TempDir dir;
+    std::shared_ptr<ConversionOptions> options;
+    RunCounters run;
+    LifetimeCounters lifetime;
+    ErrorList errors;
+    std::mutex jobLock;
+};
+
+TEST_F(ConversionJobTest, ExistingOutputBlocksTheJobUnlessOverwriting) {
+    test::WriteBytes(src("photo.bmp"), test::MakeBmp24(40, 30, Gradient));
+    test::WriteBytes(out() + "photo.PNG", std::vector<std::uint8_t>{1, 2, 3});
+    Run(src("photo.bmp"), "PNG");
+    EXPECT_EQ(errors.Lines(), std::vector<std::string>{"AFO:" + src("photo.bmp") + ": File already exists"});
+    EXPECT_EQ(test::ReadBytes(out() + "photo.PNG").size(), 3u);
+    EXPECT_EQ(run.ProcessedCount.load(), 1);
+    EXPECT_EQ(run.InputKiB.load(), 0);
+    EXPECT_EQ(run.OutputKiB.load(), 0);
+    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 0);
+
+    options->Overwrite = true;
+    Run(src("photo.bmp"), "PNG");
+    EXPECT_EQ(errors.Count(), 1u);
+    test::PngImage png = test::ReadPngFile(out() + "photo.PNG");
+    EXPECT_EQ(png.width, 40);
+    EXPECT_EQ(png.colourType, 2);
+    EXPECT_EQ(run.ProcessedCount.load(), 2);
+    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 1);
+}
+
+TEST_F(ConversionJobTest, SizesCountInWholeKiB) {
+    std::vector<std::uint8_t> bmp = test::MakeBmp24(8, 8, Gradient);
+    ASSERT_LT(bmp.size(), 1023u);
+    std::vector<std::uint8_t> small = bmp, exact = bmp;
+    small.resize(1023, 0);  // trailing bytes after the pixels are harmless
+    exact.resize(1024, 0);
+    test::WriteBytes(src("small.bmp"), small);
+    test::WriteBytes(src("exact.bmp"), exact);
+    options->Output_format = 2;
+    Run(src("small.bmp"), "BMP");
+    EXPECT_EQ(run.InputKiB.load(), 0);
+    Run(src("exact.bmp"), "BMP");
+    EXPECT_EQ(run.InputKiB.load(), 1);
+    EXPECT_EQ(lifetime.AllProcessedBytes.load(), 1);
+    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 2);
+    EXPECT_EQ(errors.Count(), 0u) << errors.Lines().front();
+    // 8x8 at 24 bits is 246 bytes: nothing to add to the output total.
+    EXPECT_EQ(run.OutputKiB.load(), 0);
+}
+
+TEST_F(ConversionJobTest, UnreadableSourcesGiveOneLineAndNoOutput) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        const char* expectedStart;
+    };
+    std::vector<std::uint8_t> truncated = test::MakeBmp24(50, 50, Gradient);
+    truncated.resize(500);
+    for (const Case& c : {Case{"notes.xyz", {1, 2, 3}, "AFO:"}, Case{"vector.wmf", {1, 2, 3}, "AFO:"},
+                          Case{"broken.bmp", truncated, "AFO:"}, Case{"empty.png", {}, "AFO:"},
+                          Case{"text.jpg", {'h', 'e', 'l', 'l', 'o'}, "AFO:"}}) {
+        errors.Clear();
+        test::WriteBytes(src(c.name), c.bytes);
+        std::string destination = Run(src(c.name), "JPG");
+        ASSERT_EQ(errors.Count(), 1u) << c.name;
+        const std::string line = errors.Lines()[0];
+        EXPECT_EQ(line.rfind(std::string(c.expectedStart) + src(c.name) + ": ", 0), 0u) << line;
+        EXPECT_GT(line.size(), std::string(c.expectedStart).size() + src(c.name).size() + 2) << "a message follows";
+        EXPECT_FALSE(fs::exists(destination)) << c.name;
+    }
+    EXPECT_EQ(run.ProcessedCount.load(), 5);
+    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 0);
+}
+
+TEST_F(ConversionJobTest, RawSourcesWithoutThePluginNameTheDestination) {
+    for (const char* name : {"IMG_0001.CR2", "img_0002.cr2", "x.Nef"}) {
+        errors.Clear();
+        test::WriteBytes(src(name), std::vector<std::uint8_t>(2048, 0));
+        std::string destination = Run(src(name), "JPG");
+        EXPECT_EQ(errors.Lines(), std::vector<std::string>{destination + ": rawdll.so error."}) << name;
+    }
+    EXPECT_EQ(run.InputKiB.load(), 0);
+}
+
+TEST_F(ConversionJobTest, FailedWriteGivesSaveErrorAndKeepsNoPartialFile) {
+    test::WriteBytes(src("photo.bmp"), test::MakeBmp24(64, 64, Gradient));
+    options->Output_path = dir / "gone/";
+    JobEnvironment env{options, &run, &lifetime, &errors, &jobLock, ""};
+    TConversionThread job(env);
+    job.SourcePath = src("photo.bmp");
+    job.OutputExtension = "TGA";
+    job.DestinationPath = dir / "gone/photo.TGA";
+    job.Execute();
+    ASSERT_EQ(errors.Count(), 1u);
+    EXPECT_EQ(errors.Lines()[0].rfind("FSE:" + dir / "gone/photo.TGA" + ": ", 0), 0u) << errors.Lines()[0];
+    EXPECT_EQ(run.OutputKiB.load(), 0);
+    EXPECT_EQ(run.InputKiB.load(), 12) << "the source still counts";
+    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 1);
+}
+
+TEST_F(ConversionJobTest, AutomaticFormatKeepsTheSmallerCandidate) {
+    options->Auto_format = true;
+    // A photo-like JPEG source only ever gets a JPEG candidate.
+    test::WriteBytes(src("noise.bmp"), test::MakeBmp24(64, 64, [](int x, int y) {
+        return test::Rgba{static_cast<std::uint8_t>((x * 7919 + y * 104729) % 251), static_cast<std::uint8_t>(x * y), 7};
+    }));
+    std::string noisy = Run(src("noise.bmp"), "BMP");
+    EXPECT_EQ(noisy, out() + "noise.JPG") << "noise compresses better as JPEG";
+    // Flat artwork with alpha: the PNG candidate keeps the alpha and wins.
+    test::WritePngFile(src("flat.png"), 100, 100, test::PngKind::Rgba, [](int x, int) {
+        return test::Rgba{200, 10, 10, static_cast<std::uint8_t>(x < 50 ? 0 : 255)};
+    });
+    std::string flat = Run(src("flat.png"), "GIF");
+    EXPECT_EQ(flat, out() + "flat.PNG");
+    test::PngImage png = test::ReadPngFile(flat);
+    EXPECT_EQ(png.colourType, 6);
+    EXPECT_EQ(png.rgba[3], 0);
+    EXPECT_EQ(png.rgba[4 * 99 + 3], 255);
+    // A .jpg source never gets a PNG candidate, however flat.
+    fs::copy_file(out() + "noise.JPG", src("flat-ish.jpg"));
+    EXPECT_EQ(Run(src("flat-ish.jpg"), "PNG"), out() + "flat-ish.JPG");
+    EXPECT_EQ(errors.Count(), 0u);
+    EXPECT_GT(run.OutputKiB.load(), 0);
+}
+
+TEST_F(ConversionJobTest, AutomaticFormatWriteFailureIsReportedWithoutCode) {
+    options->Auto_format = true;
+    test::WriteBytes(src("photo.bmp"), test::MakeBmp24(16, 16, Gradient));
+    JobEnvironment env{options, &run, &lifetime, &errors, &jobLock, ""};
+    TConversionThread job(env);
+    job.SourcePath = src("photo.bmp");
+    job.OutputExtension = "JPG";
+    job.DestinationPath = dir / "gone/photo.JPG";
+    job.Execute();
+    ASSERT_EQ(errors.Count(), 1u);
+    EXPECT_EQ(errors.Lines()[0].rfind(dir / "gone/photo.JPG" + ": ", 0), 0u) << errors.Lines()[0];
+    EXPECT_EQ(run.ProcessedCount.load(), 1);
+}
+
+TEST_F(ConversionJobTest, TransparencySurvivesIntoTheOutput) {
+    // An indexed PNG keeps a key colour (its bottom-left pixel) and comes out indexed.
+    test::WritePngFile(src("indexed.png"), 20, 10, test::PngKind::Indexed, [](int x, int y) {
+        return y == 9 && x == 0 ? test::Rgba{255, 0, 255} : test::Rgba{0, 0, 255};
+    });
+    std::string indexed = Run(src("indexed.png"), "PNG");
+    test::PngImage png = test::ReadPngFile(indexed);
+    EXPECT_EQ(png.colourType, 3);
+    const std::size_t bottomLeft = 4 * (9 * 20);
+    EXPECT_EQ(png.rgba[bottomLeft + 3], 0) << "the key colour is transparent";
+    EXPECT_EQ(png.rgba[3], 255);
+    // RGBA sources give 32-bit Targa outputs whose alpha is the source's.
+    test::WritePngFile(src("rgba.png"), 9, 3, test::PngKind::Rgba, Gradient);
+    std::vector<std::uint8_t> tga = test::ReadBytes(Run(src("rgba.png"), "TGA"));
+    ASSERT_GE(tga.size(), 18u);
+    EXPECT_EQ(tga[16], 32);
+    EXPECT_EQ(errors.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace zelvan

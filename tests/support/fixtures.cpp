@@ -1,0 +1,103 @@
+#include "support/fixtures.h"
+
+#include <png.h>
+
+#include <cstring>
+#include <map>
+#include <stdexcept>
+
+#include "support/test_support.h"
+
+namespace zelvan::test {
+
+std::vector<std::uint8_t> MakeBmp24(int width, int height, const PixelFn& pixel) {
+    const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~std::size_t{3};
+    const std::size_t size = 54 + stride * static_cast<std::size_t>(height);
+    std::vector<std::uint8_t> b(size, 0);
+    auto put16 = [&](std::size_t at, unsigned v) { b[at] = v & 0xFF; b[at + 1] = (v >> 8) & 0xFF; };
+    auto put32 = [&](std::size_t at, std::uint32_t v) { put16(at, v & 0xFFFF); put16(at + 2, v >> 16); };
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(2, static_cast<std::uint32_t>(size));
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, static_cast<std::uint32_t>(width));
+    put32(22, static_cast<std::uint32_t>(height));
+    put16(26, 1);
+    put16(28, 24);
+    put32(34, static_cast<std::uint32_t>(stride * static_cast<std::size_t>(height)));
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = b.data() + 54 + stride * static_cast<std::size_t>(height - 1 - y);
+        for (int x = 0; x < width; ++x) {
+            Rgba p = pixel(x, y);
+            row[3 * x] = p.b;
+            row[3 * x + 1] = p.g;
+            row[3 * x + 2] = p.r;
+        }
+    }
+    return b;
+}
+
+void WritePngFile(const std::string& path, int width, int height, PngKind kind, const PixelFn& pixel) {
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    std::vector<std::uint8_t> buffer;
+    std::vector<std::uint8_t> colourMap;
+    if (kind == PngKind::Indexed) {
+        image.format = PNG_FORMAT_RGB_COLORMAP;
+        std::map<std::uint32_t, std::uint8_t> index;
+        buffer.resize(static_cast<std::size_t>(width) * height);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                Rgba p = pixel(x, y);
+                std::uint32_t key = (p.r << 16) | (p.g << 8) | p.b;
+                auto it = index.find(key);
+                if (it == index.end()) {
+                    if (index.size() == 256) throw std::runtime_error("more than 256 colours");
+                    it = index.emplace(key, static_cast<std::uint8_t>(index.size())).first;
+                    colourMap.insert(colourMap.end(), {p.r, p.g, p.b});
+                }
+                buffer[static_cast<std::size_t>(y) * width + x] = it->second;
+            }
+        image.colormap_entries = static_cast<png_uint_32>(index.size());
+    } else {
+        const int channels = kind == PngKind::Rgba ? 4 : 3;
+        image.format = kind == PngKind::Rgba ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
+        buffer.resize(static_cast<std::size_t>(width) * height * channels);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                Rgba p = pixel(x, y);
+                std::uint8_t* d = &buffer[(static_cast<std::size_t>(y) * width + x) * channels];
+                d[0] = p.r;
+                d[1] = p.g;
+                d[2] = p.b;
+                if (channels == 4) d[3] = p.a;
+            }
+    }
+    if (!png_image_write_to_file(&image, path.c_str(), 0, buffer.data(), 0,
+                                 colourMap.empty() ? nullptr : colourMap.data()))
+        throw std::runtime_error(std::string("libpng: ") + image.message);
+}
+
+PngImage ReadPngFile(const std::string& path) {
+    std::vector<std::uint8_t> bytes = ReadBytes(path);
+    PngImage out;
+    if (bytes.size() >= 26) out.colourType = bytes[25];
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()))
+        throw std::runtime_error(std::string("libpng: ") + image.message);
+    image.format = PNG_FORMAT_RGBA;
+    out.width = static_cast<int>(image.width);
+    out.height = static_cast<int>(image.height);
+    out.rgba.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, out.rgba.data(), 0, nullptr))
+        throw std::runtime_error(std::string("libpng: ") + image.message);
+    return out;
+}
+
+}  // namespace zelvan::test
