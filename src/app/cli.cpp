@@ -195,7 +195,6 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
 
     ProgressLine line(err, progress);
     using Clock = std::chrono::steady_clock;
-    auto lastCompletion = Clock::now();
     auto lastProgress = Clock::now();
     for (;;) {
         if (scheduler.StartTimerOn() && scheduler.StartTick() == Scheduler::StartResult::StartFailed) {
@@ -203,11 +202,10 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
             scheduler.Cancel();
         }
         if (scheduler.ReapTimerOn()) scheduler.ReapTick();
+        // Without a window to keep responsive there is no reason to wait for a 250 ms timer:
+        // the completion check runs as soon as it is due.
+        if (scheduler.CompletionTimerOn() && scheduler.CompletionTick()) break;
         auto now = Clock::now();
-        if (scheduler.CompletionTimerOn() && now - lastCompletion >= std::chrono::milliseconds(250)) {
-            lastCompletion = now;
-            if (scheduler.CompletionTick()) break;
-        }
         if (now - lastProgress >= std::chrono::milliseconds(100)) {
             lastProgress = now;
             line.Show(scheduler, total);
