@@ -10,11 +10,11 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-20}
 shift || true
 READERS=("$@")
-[ ${#READERS[@]} -gt 0 ] || READERS=(bmp ico tga pnm pcx sgi jpeg png gif tiff)
+[ ${#READERS[@]} -gt 0 ] || READERS=(bmp ico tga pnm pcx sgi jpeg png gif tiff jpeg2000)
 
 declare -A EXTS=(
   [bmp]="bmp dib rle" [ico]="ico cur" [tga]="tga" [pnm]="pnm ppm pgm pbm" [pcx]="pcx"
-  [sgi]="sgi rgb rgba bw" [jpeg]="jpg jpeg" [png]="png" [gif]="gif" [tiff]="tif tiff"
+  [sgi]="sgi rgb rgba bw" [jpeg]="jpg jpeg" [png]="png" [gif]="gif" [tiff]="tif tiff" [jpeg2000]="jp2 j2k jpc"
 )
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -23,7 +23,8 @@ std::vector<std::uint8_t> EncodeForExtension(const std::string& outputExtension,
     if (outputExtension == "BMP") return EncodeBmp(images.image);
     if (outputExtension == "GIF") return EncodeGif(images.image);
     if (outputExtension == "TGA") return EncodeTga(images.image, MaskOf(images));
-    if (outputExtension == "JP2") throw Error("JPEG 2000: saving is not available in this version");
+    // The opacity mask is not used: a 32-bit image that was not resized keeps its own fourth byte.
+    if (outputExtension == "JP2") return EncodeJp2(images.image, options.J2K_quality, options.J2K_Lossless);
     return {};
 }
 

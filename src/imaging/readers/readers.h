@@ -22,6 +22,7 @@ DecodedPicture ReadIco(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadPnm(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadPcx(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadSgi(std::span<const std::uint8_t> bytes);
+DecodedPicture ReadJpeg2000(std::span<const std::uint8_t> bytes);
 
 // The reader registered for an extension ("jpg" or ".JPG": the dot is optional, letter case is
 // ignored); nullptr when no reader knows it.

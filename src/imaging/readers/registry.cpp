@@ -22,7 +22,8 @@ constexpr std::array kReaders{
     Registration{"pnm", ReadPnm},   Registration{"ppm", ReadPnm},   Registration{"pgm", ReadPnm},
     Registration{"pbm", ReadPnm},   Registration{"pcx", ReadPcx},   Registration{"pcc", ReadPcx},
     Registration{"sgi", ReadSgi},   Registration{"rgb", ReadSgi},   Registration{"rgba", ReadSgi},
-    Registration{"bw", ReadSgi},
+    Registration{"bw", ReadSgi},    Registration{"jp2", ReadJpeg2000}, Registration{"j2k", ReadJpeg2000},
+    Registration{"jpc", ReadJpeg2000},
 };
 
 }  // namespace

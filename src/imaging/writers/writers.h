@@ -31,6 +31,14 @@ std::vector<std::uint8_t> EncodeGif(const Raster& image);
 // Run-length true-colour Targa, 32-bit with the mask's opacity when a mask is given.
 std::vector<std::uint8_t> EncodeTga(const Raster& image, const Raster* alphaMask);
 
+// JP2 file: 3 components (4 with the fourth byte as opacity for 32-bit rasters), sRGB, one
+// quality layer at the rate the quality asks for (no limit when lossless), no colour transform.
+std::vector<std::uint8_t> EncodeJp2(const Raster& image, int quality, bool lossless);
+// The layer's compression ratio for a quality of 1 to 100, and the resolution levels an image
+// of this size allows (at most 6).
+float Jpeg2000Rate(int quality, int components, int width, int height);
+int Jpeg2000Resolutions(int width, int height);
+
 // Uncompressed Windows bitmap at the raster's own depth.
 std::vector<std::uint8_t> EncodeBmp(const Raster& image);
 
