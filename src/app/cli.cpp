@@ -16,6 +16,7 @@
 #include "engine/extensions.h"
 #include "jobs/error_list.h"
 #include "jobs/folder_scan.h"
+#include "jobs/language.h"
 #include "jobs/scheduler.h"
 
 #ifndef ZELVAN_VERSION
@@ -50,19 +51,25 @@ struct UsageError : Error {
     using Error::Error;
 };
 
-std::string LangIniPath() {
-    std::string beside = ProgramFolder() + "lang.ini";
-    if (FileExists(beside)) return beside;
-    return std::string(ZELVAN_DATA_DIR) + "/lang.ini";
+std::string LangIniPath() { return FindLanguageFile(ProgramFolder(), ZELVAN_DATA_DIR); }
+
+// lang.ini as it is, or nothing when it is missing or unreadable: the command line then falls
+// back on the English summary instead of refusing to convert.
+std::optional<LanguageFile> LoadLanguageFile() {
+    std::string path = LangIniPath();
+    if (path.empty()) return std::nullopt;
+    try {
+        return LanguageFile::Load(path);
+    } catch (const Error&) {
+        return std::nullopt;
+    }
 }
 
-std::string SummaryText(const std::string& language) {
-    try {
-        IniFile lang = IniFile::Load(LangIniPath());
-        if (std::optional<std::string> text = lang.Value(language, "AllProcessed")) return *text;
-    } catch (const Error&) {
-    }
-    return kDefaultSummary;
+std::string SummaryText(const std::optional<LanguageFile>& lang, const std::string& language) {
+    if (!lang) return kDefaultSummary;
+    LanguageFile texts = *lang;
+    texts.SetCurrentLanguage(language);
+    return texts.LookupText("AllProcessed");
 }
 
 std::string FormatKiB(std::int64_t kib) {
@@ -171,10 +178,22 @@ std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, std
 int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& err, bool progress) {
     ConversionOptions options = DefaultConversionOptions();
     std::string language = "English";
+    std::optional<LanguageFile> lang = LoadLanguageFile();
     if (a.settingsFile) {
-        IniFile ini = IniFile::Load(*a.settingsFile);
-        ApplySettingsFile(options, ini);
-        if (std::optional<std::string> lang = ini.Value("Settings", "Language")) language = *lang;
+        // The messages of reading and checking the file name it, as the user gave it.
+        try {
+            IniFile ini = IniFile::Load(*a.settingsFile);
+            ApplySettingsFile(options, ini);
+            if (std::optional<std::string> named = ini.Value("Settings", "Language")) language = *named;
+            if (lang && !lang->HasLanguage(language)) {
+                std::string known;
+                for (const std::string& l : lang->Languages()) known += (known.empty() ? "" : ", ") + l;
+                throw Error("setting Language: \"" + language + "\" is not a language of " + LangIniPath() + " (" +
+                            known + ")");
+            }
+        } catch (const Error& e) {
+            throw UsageError(*a.settingsFile + ": " + e.what());
+        }
     }
     for (const auto& [key, value] : a.sets) SetOption(options, key, value);
     if (a.paths.empty()) throw UsageError("no PATH given (see --help)");
@@ -191,7 +210,7 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
     ErrorList errors;
     Scheduler scheduler(lifetime, errors, ProgramFolder() + "rawdll.so");
     const std::size_t total = files.size();
-    scheduler.BeginRun(options, std::move(files), SummaryText(language));
+    scheduler.BeginRun(options, std::move(files), SummaryText(lang, language));
 
     ProgressLine line(err, progress);
     using Clock = std::chrono::steady_clock;

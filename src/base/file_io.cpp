@@ -1,6 +1,7 @@
 #include "base/file_io.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +14,25 @@ namespace zelvan {
 namespace {
 
 std::string SystemReason(int err) { return std::strerror(err); }
+
+// The umask without changing it: setting it to read it back would race with other threads
+// creating files at the same moment.
+mode_t ProcessUmask() {
+    static const mode_t mask = [] {
+        if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
+            char line[128];
+            unsigned value = 0;
+            while (std::fgets(line, sizeof line, f))
+                if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                    std::fclose(f);
+                    return static_cast<mode_t>(value);
+                }
+            std::fclose(f);
+        }
+        return static_cast<mode_t>(022);
+    }();
+    return mask;
+}
 
 class FileDescriptor {
 public:
@@ -86,7 +106,7 @@ bool DirectoryExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes) {
+void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, bool durable) {
     std::string folder = ExtractFilePath(path);
     std::string temp = folder + "." + ExtractFileName(path) + ".XXXXXX";
     FileDescriptor fd(::mkstemp(temp.data()));
@@ -98,9 +118,7 @@ void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
     };
 
     // mkstemp creates the file for the owner only; give it the usual mode under the umask.
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd.get(), 0666 & ~mask) != 0) fail("Cannot create file: ", errno);
+    if (::fchmod(fd.get(), 0666 & ~ProcessUmask()) != 0) fail("Cannot create file: ", errno);
 
     const std::uint8_t* p = bytes.data();
     std::size_t left = bytes.size();
@@ -113,6 +131,7 @@ void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
         p += n;
         left -= static_cast<std::size_t>(n);
     }
+    if (durable && ::fsync(fd.get()) != 0) fail("Cannot write file: ", errno);
     if (fd.release_and_close() != 0) fail("Cannot write file: ", errno);
     if (::rename(temp.c_str(), path.c_str()) != 0) fail("Cannot create file: ", errno);
 }

@@ -23,7 +23,9 @@ bool DirectoryExists(const std::string& path);
 
 // Writes bytes to a temporary file in the destination's folder and renames it over the
 // destination only when every byte is written: a failure leaves neither a partial file nor a
-// damaged earlier one. Throws Error naming the reason.
-void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
+// damaged earlier one. Throws Error naming the reason. A durable write also reaches the disk
+// before the rename, so that a power cut cannot leave an empty file (for small files that
+// matter, such as the settings).
+void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, bool durable = false);
 
 }  // namespace zelvan

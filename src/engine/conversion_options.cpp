@@ -1,6 +1,7 @@
 #include "engine/conversion_options.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <thread>
 
@@ -37,6 +38,9 @@ using K = OptionInfo::Kind;
 using O = ConversionOptions;
 
 OptionInfo Int(const char* key, int lo, int hi, int O::*field) { return {key, K::Integer, lo, hi, field}; }
+OptionInfo Choice(const char* key, int lo, int hi, int O::*field) {
+    return {key, K::Integer, lo, hi, field, nullptr, nullptr, true};
+}
 OptionInfo Bool(const char* key, bool O::*field) { return {key, K::Boolean, 0, 1, nullptr, field}; }
 OptionInfo Text(const char* key, std::string O::*field) { return {key, K::Text, 0, 0, nullptr, nullptr, field}; }
 
@@ -47,13 +51,13 @@ const std::array kOptions{
     Int("J2K_quality", 1, 100, &O::J2K_quality),
     Bool("JPG_progressive", &O::JPG_progressive),
     Bool("Auto_format", &O::Auto_format),
-    Int("Selected_mode", 0, 2, &O::Selected_mode),
+    Choice("Selected_mode", 0, 2, &O::Selected_mode),
     Int("PNG_compression", 0, 9, &O::PNG_compression),
     Text("Output_path", &O::Output_path),
     Text("Rename_mask", &O::Rename_mask),
     Text("Watermark_text_mask", &O::Watermark_text_mask),
-    Int("Output_format", 0, 5, &O::Output_format),
-    Int("Text_position", 0, 6, &O::Text_position),
+    Choice("Output_format", 0, 5, &O::Output_format),
+    Choice("Text_position", 0, 6, &O::Text_position),
     Int("Resize_width", 1, 99999, &O::Resize_width),
     Int("Resize_height", 1, 99999, &O::Resize_height),
     Int("Resize_percent", 1, 200, &O::Resize_percent),
@@ -69,9 +73,15 @@ const std::array kOptions{
     Bool("Png_interlace", &O::Png_interlace),
     Bool("Png_filter", &O::Png_filter),
     Bool("EnlargeIfSmall", &O::EnlargeIfSmall),
-    Int("Resampling_filter", 0, 6, &O::Resampling_filter),
+    Choice("Resampling_filter", 0, 6, &O::Resampling_filter),
     Int("Text_opacity", 1, 100, &O::Text_opacity),
 };
+
+constexpr std::array<const char*, 5> kWindowSettingKeys{"Language", "LastUpdateDate", "AllProcessedBytes",
+                                                        "AllProcessedFiles", "Mainform_height"};
+
+constexpr const char* kSettingsSection = "Settings";
+constexpr const char* kFontSection = "Text_Font";
 
 }  // namespace
 
@@ -87,6 +97,8 @@ std::pair<int, int> OptionRange(const OptionInfo& info) {
     if (info.integer == &O::Threads) return {1, ProcessorCount()};
     return {info.minimum, info.maximum};
 }
+
+std::span<const char* const> WindowSettingKeys() { return kWindowSettingKeys; }
 
 void SetOption(ConversionOptions& options, std::string_view key, std::string_view value) {
     const OptionInfo* info = FindOption(key);
@@ -109,35 +121,103 @@ void SetOption(ConversionOptions& options, std::string_view key, std::string_vie
     options.*(info->integer) = static_cast<int>(*number);
 }
 
-void ApplySettingsFile(ConversionOptions& options, const IniFile& ini) {
-    for (const OptionInfo& info : kOptions)
-        if (std::optional<std::string> value = ini.Value("Settings", info.key))
-            SetOption(options, info.key, *value);
-    if (std::optional<std::string> font = ini.Value("Text_Font", "Font")) ApplyFontSetting(options.Text_Font, *font);
+std::string OptionText(const ConversionOptions& options, const OptionInfo& info) {
+    switch (info.kind) {
+        case K::Integer: return std::to_string(options.*(info.integer));
+        case K::Boolean: return options.*(info.boolean) ? "1" : "0";
+        case K::Text: break;
+    }
+    return options.*(info.text);
 }
 
-void ApplyFontSetting(TextFont& font, std::string_view value) {
-    std::size_t field = 0;
-    while (true) {
-        std::size_t comma = value.find(',');
-        std::string_view part = value.substr(0, comma);
-        if (field == 0) {
-            font.face = std::string(part);
-        } else {
-            std::optional<long long> n = ParseIniInteger(part);
-            if (!n) return;
-            switch (field) {
-                case 1: font.charset = static_cast<int>(*n); break;
-                case 2: font.colour = static_cast<std::int32_t>(*n); break;
-                case 3: font.sizePoints = static_cast<int>(*n); break;
-                case 4: font.style = static_cast<int>(*n); break;
-                default: return;
-            }
+void ReadSettingsOptions(ConversionOptions& options, const IniFile& ini) {
+    for (const OptionInfo& info : kOptions) {
+        if (info.integer == &O::Text_opacity) continue;
+        std::optional<std::string> value = ini.Value(kSettingsSection, info.key);
+        if (!value) continue;
+        if (info.kind == K::Text) {
+            options.*(info.text) = *value;
+            continue;
         }
-        if (comma == std::string_view::npos) return;
-        value.remove_prefix(comma + 1);
-        ++field;
+        std::optional<long long> number = ParseIniInteger(*value);
+        if (!number) continue;
+        if (info.kind == K::Boolean) {
+            options.*(info.boolean) = *number != 0;
+            continue;
+        }
+        auto [lo, hi] = OptionRange(info);
+        if (*number >= lo && *number <= hi) options.*(info.integer) = static_cast<int>(*number);
+        else if (!info.listIndex) options.*(info.integer) = *number < lo ? lo : hi;
     }
+    options.Text_opacity = 100;
+    ReadFontSetting(ini, kFontSection, options.Text_Font);
+}
+
+void ApplySettingsFile(ConversionOptions& options, const IniFile& ini) {
+    for (const std::string& key : ini.Keys(kSettingsSection)) {
+        std::string value = *ini.Value(kSettingsSection, key);
+        const OptionInfo* info = FindOption(key);
+        if (!info) {
+            bool windowKey = false;
+            for (const char* k : kWindowSettingKeys) windowKey = windowKey || EqualsIgnoreCase(k, key);
+            if (!windowKey) throw Error("unknown setting \"" + key + "\"");
+            continue;
+        }
+        if (info->integer == &O::Threads) {
+            // A file from a machine with more processors: the file's rules reduce the count.
+            std::optional<long long> n = ParseIniInteger(value);
+            if (n && *n > ProcessorCount()) value = std::to_string(ProcessorCount());
+        }
+        SetOption(options, key, value);
+    }
+    ReadFontSetting(ini, kFontSection, options.Text_Font);
+}
+
+namespace {
+
+// One numeric field of the font value: an empty field changes nothing; false when it is not a
+// number, which ends the parsing.
+template <typename Int>
+bool ReadFontNumber(std::string_view field, Int& target) {
+    field = TrimBlanks(field);
+    if (field.empty()) return true;
+    std::optional<long long> n = ParseIniInteger(field);
+    if (!n || *n < INT32_MIN || *n > INT32_MAX) return false;
+    target = static_cast<Int>(*n);
+    return true;
+}
+
+}  // namespace
+
+void ApplyFontSetting(TextFont& font, std::string_view value) {
+    std::size_t comma = value.find(',');
+    if (comma == std::string_view::npos) return;
+    std::string_view face = TrimBlanks(value.substr(0, comma));
+    if (!face.empty()) font.face = std::string(face);
+    value.remove_prefix(comma + 1);
+
+    // Character set, colour and size each count only with a comma after them.
+    auto field = [&value](auto& target) {
+        std::size_t end = value.find(',');
+        if (end == std::string_view::npos || !ReadFontNumber(value.substr(0, end), target)) return false;
+        value.remove_prefix(end + 1);
+        return true;
+    };
+    if (!field(font.charset) || !field(font.colour) || !field(font.sizePoints)) return;
+    ReadFontNumber(value, font.style);
+}
+
+void ReadFontSetting(const IniFile& ini, std::string_view section, TextFont& font) {
+    if (std::optional<std::string> value = ini.Value(section, "Font")) ApplyFontSetting(font, *value);
+}
+
+std::string FontSettingText(const TextFont& font) {
+    return font.face + "," + std::to_string(font.charset) + "," + std::to_string(font.colour) + "," +
+           std::to_string(font.sizePoints) + "," + std::to_string(font.style);
+}
+
+void WriteFontSetting(IniFile& ini, std::string_view section, const TextFont& font) {
+    ini.SetValue(section, "Font", FontSettingText(font));
 }
 
 }  // namespace zelvan

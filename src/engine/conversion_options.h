@@ -74,6 +74,10 @@ struct OptionInfo {
     int ConversionOptions::*integer = nullptr;
     bool ConversionOptions::*boolean = nullptr;
     std::string ConversionOptions::*text = nullptr;
+    // The index of an item in a list. A settings file's value outside the list keeps the
+    // default; other integers out of range are brought to the nearer end, as their sliders and
+    // spin boxes would show them.
+    bool listIndex = false;
 };
 
 std::span<const OptionInfo> ConversionOptionTable();
@@ -82,17 +86,38 @@ const OptionInfo* FindOption(std::string_view key);  // letter case ignored
 // The range an integer option accepts (Threads: 1 to the processor count).
 std::pair<int, int> OptionRange(const OptionInfo& info);
 
+// The keys of the "Settings" section that hold the main window's own state rather than
+// conversion options: "Language", "LastUpdateDate", the lifetime totals, "Mainform_height".
+std::span<const char* const> WindowSettingKeys();
+
 // Sets one option from its settings-file text. Throws Error with a message for the user when
 // the key is unknown, the text is not a value of the option's kind or it is out of range.
 void SetOption(ConversionOptions& options, std::string_view key, std::string_view value);
 
-// Applies the "Settings" and "Text_Font" sections of an INI file. Keys that are not conversion
-// options are left alone; a bad value of a known key throws like SetOption.
+// The option's value as the settings file writes it: decimal, "1"/"0", or the text unchanged.
+std::string OptionText(const ConversionOptions& options, const OptionInfo& info);
+
+// Reads the "Settings" and "Text_Font" sections by the settings file's own rules: an absent key
+// or a value that is not a number keeps the value already in `options` (the defaults), a number
+// out of range is brought into range (see OptionInfo::listIndex), "Threads" above the processor
+// count is reduced to it, and "Text_opacity" is not read: it is always 100.
+void ReadSettingsOptions(ConversionOptions& options, const IniFile& ini);
+
+// The command line's --settings: the same sections, strictly. Throws Error for a key of the
+// "Settings" section that is neither an option nor one of WindowSettingKeys(), and for a value
+// SetOption refuses; only a "Threads" above the processor count is reduced, as the file's rules
+// say. The font follows ReadFontSetting.
 void ApplySettingsFile(ConversionOptions& options, const IniFile& ini);
 
-// "Face,charset,colour,points,style": changes the attributes the text supplies, in order, up
-// to the first field that does not parse.
+// "Face,charset,colour,points,style", parsed from the left: a field counts only when a comma
+// follows it (the style, last, when text follows the fourth comma); an empty field changes
+// nothing; parsing stops at the first field that is not a number. A value without a comma
+// changes nothing at all.
 void ApplyFontSetting(TextFont& font, std::string_view value);
+// Key "Font" of `section`; an absent key changes nothing.
+void ReadFontSetting(const IniFile& ini, std::string_view section, TextFont& font);
+std::string FontSettingText(const TextFont& font);
+void WriteFontSetting(IniFile& ini, std::string_view section, const TextFont& font);
 
 int ProcessorCount();
 

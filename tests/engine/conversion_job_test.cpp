@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <random>
 #include <mutex>
 
 #include "base/file_io.h"
@@ -153,8 +156,11 @@ TEST_F(ConversionJobTest, FailedWriteGivesSaveErrorAndKeepsNoPartialFile) {
 TEST_F(ConversionJobTest, AutomaticFormatKeepsTheSmallerCandidate) {
     options->Auto_format = true;
     // A photo-like JPEG source only ever gets a JPEG candidate.
-    test::WriteBytes(src("noise.bmp"), test::MakeBmp24(64, 64, [](int x, int y) {
-        return test::Rgba{static_cast<std::uint8_t>((x * 7919 + y * 104729) % 251), static_cast<std::uint8_t>(x * y), 7};
+    // A photo-like picture: smooth shapes under sensor noise.
+    std::mt19937 random(5);
+    test::WriteBytes(src("noise.bmp"), test::MakeBmp24(64, 64, [&](int x, int y) {
+        auto noisy = [&](double v) { return static_cast<std::uint8_t>(std::clamp(v + static_cast<int>(random() % 17) - 8, 0.0, 255.0)); };
+        return test::Rgba{noisy(128 + 90 * std::sin(x * 0.1)), noisy(128 + 90 * std::cos(y * 0.13)), noisy(x + y)};
     }));
     std::string noisy = Run(src("noise.bmp"), "BMP");
     EXPECT_EQ(noisy, out() + "noise.JPG") << "noise compresses better as JPEG";

@@ -50,6 +50,67 @@ TEST(ConversionOptions, SettingsFileAndFontFields) {
     EXPECT_EQ(font.sizePoints, 26);
 }
 
+TEST(ConversionOptions, FontValuesParseFieldByField) {
+    struct Case {
+        const char* value;
+        const char* expected;  // as written back
+    };
+    for (Case c : {
+             Case{"Arial", "Times New Roman,204,16777215,26,0"},  // no comma: nothing changes
+             Case{"Arial,,,,", "Arial,204,16777215,26,0"},
+             Case{"Arial,0,255,12,3", "Arial,0,255,12,3"},  // red, 12 points, bold and italic
+             Case{"  Courier New , 0 , $FF00 , 9 , 4 ", "Courier New,0,65280,9,4"},
+             Case{"Arial,0,255,12", "Arial,0,255,26,0"},  // the size needs a comma after it
+             Case{"Arial,0,255", "Arial,0,16777215,26,0"},
+             Case{",161,,,", "Times New Roman,161,16777215,26,0"},
+             Case{"Arial,0,red,12,3", "Arial,0,16777215,26,0"},  // stops at the first non-number
+             Case{"Arial,1,2,3,bold", "Arial,1,2,3,0"},
+             Case{"Arial,0,4294967296,12,3", "Arial,0,16777215,26,0"},
+             Case{"Arial,0,-16777216,12,3,extra", "Arial,0,-16777216,12,0"},
+         }) {
+        TextFont font;
+        ApplyFontSetting(font, c.value);
+        EXPECT_EQ(FontSettingText(font), c.expected) << c.value;
+    }
+
+    IniFile ini;
+    WriteFontSetting(ini, "Text_Font", TextFont{});
+    EXPECT_EQ(ini.Value("Text_Font", "Font"), "Times New Roman,204,16777215,26,0");
+    TextFont font{"Liberation Sans", 0, 0, 10, 8};
+    ReadFontSetting(ini, "Text_Font", font);
+    EXPECT_EQ(FontSettingText(font), "Times New Roman,204,16777215,26,0");
+    ReadFontSetting(IniFile(), "Text_Font", font);
+    EXPECT_EQ(font.face, "Times New Roman") << "an absent key changes nothing";
+}
+
+TEST(ConversionOptions, CommandLineSettingsFileIsStrict) {
+    struct Bad {
+        const char* text;
+        const char* message;  // part of the error's text
+    };
+    for (Bad b : {Bad{"[Settings]\nJPG_quality=80\nJPGquality=80\n", "unknown setting \"JPGquality\""},
+                  Bad{"[Settings]\nJPG_quality=101\n", "outside 1 to 100"},
+                  Bad{"[Settings]\nOutput_format=9\n", "outside 0 to 5"},
+                  Bad{"[Settings]\nThreads=0\n", "Threads"},
+                  Bad{"[Settings]\nExif=yes\n", "not a number"}}) {
+        ConversionOptions o = DefaultConversionOptions();
+        try {
+            ApplySettingsFile(o, IniFile::Parse(b.text));
+            ADD_FAILURE() << "accepted: " << b.text;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(b.message), std::string::npos) << e.what();
+        }
+    }
+
+    // The main window's own keys, other sections and a larger machine's thread count pass.
+    ConversionOptions o = DefaultConversionOptions();
+    ApplySettingsFile(o, IniFile::Parse("[Settings]\nThreads=100000\nlanguage=Russian\nLastUpdateDate=x\n"
+                                        "AllProcessedBytes=1\nAllProcessedFiles=2\nMainform_height=3\n"
+                                        "[Form_pos_1920x1080]\nX=1\n[Text_Font]\nFont=Arial,0,255,12,3\n"));
+    EXPECT_EQ(o.Threads, ProcessorCount());
+    EXPECT_EQ(FontSettingText(o.Text_Font), "Arial,0,255,12,3");
+}
+
 TEST(ConversionOptions, OutputExtensions) {
     const char* expected[] = {"JPG", "PNG", "BMP", "GIF", "JP2", "TGA"};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(OutputExtensionFor(i), expected[i]);
