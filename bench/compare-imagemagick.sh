@@ -9,6 +9,8 @@
 #   jpeg-to-png9   JPEG photos to PNG at compression level 9, no resizing
 #   png-to-jpeg85  PNG images to JPEG quality 85
 #   jpeg-to-jpeg85 JPEG photos to JPEG quality 85
+#   fit1920-lanczos JPEG photos fitted into 1920x1080 with their proportions, Lanczos3, to JPEG
+#                  quality 85 (ImageMagick: -filter Lanczos -resize 1920x1080)
 #
 # The corpus is built once into build/bench-corpus by ../shared/bench/make-corpus.sh (or the
 # folder named by ZELVAN_BENCH_CORPUS).
@@ -69,3 +71,6 @@ run_case() {
 run_case jpeg-to-png9   'jpeg/*.jpg' "--set Output_format=1 --set PNG_compression=9" png  "-quality 95"
 run_case png-to-jpeg85  'png/*.png'  "--set Output_format=0 --set JPG_quality=85"    jpg  "-quality 85"
 run_case jpeg-to-jpeg85 'jpeg/*.jpg' "--set Output_format=0 --set JPG_quality=85"    jpg  "-quality 85"
+run_case fit1920-lanczos 'jpeg/*.jpg' \
+  "--set Output_format=0 --set JPG_quality=85 --set Selected_mode=1 --set Resize_width=1920 --set Resize_height=1080 --set Resize_proportional=1 --set Resampling_filter=5" \
+  jpg "-filter Lanczos -resize 1920x1080 -quality 85"

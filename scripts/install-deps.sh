@@ -14,7 +14,7 @@ PACKAGES=(
   # fonts for the text stamp
   fonts-liberation fonts-dejavu-core
   # tests, fuzzers and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev python3-pil
   # independent decoders used by the tests and the benchmark
   libjpeg-turbo-progs pngcheck giflib-tools imagemagick libopenjp2-tools
   libimage-exiftool-perl hyperfine bc

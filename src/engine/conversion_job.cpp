@@ -5,6 +5,7 @@
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/output_encoding.h"
+#include "engine/resize_planning.h"
 #include "engine/source_loading.h"
 
 namespace zelvan {
@@ -80,6 +81,20 @@ bool TConversionThread::RunSteps() {
     // 5. Lifetime totals.
     env_.lifetime->AllProcessedFiles.fetch_add(1);
     env_.lifetime->AllProcessedBytes.fetch_add(sourceKiB);
+
+    // 6. Resize by the resize mode, outside the job lock. A stretched or percentage resize
+    //    that fails is reported and the job goes on with the images unchanged. A failed
+    //    proportional fit ends the job; it is reported too, so that the run does not count the
+    //    missing output as converted.
+    try {
+        ResizeWorkingImage(images, options);
+    } catch (const ResizeFailure& failure) {
+        switch (failure.kind()) {
+            case ResizeFailure::Kind::FixedSize: Report("RE1:", DestinationPath, failure.what()); break;
+            case ResizeFailure::Kind::Percentage: Report("RE2:", SourcePath, failure.what()); break;
+            case ResizeFailure::Kind::Fit: Report("RE1:", DestinationPath, failure.what()); return false;
+        }
+    }
 
     // 9. Encode and write.
     if (options.Auto_format) {

@@ -1,8 +1,183 @@
+// JPEG reader over libjpeg-turbo. libjpeg reports errors by calling error_exit, which must not
+// return: the longjmp back lives in RunLibjpeg alone, and that function holds no C++ object with
+// a destructor, so nothing is skipped when libjpeg jumps out of a failed decode.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <jpeglib.h>
+
 #include "base/error.h"
 #include "imaging/readers/readers.h"
 
 namespace zelvan {
+namespace {
 
-DecodedPicture ReadJpeg(std::span<const std::uint8_t>) { throw Error("jpeg: reader not built yet"); }
+// A sane progressive file has about ten scans; thousands of empty scans would each cost a pass
+// over the whole coefficient buffer.
+constexpr int kMaxScans = 1000;
+
+// Rows handed to libjpeg per call.
+constexpr int kRowBatch = 16;
+
+struct JpegErrorManager {
+    jpeg_error_mgr pub;  // first member: libjpeg sees only this part
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+enum class JpegOutput { Grey, Bgr, Cmyk };
+
+// Everything one decode needs, owned by ReadJpeg; the libjpeg object is destroyed here whatever
+// way the decode ends.
+struct JpegJob {
+    explicit JpegJob(std::span<const std::uint8_t> data) : bytes(data) {}
+    ~JpegJob() {
+        if (created) jpeg_destroy_decompress(&cinfo);
+    }
+    JpegJob(const JpegJob&) = delete;
+    JpegJob& operator=(const JpegJob&) = delete;
+
+    std::span<const std::uint8_t> bytes;
+    jpeg_decompress_struct cinfo{};
+    JpegErrorManager err{};
+    jpeg_progress_mgr progress{};
+    bool created = false;
+    JpegOutput output = JpegOutput::Bgr;
+    Raster raster;
+};
+
+[[noreturn]] void FailJpeg(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(err->jump, 1);
+}
+
+// libjpeg's warnings (corrupt data, premature end of data, extraneous bytes) mean the file is
+// damaged: the decode fails rather than delivering grey-filled rows. Trace messages are dropped.
+void OnJpegMessage(j_common_ptr cinfo, int level) {
+    if (level < 0) FailJpeg(cinfo);
+}
+
+void OnJpegProgress(j_common_ptr cinfo) {
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > kMaxScans) {
+        auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+        std::snprintf(err->message, sizeof err->message, "more than %d scans", kMaxScans);
+        std::longjmp(err->jump, 1);
+    }
+}
+
+// CMYK as Adobe writes it (inverted, as every common CMYK JPEG stores it) to blue, green, red.
+void CmykToBgr(const JSAMPLE* cmyk, std::uint8_t* bgr, JDIMENSION width) {
+    for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
+        const unsigned k = cmyk[3];
+        bgr[0] = static_cast<std::uint8_t>((cmyk[2] * k + 127) / 255);
+        bgr[1] = static_cast<std::uint8_t>((cmyk[1] * k + 127) / 255);
+        bgr[2] = static_cast<std::uint8_t>((cmyk[0] * k + 127) / 255);
+    }
+}
+
+enum class JpegStep { ReadHeader, Decode };
+
+// The only function that calls libjpeg. Returns false with job.err.message set on any failure.
+bool RunLibjpeg(JpegJob& job, JpegStep step) {
+    j_decompress_ptr cinfo = &job.cinfo;
+    if (step == JpegStep::ReadHeader) {
+        cinfo->err = jpeg_std_error(&job.err.pub);
+        job.err.pub.error_exit = FailJpeg;
+        job.err.pub.emit_message = OnJpegMessage;
+    }
+    if (setjmp(job.err.jump)) return false;
+
+    if (step == JpegStep::ReadHeader) {
+        job.created = true;  // jpeg_destroy copes with a half-made object
+        jpeg_create_decompress(cinfo);
+        jpeg_mem_src(cinfo, job.bytes.data(), static_cast<unsigned long>(job.bytes.size()));
+        jpeg_read_header(cinfo, TRUE);
+        switch (cinfo->jpeg_color_space) {
+            case JCS_GRAYSCALE:
+                cinfo->out_color_space = JCS_GRAYSCALE;
+                job.output = JpegOutput::Grey;
+                break;
+            case JCS_YCbCr:
+            case JCS_RGB:
+                cinfo->out_color_space = JCS_EXT_BGR;
+                job.output = JpegOutput::Bgr;
+                break;
+            case JCS_CMYK:
+            case JCS_YCCK:
+                cinfo->out_color_space = JCS_CMYK;
+                job.output = JpegOutput::Cmyk;
+                break;
+            default:
+                std::snprintf(job.err.message, sizeof job.err.message,
+                              "unsupported colour space with %d components",
+                              cinfo->num_components);
+                return false;
+        }
+        jpeg_calc_output_dimensions(cinfo);
+        return true;
+    }
+
+    cinfo->progress = &job.progress;
+    job.progress.progress_monitor = OnJpegProgress;
+    jpeg_start_decompress(cinfo);
+    const JDIMENSION width = cinfo->output_width;
+    if (width != static_cast<JDIMENSION>(job.raster.width()) ||
+        cinfo->output_height != static_cast<JDIMENSION>(job.raster.height())) {
+        std::snprintf(job.err.message, sizeof job.err.message, "image size changed while decoding");
+        return false;
+    }
+    if (job.output == JpegOutput::Cmyk) {
+        JSAMPARRAY cmyk = (*cinfo->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(cinfo),
+                                                      JPOOL_IMAGE, width * 4, 1);
+        while (cinfo->output_scanline < cinfo->output_height) {
+            const JDIMENSION y = cinfo->output_scanline;
+            if (jpeg_read_scanlines(cinfo, cmyk, 1) != 1) break;
+            CmykToBgr(cmyk[0], job.raster.row(static_cast<int>(y)), width);
+        }
+    } else {
+        JSAMPROW rows[kRowBatch];
+        while (cinfo->output_scanline < cinfo->output_height) {
+            const JDIMENSION first = cinfo->output_scanline;
+            JDIMENSION n = cinfo->output_height - first;
+            if (n > kRowBatch) n = kRowBatch;
+            for (JDIMENSION i = 0; i < n; ++i) rows[i] = job.raster.row(static_cast<int>(first + i));
+            if (jpeg_read_scanlines(cinfo, rows, n) == 0) break;
+        }
+    }
+    if (cinfo->output_scanline < cinfo->output_height) {
+        std::snprintf(job.err.message, sizeof job.err.message, "file is truncated");
+        return false;
+    }
+    jpeg_finish_decompress(cinfo);
+    return true;
+}
+
+[[noreturn]] void ThrowJpeg(const JpegJob& job) {
+    throw Error(std::string("JPEG: ") + job.err.message);
+}
+
+}  // namespace
+
+DecodedPicture ReadJpeg(std::span<const std::uint8_t> bytes) {
+    JpegJob job(bytes);
+    if (!RunLibjpeg(job, JpegStep::ReadHeader)) ThrowJpeg(job);
+
+    CheckImageSize(job.cinfo.output_width, job.cinfo.output_height, "JPEG");
+    const int bitsPerPixel = job.output == JpegOutput::Grey ? 8 : 24;
+    job.raster = Raster::Uninitialised(static_cast<int>(job.cinfo.output_width),
+                                       static_cast<int>(job.cinfo.output_height), bitsPerPixel);
+    if (bitsPerPixel == 8) job.raster.SetGreyPalette();
+
+    if (!RunLibjpeg(job, JpegStep::Decode)) ThrowJpeg(job);
+
+    DecodedPicture picture;
+    picture.kind = PictureKind::Jpeg;
+    picture.raster = std::move(job.raster);
+    return picture;
+}
 
 }  // namespace zelvan

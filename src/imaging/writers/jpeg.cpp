@@ -1,8 +1,125 @@
+// JPEG writer over libjpeg-turbo: colour JFIF, libjpeg's defaults and quality scaling.
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+// jpeglib.h needs FILE and size_t declared first.
+#include <jpeglib.h>
+
 #include "base/error.h"
 #include "imaging/writers/writers.h"
 
 namespace zelvan {
+namespace {
 
-std::vector<std::uint8_t> EncodeJpeg(const Raster&, int, bool) { throw Error("jpeg: writer not built yet"); }
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void OnJpegError(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+
+// Warnings of the compressor are not worth a line on standard error.
+void OnJpegMessage(j_common_ptr, int) {}
+
+// Everything the fenced compression needs, in plain data: no object with a destructor may
+// live in a function that libjpeg can longjmp out of.
+struct CompressJob {
+    const Raster* image = nullptr;
+    int quality = 0;
+    bool progressive = false;
+    std::uint8_t* rowBuffer = nullptr;  // one 24-bit row, for palette rasters only
+    unsigned char* output = nullptr;    // malloc'd by libjpeg; the caller frees it
+    unsigned long outputSize = 0;
+    char message[JMSG_LENGTH_MAX] = {};
+};
+
+// Returns false with job.message set when libjpeg fails; job.output is then null.
+bool CompressFenced(CompressJob& job) {
+    // Zeroed, so that a failure before or during creation finds no stale pointers.
+    jpeg_compress_struct cinfo{};
+    ErrorManager err{};
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = OnJpegError;
+    err.pub.emit_message = OnJpegMessage;
+    if (setjmp(err.jump)) {
+        (*cinfo.err->format_message)(reinterpret_cast<j_common_ptr>(&cinfo), job.message);
+        // The memory destination grows its buffer behind the caller's pointer; asking it to
+        // terminate points job.output at the buffer it holds now, so that one is freed.
+        if (cinfo.dest) (*cinfo.dest->term_destination)(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        std::free(job.output);
+        job.output = nullptr;
+        job.outputSize = 0;
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &job.output, &job.outputSize);
+
+    const Raster& image = *job.image;
+    const int bpp = image.bitsPerPixel();
+    cinfo.image_width = static_cast<JDIMENSION>(image.width());
+    cinfo.image_height = static_cast<JDIMENSION>(image.height());
+    // The raster's own byte order is handed over as it is: libjpeg-turbo reads blue, green,
+    // red (and skips a fourth byte) itself, and the file is the same as one made from RGB.
+    cinfo.input_components = bpp == 32 ? 4 : 3;
+    cinfo.in_color_space = bpp == 32 ? JCS_EXT_BGRX : JCS_EXT_BGR;
+    // The defaults follow the input colour space: YCbCr with 2x2 chroma subsampling, a JFIF
+    // marker, standard Huffman tables.
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, job.quality, TRUE);
+    if (job.progressive) jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+
+    if (bpp >= 24) {
+        constexpr int kBatch = 16;
+        JSAMPROW rows[kBatch];
+        while (cinfo.next_scanline < cinfo.image_height) {
+            int n = 0;
+            for (JDIMENSION y = cinfo.next_scanline; n < kBatch && y < cinfo.image_height; ++y, ++n)
+                rows[n] = const_cast<JSAMPROW>(image.row(static_cast<int>(y)));  // only read
+            jpeg_write_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n));
+        }
+    } else {
+        JSAMPROW rows[1] = {job.rowBuffer};
+        while (cinfo.next_scanline < cinfo.image_height) {
+            image.ExpandRowToBgr(static_cast<int>(cinfo.next_scanline), job.rowBuffer);
+            jpeg_write_scanlines(&cinfo, rows, 1);
+        }
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool progressive) {
+    if (image.empty()) throw Error("JPEG: there is no image to write");
+    std::vector<std::uint8_t> rowBuffer;
+    if (image.bitsPerPixel() <= 8) rowBuffer.resize(static_cast<std::size_t>(image.width()) * 3);
+
+    CompressJob job;
+    job.image = &image;
+    job.quality = quality;
+    job.progressive = progressive;
+    job.rowBuffer = rowBuffer.data();
+    if (!CompressFenced(job)) throw Error(std::string("JPEG: ") + job.message);
+
+    std::vector<std::uint8_t> out;
+    try {
+        out.assign(job.output, job.output + job.outputSize);
+    } catch (...) {
+        std::free(job.output);
+        throw;
+    }
+    std::free(job.output);
+    return out;
+}
 
 }  // namespace zelvan

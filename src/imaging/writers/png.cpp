@@ -1,8 +1,457 @@
+// PNG writer: the program's own chunk writer and row-filter choice over zlib's deflate.
+//
+// Rows go from the raster to the PNG byte layout (RGB, RGBA or palette index) one at a time,
+// are filtered, and collect in a batch that deflate takes a few hundred kilobytes at a time;
+// the compressed stream leaves in IDAT chunks of exactly 65535 bytes (the last one shorter).
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+
 #include "base/error.h"
+#include "imaging/writers/halftone_palette.h"
 #include "imaging/writers/writers.h"
 
 namespace zelvan {
+namespace {
 
-std::vector<std::uint8_t> EncodePng(const Raster&, const Raster*, const std::optional<Rgb>&, const PngSettings&) { throw Error("png: writer not built yet"); }
+constexpr std::size_t kIdatSize = 65535;
+constexpr std::size_t kBatchSize = 256 * 1024;
+
+enum ColourType : std::uint8_t { kRgb = 2, kIndexed = 3, kRgba = 6 };
+enum Filter : std::uint8_t { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
+
+void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    const std::uint8_t b[4] = {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+                               static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+    out.insert(out.end(), b, b + 4);
+}
+
+void WriteChunk(std::vector<std::uint8_t>& out, const char (&type)[5], const std::uint8_t* data,
+                std::size_t size) {
+    PutU32(out, static_cast<std::uint32_t>(size));
+    const std::size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    if (size) out.insert(out.end(), data, data + size);
+    PutU32(out, static_cast<std::uint32_t>(
+                    crc32(0, out.data() + start, static_cast<uInt>(size + 4))));
+}
+
+// Calls f(x, index) for every pixel of a 1-, 4- or 8-bit row.
+template <class F>
+inline void ForEachIndex(const std::uint8_t* row, int width, int bits, F f) {
+    switch (bits) {
+        case 8:
+            for (int x = 0; x < width; ++x) f(x, row[x]);
+            break;
+        case 4:
+            for (int x = 0; x < width; ++x) f(x, (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F);
+            break;
+        default:
+            for (int x = 0; x < width; ++x) f(x, (row[x >> 3] >> (7 - (x & 7))) & 1);
+            break;
+    }
+}
+
+// Turns raster rows into rows of the PNG byte layout of the chosen colour type.
+class RowConverter {
+public:
+    RowConverter(const Raster& image, const Raster* mask, const std::optional<Rgb>& key)
+        : image_(image), mask_(key ? nullptr : mask) {
+        if (key) {
+            colourType_ = kIndexed;
+            channels_ = 1;
+            // The key is transparent only where the palette holds exactly that colour.
+            const auto& palette = HalftonePalette();
+            for (int i = 0; i < 256; ++i)
+                if (palette[i] == *key) {
+                    keyIndex_ = i;
+                    key_ = *key;
+                    break;
+                }
+        } else if (mask_) {
+            colourType_ = kRgba;
+            channels_ = 4;
+            if (mask_->width() != image.width() || mask_->height() != image.height() ||
+                mask_->bitsPerPixel() < 24)
+                throw Error("PNG: the alpha mask does not match the image");
+            maskBytes_ = mask_->bitsPerPixel() / 8;
+        } else {
+            colourType_ = kRgb;
+            channels_ = 3;
+        }
+        if (image.bitsPerPixel() <= 8) {
+            const auto& pal = image.palette();
+            for (std::size_t i = 0; i < pal.size(); ++i) {
+                paletteRgb_[i] = {pal[i].red, pal[i].green, pal[i].blue};
+                if (colourType_ == kIndexed)
+                    paletteIndex_[i] = MapColour(pal[i].red, pal[i].green, pal[i].blue);
+            }
+        }
+    }
+
+    std::uint8_t colourType() const { return colourType_; }
+    int channels() const { return channels_; }
+    int keyIndex() const { return keyIndex_; }
+
+    // Writes width x channels bytes of row y to dst.
+    void Convert(int y, std::uint8_t* dst) const {
+        const std::uint8_t* src = image_.row(y);
+        const int width = image_.width();
+        const int bpp = image_.bitsPerPixel();
+        if (colourType_ == kIndexed) {
+            if (bpp <= 8) {
+                ForEachIndex(src, width, bpp, [&](int x, unsigned i) { dst[x] = paletteIndex_[i]; });
+                return;
+            }
+            const int step = bpp / 8;
+            // Neighbouring pixels often share a colour: remember the last match.
+            std::uint8_t lastB = src[0], lastG = src[1], lastR = src[2];
+            std::uint8_t lastIndex = MapColour(lastR, lastG, lastB);
+            for (int x = 0; x < width; ++x, src += step) {
+                if (src[0] != lastB || src[1] != lastG || src[2] != lastR) {
+                    lastB = src[0];
+                    lastG = src[1];
+                    lastR = src[2];
+                    lastIndex = MapColour(lastR, lastG, lastB);
+                }
+                dst[x] = lastIndex;
+            }
+            return;
+        }
+        if (bpp <= 8) {
+            if (colourType_ == kRgb) {
+                ForEachIndex(src, width, bpp, [&](int x, unsigned i) {
+                    std::memcpy(dst + 3 * static_cast<std::size_t>(x), paletteRgb_[i].data(), 3);
+                });
+            } else {
+                const std::uint8_t* m = mask_->row(y) + 2;
+                const int mb = maskBytes_;
+                ForEachIndex(src, width, bpp, [&](int x, unsigned i) {
+                    std::uint8_t* d = dst + 4 * static_cast<std::size_t>(x);
+                    std::memcpy(d, paletteRgb_[i].data(), 3);
+                    d[3] = m[static_cast<std::size_t>(x) * mb];
+                });
+            }
+            return;
+        }
+        const int step = bpp / 8;
+        if (colourType_ == kRgb) {
+            for (int x = 0; x < width; ++x, src += step, dst += 3) {
+                dst[0] = src[2];
+                dst[1] = src[1];
+                dst[2] = src[0];
+            }
+        } else {
+            const std::uint8_t* m = mask_->row(y) + 2;
+            const int mb = maskBytes_;
+            for (int x = 0; x < width; ++x, src += step, dst += 4, m += mb) {
+                dst[0] = src[2];
+                dst[1] = src[1];
+                dst[2] = src[0];
+                dst[3] = *m;
+            }
+        }
+    }
+
+private:
+    std::uint8_t MapColour(std::uint8_t r, std::uint8_t g, std::uint8_t b) const {
+        std::uint8_t i = NearestHalftoneIndex(r, g, b);
+        // A colour merely close to the key must stay opaque.
+        if (i == keyIndex_ && !(Rgb{r, g, b} == key_)) i = NearestHalftoneIndexExcept(r, g, b, keyIndex_);
+        return i;
+    }
+
+    const Raster& image_;
+    const Raster* mask_;
+    std::uint8_t colourType_ = kRgb;
+    int channels_ = 3;
+    int maskBytes_ = 3;
+    int keyIndex_ = -1;
+    Rgb key_{};
+    std::array<std::array<std::uint8_t, 3>, 256> paletteRgb_{};
+    std::array<std::uint8_t, 256> paletteIndex_{};
+};
+
+// Loops over rows run in fixed blocks of 16 bytes with a short tail: the compiler turns a
+// block into vector instructions at -O2 without needing a remainder loop of its own.
+constexpr std::size_t kBlock = 16;
+
+// Positions j (2 <= j < len) whose byte equals one of the two bytes before it.
+std::size_t RepeatCount(const std::uint8_t* f, std::size_t len) {
+    std::size_t n = 0, j = 2;
+    for (; j + kBlock <= len; j += kBlock) {
+        unsigned block = 0;
+        const std::uint8_t* b = f + j;
+        for (int k = 0; k < static_cast<int>(kBlock); ++k) block += (b[k] == b[k - 1]) | (b[k] == b[k - 2]);
+        n += block;
+    }
+    for (; j < len; ++j) n += static_cast<std::size_t>((f[j] == f[j - 1]) | (f[j] == f[j - 2]));
+    return n;
+}
+
+// One byte of each of Sub, Up, Average and Paeth; x is the byte, a the one to its left, b the
+// one above, c the one above-left.
+inline void FilterByte(int x, int a, int b, int c, std::uint8_t& sub, std::uint8_t& up, std::uint8_t& avg,
+                       std::uint8_t& paeth) {
+    sub = static_cast<std::uint8_t>(x - a);
+    up = static_cast<std::uint8_t>(x - b);
+    avg = static_cast<std::uint8_t>(x - ((a + b) >> 1));
+    int pa = b - c, pb = a - c;
+    int pc = pa + pb;
+    pa = pa < 0 ? -pa : pa;
+    pb = pb < 0 ? -pb : pb;
+    pc = pc < 0 ? -pc : pc;
+    int pred = pb <= pc ? b : c;
+    pred = pa <= pb && pa <= pc ? a : pred;
+    paeth = static_cast<std::uint8_t>(x - pred);
+}
+
+void FilterRow(const std::uint8_t* cur, const std::uint8_t* prev, std::size_t len, std::size_t bpp,
+               std::uint8_t* sub, std::uint8_t* up, std::uint8_t* avg, std::uint8_t* paeth) {
+    // No pixel to the left of the first one: a and c count as zero.
+    std::size_t i = 0;
+    for (; i < bpp && i < len; ++i) FilterByte(cur[i], 0, prev[i], 0, sub[i], up[i], avg[i], paeth[i]);
+    for (; i + kBlock <= len; i += kBlock) {
+        // Filtering into local blocks keeps the loop free of aliasing doubts.
+        std::uint8_t s[kBlock], u[kBlock], a[kBlock], p[kBlock];
+        const std::uint8_t* x = cur + i;
+        const std::uint8_t* b = prev + i;
+        const auto back = static_cast<std::ptrdiff_t>(bpp);
+        for (std::ptrdiff_t k = 0; k < static_cast<std::ptrdiff_t>(kBlock); ++k)
+            FilterByte(x[k], x[k - back], b[k], b[k - back], s[k], u[k], a[k], p[k]);
+        std::memcpy(sub + i, s, kBlock);
+        std::memcpy(up + i, u, kBlock);
+        std::memcpy(avg + i, a, kBlock);
+        std::memcpy(paeth + i, p, kBlock);
+    }
+    for (; i < len; ++i)
+        FilterByte(cur[i], cur[i - bpp], prev[i], prev[i - bpp], sub[i], up[i], avg[i], paeth[i]);
+}
+
+// Filters `cur` (prev is the unfiltered row above) with Sub, Up, Average and Paeth into
+// out[1] to out[4] and returns the filter whose bytes repeat most often, ties going to the
+// earlier filter; None is `cur` itself.
+Filter ChooseFilter(const std::uint8_t* cur, const std::uint8_t* prev, std::size_t len, int bpp,
+                    std::uint8_t* const out[5]) {
+    FilterRow(cur, prev, len, static_cast<std::size_t>(bpp), out[kSub], out[kUp], out[kAverage], out[kPaeth]);
+    Filter best = kNone;
+    std::size_t bestCount = RepeatCount(cur, len);
+    for (int f = kSub; f <= kPaeth; ++f) {
+        std::size_t n = RepeatCount(out[f], len);
+        if (n > bestCount) {
+            bestCount = n;
+            best = static_cast<Filter>(f);
+        }
+    }
+    return best;
+}
+
+// Owns the zlib stream and cuts its output into IDAT chunks.
+class IdatWriter {
+public:
+    IdatWriter(std::vector<std::uint8_t>& out, int level) : out_(out), chunk_(kIdatSize) {
+        if (deflateInit2(&zs_, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw Error("PNG: cannot start the compressor" + Reason());
+    }
+    ~IdatWriter() { deflateEnd(&zs_); }
+    IdatWriter(const IdatWriter&) = delete;
+    IdatWriter& operator=(const IdatWriter&) = delete;
+
+    void Compress(const std::uint8_t* data, std::size_t size) { Run(data, size, Z_NO_FLUSH); }
+    void Finish() {
+        Run(nullptr, 0, Z_FINISH);
+        if (used_) WriteChunk(out_, "IDAT", chunk_.data(), used_);
+        used_ = 0;
+    }
+
+private:
+    std::string Reason() const { return zs_.msg ? std::string(": ") + zs_.msg : std::string(); }
+
+    void Run(const std::uint8_t* data, std::size_t size, int flush) {
+        zs_.next_in = const_cast<Bytef*>(data);
+        zs_.avail_in = static_cast<uInt>(size);
+        for (;;) {
+            zs_.next_out = chunk_.data() + used_;
+            zs_.avail_out = static_cast<uInt>(kIdatSize - used_);
+            const int rc = deflate(&zs_, flush);
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+                throw Error("PNG: compression failed" + Reason());
+            const bool full = zs_.avail_out == 0;
+            used_ = kIdatSize - zs_.avail_out;
+            if (full) {
+                WriteChunk(out_, "IDAT", chunk_.data(), kIdatSize);
+                used_ = 0;
+            }
+            if (flush == Z_FINISH ? rc == Z_STREAM_END : (!full && zs_.avail_in == 0)) break;
+        }
+    }
+
+    std::vector<std::uint8_t>& out_;
+    std::vector<std::uint8_t> chunk_;
+    std::size_t used_ = 0;
+    z_stream zs_{};
+};
+
+// One image or one Adam7 pass at a time: filters rows against the row above and batches them
+// for the compressor.
+class RowEncoder {
+public:
+    RowEncoder(IdatWriter& idat, std::size_t maxRowBytes, int bytesPerPixel, bool allFilters)
+        : idat_(idat),
+          bpp_(bytesPerPixel),
+          allFilters_(allFilters),
+          batch_(std::max(kBatchSize, maxRowBytes + 1)),
+          prev_(maxRowBytes) {
+        if (allFilters_)
+            for (int f = kSub; f <= kPaeth; ++f) candidates_[f].resize(maxRowBytes);
+    }
+
+    // A new image or pass: the row above the first one counts as zeros.
+    void StartPass(std::size_t rowBytes) {
+        rowBytes_ = rowBytes;
+        std::fill_n(prev_.begin(), rowBytes, std::uint8_t{0});
+    }
+
+    // Filters `row` (rowBytes_ long) into the batch. Its bytes stay as the next row's "above"
+    // by a swap of buffers: `row` comes back holding scratch space of the same size.
+    void AddRow(std::vector<std::uint8_t>& row) {
+        const std::size_t len = rowBytes_;
+        if (batch_.size() - batchUsed_ < len + 1) Flush();
+        std::uint8_t* dst = batch_.data() + batchUsed_;
+        if (allFilters_) {
+            std::uint8_t* const out[5] = {nullptr, candidates_[1].data(), candidates_[2].data(),
+                                          candidates_[3].data(), candidates_[4].data()};
+            const Filter f = ChooseFilter(row.data(), prev_.data(), len, bpp_, out);
+            dst[0] = f;
+            std::memcpy(dst + 1, f == kNone ? row.data() : out[f], len);
+        } else {
+            dst[0] = kNone;
+            std::memcpy(dst + 1, row.data(), len);
+        }
+        batchUsed_ += len + 1;
+        row.swap(prev_);
+    }
+
+    void Flush() {
+        if (batchUsed_) idat_.Compress(batch_.data(), batchUsed_);
+        batchUsed_ = 0;
+    }
+
+private:
+    IdatWriter& idat_;
+    int bpp_;
+    bool allFilters_;
+    std::vector<std::uint8_t> batch_;
+    std::size_t batchUsed_ = 0;
+    std::vector<std::uint8_t> prev_;
+    std::array<std::vector<std::uint8_t>, 5> candidates_;
+    std::size_t rowBytes_ = 0;
+};
+
+struct Adam7Pass {
+    int x0, y0, dx, dy;
+};
+constexpr Adam7Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                 {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+// Picks every dx-th pixel from x0 on.
+void GatherPixels(const std::uint8_t* full, int width, const Adam7Pass& p, int channels,
+                  std::uint8_t* dst) {
+    const std::size_t step = static_cast<std::size_t>(p.dx) * channels;
+    const std::uint8_t* src = full + static_cast<std::size_t>(p.x0) * channels;
+    const int count = (width - p.x0 + p.dx - 1) / p.dx;
+    switch (channels) {
+        case 1:
+            for (int i = 0; i < count; ++i, src += step) dst[i] = *src;
+            break;
+        case 3:
+            for (int i = 0; i < count; ++i, src += step, dst += 3) std::memcpy(dst, src, 3);
+            break;
+        default:
+            for (int i = 0; i < count; ++i, src += step, dst += 4) std::memcpy(dst, src, 4);
+            break;
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask,
+                                    const std::optional<Rgb>& keyColour, const PngSettings& settings) {
+    if (image.empty()) throw Error("PNG: there is no image to write");
+    if (settings.compressionLevel < 0 || settings.compressionLevel > 9)
+        throw Error("PNG: compression level " + std::to_string(settings.compressionLevel) +
+                    " is outside 0 to 9");
+    const RowConverter converter(image, alphaMask, keyColour);
+    const int width = image.width();
+    const int height = image.height();
+    const int channels = converter.channels();
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * channels;
+
+    std::vector<std::uint8_t> out;
+    static constexpr std::uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+    out.insert(out.end(), kSignature, kSignature + 8);
+
+    std::uint8_t ihdr[13] = {};
+    for (int i = 0; i < 4; ++i) {
+        ihdr[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(width) >> (24 - 8 * i));
+        ihdr[4 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(height) >> (24 - 8 * i));
+    }
+    ihdr[8] = 8;  // bits per sample
+    ihdr[9] = converter.colourType();
+    ihdr[12] = settings.interlace ? 1 : 0;  // compression and filter methods stay 0
+    WriteChunk(out, "IHDR", ihdr, sizeof ihdr);
+
+    if (converter.colourType() == kIndexed) {
+        std::uint8_t plte[256 * 3];
+        const auto& palette = HalftonePalette();
+        for (int i = 0; i < 256; ++i) {
+            plte[3 * i] = palette[i].red;
+            plte[3 * i + 1] = palette[i].green;
+            plte[3 * i + 2] = palette[i].blue;
+        }
+        WriteChunk(out, "PLTE", plte, sizeof plte);
+        // Opaque up to the key's entry, which is transparent; later entries default to opaque.
+        // A key outside the palette marks nothing: no entry holds only that colour.
+        if (const int key = converter.keyIndex(); key >= 0) {
+            std::uint8_t trns[256];
+            std::memset(trns, 255, static_cast<std::size_t>(key));
+            trns[key] = 0;
+            WriteChunk(out, "tRNS", trns, static_cast<std::size_t>(key) + 1);
+        }
+    }
+
+    {
+        IdatWriter idat(out, settings.compressionLevel);
+        RowEncoder encoder(idat, rowBytes, channels, settings.allFilters);
+        std::vector<std::uint8_t> row(rowBytes);
+        if (!settings.interlace) {
+            encoder.StartPass(rowBytes);
+            for (int y = 0; y < height; ++y) {
+                converter.Convert(y, row.data());
+                encoder.AddRow(row);
+            }
+        } else {
+            std::vector<std::uint8_t> full(rowBytes);
+            for (const Adam7Pass& pass : kAdam7) {
+                if (width <= pass.x0 || height <= pass.y0) continue;  // an empty pass has no rows
+                const int passWidth = (width - pass.x0 + pass.dx - 1) / pass.dx;
+                encoder.StartPass(static_cast<std::size_t>(passWidth) * channels);
+                for (int y = pass.y0; y < height; y += pass.dy) {
+                    converter.Convert(y, full.data());
+                    GatherPixels(full.data(), width, pass, channels, row.data());
+                    encoder.AddRow(row);
+                }
+            }
+        }
+        encoder.Flush();
+        idat.Finish();
+    }
+    WriteChunk(out, "IEND", nullptr, 0);
+    return out;
+}
 
 }  // namespace zelvan

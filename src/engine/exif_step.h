@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+#include "engine/mask_language.h"
+#include "imaging/exif_record.h"
+
+namespace zelvan {
+
+// "Zelvan v" followed by the program's version: the Software tag of every JPEG output.
+std::string ExifSoftwareText();
+
+// Sources whose extension, ignoring case, is .JPG, .JPEG or .JFIF: the only ones read for EXIF.
+bool IsJpegSource(std::string_view path);
+
+ExifDateTime ToExifDateTime(const QDateTime& local);
+
+// The EXIF step of a JPEG output: carries the EXIF block of a JPEG source (none for other
+// sources or a JPEG without one) into the JPEG just written at destinationPath, with Software
+// set to ExifSoftwareText() and DateTime to `now`. Throws Error with the message of the job's
+// "FSE:" or "AFE:" line; the output then stays as it was written. Run it with the job lock
+// held: Exiv2 is not used by two jobs at once.
+void StampExif(const std::string& sourcePath, const std::string& destinationPath, const QDateTime& now);
+
+// The locale's long time format with seconds, without the time zone that Qt's long format
+// ends with ("HH:mm:ss t" gives "HH:mm:ss").
+QString LongTimePattern(const QLocale& locale);
+
+// [ED] and [ET] of the text stamp.
+struct ExifDateTexts {
+    std::string date;
+    std::string time;
+};
+
+// The source's date and time for [ED] and [ET], dates in the text stamp's convention. A JPEG
+// source's valid EXIF DateTime gives its date and its time in the locale's long time format;
+// without one (and for any other source) the file's last-write date and its hours and minutes.
+// When the file cannot be opened, its EXIF data cannot be read or its last-write time is not a
+// date, the date and the hours and minutes of `now`. Never fails. Run it with the job lock held.
+ExifDateTexts ReadExifDateTexts(const std::string& sourcePath, const DateConvention& display, const QDateTime& now);
+
+}  // namespace zelvan

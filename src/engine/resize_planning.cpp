@@ -1,0 +1,118 @@
+#include "engine/resize_planning.h"
+
+#include <cmath>
+#include <cstdint>
+#include <new>
+
+namespace zelvan {
+namespace {
+
+std::int64_t RoundEven(double v) { return static_cast<std::int64_t>(std::nearbyint(v)); }
+
+int AtLeastOne(std::int64_t v) { return static_cast<int>(v < 1 ? 1 : v); }
+
+// Resamples `area` of the image (and of the mask) to `size`; commits both or neither, so the
+// mask never differs from the image in size.
+void ResampleImages(WorkingImageSet& images, const PixelRect& area, ImageSize size, int filter,
+                    ResizeFailure::Kind kind) {
+    try {
+        Raster image = ResampleBitmap(images.image, area, size.width, size.height, filter);
+        std::optional<Raster> mask;
+        if (images.alphaMask) mask = ResampleBitmap(*images.alphaMask, area, size.width, size.height, filter);
+        images.image = std::move(image);
+        if (mask) images.alphaMask = std::move(mask);
+    } catch (const Error& e) {
+        throw ResizeFailure(kind, e.what());
+    } catch (const std::bad_alloc&) {
+        throw ResizeFailure(kind, "Resize: not enough memory for " + std::to_string(size.width) + "x" +
+                                      std::to_string(size.height) + " pixels");
+    }
+}
+
+}  // namespace
+
+ImageSize FitIntoBox(ImageSize image, ImageSize box, bool enlargeIfSmall) {
+    const int w = image.width, h = image.height, boxW = box.width, boxH = box.height;
+    if (w <= boxW && h <= boxH && !enlargeIfSmall) return image;
+    if (w <= 0 || h <= 0) return box;
+    const double ratio = static_cast<double>(w) / h;
+    std::int64_t fitW, fitH;
+    if (w > h) {
+        fitW = boxW;
+        fitH = RoundEven(boxW / ratio);
+        if (fitH > boxH) {
+            fitH = boxH;
+            fitW = RoundEven(boxH * ratio);
+        }
+    } else {  // portrait or square
+        fitH = boxH;
+        fitW = RoundEven(boxH * ratio);
+        if (fitW > boxW) {
+            fitW = boxW;
+            fitH = RoundEven(boxW / ratio);
+        }
+    }
+    // A very long image would otherwise lose its short side altogether.
+    return {AtLeastOne(fitW), AtLeastOne(fitH)};
+}
+
+std::optional<PixelRect> PlanSmartCrop(ImageSize image, ImageSize box, bool enlargeIfSmall) {
+    const int w = image.width, h = image.height, boxW = box.width, boxH = box.height;
+    if (!enlargeIfSmall && !(w > boxW && h > boxH)) return std::nullopt;
+    if (w == boxW && h == boxH) return std::nullopt;
+    if (w <= 0 || h <= 0 || boxW <= 0 || boxH <= 0) return std::nullopt;
+    const double ratio = static_cast<double>(boxW) / boxH;
+    std::int64_t cropW = w;
+    std::int64_t cropH = RoundEven(w / ratio);
+    if (h < w && cropH > h) {
+        cropH = h;
+        cropW = RoundEven(h * ratio);
+    }
+    // A portrait or square image whose full-width crop would be taller than itself is left
+    // alone, and so is a crop that would keep no pixel at all.
+    if (cropW > w || cropH > h || cropW < 1 || cropH < 1) return std::nullopt;
+    const std::int64_t left = RoundEven((w - cropW) / 2.0);
+    const std::int64_t top = RoundEven((h - cropH) / 2.0);
+    // Rounding the crop to whole pixels may leave it visibly off the box's proportions.
+    if (RoundEven(ratio * 10.0) != RoundEven(static_cast<double>(cropW) / cropH * 10.0)) return std::nullopt;
+    return PixelRect{static_cast<int>(left), static_cast<int>(top), static_cast<int>(cropW), static_cast<int>(cropH)};
+}
+
+ImageSize PercentageSize(ImageSize image, int percent) {
+    auto side = [percent](int length) {
+        const std::int64_t scaled = static_cast<std::int64_t>(length) * percent / 100;
+        return scaled <= 4 ? 4 : static_cast<int>(std::min<std::int64_t>(scaled, INT32_MAX));
+    };
+    return {side(image.width), side(image.height)};
+}
+
+void ResizeWorkingImage(WorkingImageSet& images, const ConversionOptions& options) {
+    const Raster& image = images.image;
+    const ImageSize size{image.width(), image.height()};
+    const PixelRect whole{0, 0, size.width, size.height};
+    const ImageSize box{options.Resize_width, options.Resize_height};
+    const int filter = options.Resampling_filter;
+    switch (options.Selected_mode) {
+        case 1:
+            if (!options.Resize_proportional) {
+                ResampleImages(images, whole, box, filter, ResizeFailure::Kind::FixedSize);
+            } else {
+                // The crop is not copied out: the fit resamples the cropped area directly.
+                std::optional<PixelRect> crop;
+                if (options.SmartCrop_enable) crop = PlanSmartCrop(size, box, options.EnlargeIfSmall);
+                const PixelRect area = crop.value_or(whole);
+                // An image that already fits is still resampled, at its own size.
+                const ImageSize fitted = FitIntoBox({area.width, area.height}, box, options.EnlargeIfSmall);
+                ResampleImages(images, area, fitted, filter, ResizeFailure::Kind::Fit);
+            }
+            return;
+        case 2:
+            ResampleImages(images, whole, PercentageSize(size, options.Resize_percent), filter,
+                           ResizeFailure::Kind::Percentage);
+            return;
+        default:
+            return;  // no resizing
+    }
+}
+
+}  // namespace zelvan

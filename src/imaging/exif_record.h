@@ -1,0 +1,81 @@
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelvan {
+
+// A local date and time as EXIF stores it: no time zone.
+struct ExifDateTime {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+    friend bool operator==(const ExifDateTime&, const ExifDateTime&) = default;
+};
+
+// Main-directory tags the job writes by number.
+inline constexpr std::uint16_t kExifTagSoftware = 305;
+inline constexpr std::uint16_t kExifTagDateTime = 306;
+
+// The EXIF metadata of one JPEG file, read from its EXIF segment and written into another
+// JPEG file: every directory and the thumbnail as read, plus the XMP packet that the EXIF block
+// carried. Parsing and encoding the directories is Exiv2's; the segment layout is ours.
+//
+// Not thread-safe, and Exiv2 keeps process-wide state: the job runs every operation of every
+// record under its job lock. Failures throw Error; Exiv2's own errors come out as Error too.
+class ExifRecord {
+public:
+    // An empty record: no directories, no thumbnail, no XMP packet.
+    ExifRecord();
+    ~ExifRecord();
+    ExifRecord(const ExifRecord&) = delete;
+    ExifRecord& operator=(const ExifRecord&) = delete;
+
+    // Loads the first APP1 segment that carries an EXIF block; other segments are skipped and
+    // a JPEG without one leaves the record empty. Only the segment headers and that one segment
+    // are read. Throws Error "JPEG header is not valid" when the stream does not start with
+    // FF D8, and Error for a block the library cannot parse.
+    void ReadFromJpegStream(std::istream& in);
+
+    bool Empty() const;
+
+    // Tag 306 with the milliseconds of SubSecTime (37520) when that tag is there; nothing
+    // when the tag is missing or holds no valid date and time.
+    std::optional<ExifDateTime> DateTime() const;
+    // Stores 306 as "YYYY:MM:DD hh:mm:ss", SubSecTime as three digits of milliseconds only when
+    // that tag already exists, and the XMP packet's tiff:DateTime only when it has one.
+    void SetDateTime(const ExifDateTime& value);
+
+    // Stores an ASCII tag of the main directory. For Software (305) the XMP packet's
+    // tiff:Software and xmp:CreatorTool are updated too, each only when present.
+    void SetText(std::uint16_t tag, std::string_view text);
+    // An ASCII tag of the main directory as stored, without its terminating zero.
+    std::optional<std::string> Text(std::uint16_t tag) const;
+
+    bool HasXmpPacket() const;
+
+    // Rewrites the JPEG file at path so that it carries this record: SOI, the file's APP0
+    // segments, the EXIF block, the XMP packet, then the rest of the file without its first
+    // EXIF and first XMP segment. PixelXDimension and PixelYDimension, when the record has
+    // either, are set to the file's frame size first. The file is replaced only once the new
+    // content is complete; on failure it stays as it was. Throws Error.
+    void WriteIntoJpegFile(const std::string& path);
+    // The same rewrite in memory.
+    std::vector<std::uint8_t> RewriteJpeg(std::span<const std::uint8_t> jpeg);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace zelvan

@@ -1,0 +1,216 @@
+#include "engine/exif_step.h"
+
+#include <gtest/gtest.h>
+#include <sys/time.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "base/error.h"
+#include "imaging/writers/writers.h"
+#include "support/test_support.h"
+
+namespace zelvan {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+const QDateTime kNow(QDate(2030, 6, 7), QTime(8, 9, 10));
+const QDateTime kStamp(QDate(2024, 1, 5), QTime(9, 3, 7, 45));
+const QDateTime kWritten(QDate(2001, 2, 3), QTime(4, 5, 6));
+
+Bytes FreshJpeg(int width, int height) {
+    Raster image(width, height, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width * 3; ++x) image.row(y)[x] = static_cast<std::uint8_t>(x ^ y);
+    return EncodeJpeg(image, 85, false);
+}
+
+// A small JPEG whose EXIF block holds `dateTime` as tag 306.
+Bytes JpegWithDateTime(const std::string& dateTime) {
+    ExifRecord record;
+    record.SetText(kExifTagDateTime, dateTime);
+    return record.RewriteJpeg(FreshJpeg(8, 8));
+}
+
+const Bytes kPng = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+
+std::string CameraJpeg() {
+    return test::CorporaDir() +
+           "/golang-github-rwcarlsen-goexif-dev/usr/share/gocode/src/github.com/rwcarlsen/goexif/exif/sample1.jpg";
+}
+
+void SetLastWrite(const std::string& path, const QDateTime& local) {
+    const timeval times[2] = {{static_cast<time_t>(local.toSecsSinceEpoch()), 0},
+                              {static_cast<time_t>(local.toSecsSinceEpoch()), 0}};
+    ASSERT_EQ(::utimes(path.c_str(), times), 0) << path;
+}
+
+// exiftool's JSON for one file as "Group:Tag" -> value text.
+std::map<std::string, std::string> ExifToolTags(const std::string& path) {
+    const test::CommandResult r =
+        test::RunCommand("exiftool -j -G1 -EXIF:all -XMP:all " + test::ShellQuote(path) + " 2>/dev/null");
+    std::map<std::string, std::string> tags;
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t open = line.find('"');
+        const std::size_t close = line.find("\": ", open + 1);
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::string value = line.substr(close + 3);
+        if (!value.empty() && value.back() == ',') value.pop_back();
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+        tags[line.substr(open + 1, close - open - 1)] = value;
+    }
+    tags.erase("SourceFile");
+    return tags;
+}
+
+TEST(ExifStep, SoftwareIsTheProgramAndTheProjectVersion) {
+    std::ifstream cmake(std::string(ZELVAN_SOURCE_DIR) + "/CMakeLists.txt");
+    std::stringstream text;
+    text << cmake.rdbuf();
+    std::smatch match;
+    const std::string lists = text.str();
+    ASSERT_TRUE(std::regex_search(lists, match, std::regex(R"(project\(Zelvan VERSION ([0-9.]+))")));
+    EXPECT_EQ(ExifSoftwareText(), "Zelvan v" + match[1].str());
+}
+
+TEST(ExifStep, JpegSourcesByExtension) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/in/a.jpg", true},   {"/in/a.JPEG", true},  {"/in/b.JfIf", true},      {"/in/c.png", false},
+        {"/in/jpg", false},    {"/in/x.jpe", false},  {"/in/d.jpg/file", false}, {"/in/e.jpg.png", false},
+    };
+    for (const auto& [path, jpeg] : cases) EXPECT_EQ(IsJpegSource(path), jpeg) << path;
+}
+
+TEST(ExifStep, OutputFromANonJpegSourceGetsOnlySoftwareAndDateTime) {
+    test::TempDir dir;
+    // A camera JPEG named .png is not a JPEG source: its EXIF block is not read.
+    const std::string source = dir / "camera.png";
+    test::WriteBytes(source, test::ReadBytes(CameraJpeg()));
+    const std::string output = dir / "out.JPG";
+    test::WriteBytes(output, FreshJpeg(40, 30));
+
+    StampExif(source, output, kStamp);
+    const std::map<std::string, std::string> expected = {{"IFD0:Software", ExifSoftwareText()},
+                                                         {"IFD0:ModifyDate", "2024:01:05 09:03:07"}};
+    EXPECT_EQ(ExifToolTags(output), expected);
+}
+
+TEST(ExifStep, OutputFromACameraJpegKeepsTheCameraTags) {
+    test::TempDir dir;
+    const std::string source = dir / "photo.JPEG";
+    test::WriteBytes(source, test::ReadBytes(CameraJpeg()));
+    const std::string output = dir / "photo_001_250x188.JPG";
+    test::WriteBytes(output, FreshJpeg(250, 188));  // the camera's 500 x 375, halved
+
+    StampExif(source, output, kStamp);
+    std::map<std::string, std::string> before = ExifToolTags(source);
+    std::map<std::string, std::string> after = ExifToolTags(output);
+    for (const char* tag : {"IFD0:Make", "IFD0:Model", "IFD0:Orientation", "ExifIFD:DateTimeOriginal",
+                            "ExifIFD:ExposureTime", "GPS:GPSLatitude", "IFD1:ThumbnailLength"}) {
+        ASSERT_FALSE(before[tag].empty()) << tag;
+        EXPECT_EQ(after[tag], before[tag]) << tag;
+    }
+    EXPECT_EQ(after["IFD0:Software"], ExifSoftwareText());
+    EXPECT_EQ(after["IFD0:ModifyDate"], "2024:01:05 09:03:07");
+    EXPECT_EQ(after["ExifIFD:SubSecTime"], "045");
+    EXPECT_EQ(after["ExifIFD:ExifImageWidth"], "250");
+    EXPECT_EQ(after["ExifIFD:ExifImageHeight"], "188");
+}
+
+TEST(ExifStep, FailuresLeaveTheOutputAsWritten) {
+    test::TempDir dir;
+    const Bytes jpeg = FreshJpeg(8, 8);
+    test::WriteBytes(dir / "fake.jpg", kPng);
+    test::WriteBytes(dir / "plain.png", kPng);
+    struct Case {
+        const char* name;
+        std::string source;
+        std::optional<Bytes> output;  // nothing: no file at the destination
+        std::string message;          // what the message starts with
+    };
+    const Case cases[] = {
+        {"output that is not a JPEG", dir / "plain.png", kPng, "JPEG header is not valid"},
+        {"JPEG source that is not a JPEG", dir / "fake.jpg", jpeg, "JPEG header is not valid"},
+        {"JPEG source that is missing", dir / "missing.jpg", jpeg, "Cannot open the source to read its EXIF data: "},
+        {"output that is missing", dir / "plain.png", std::nullopt, "Cannot open file: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string output = dir / "out.JPG";
+        std::filesystem::remove(output);
+        if (c.output) test::WriteBytes(output, *c.output);
+        try {
+            StampExif(c.source, output, kStamp);
+            ADD_FAILURE() << "stamped without an error";
+        } catch (const Error& e) {
+            EXPECT_TRUE(std::string(e.what()).starts_with(c.message)) << e.what();
+        }
+        if (c.output) EXPECT_EQ(test::ReadBytes(output), *c.output);
+        else EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
+TEST(ExifStep, DateTextsForTheTextStamp) {
+    test::TempDir dir;
+    // A block whose main directory claims 65535 entries in a few bytes.
+    Bytes hostile = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x20, 'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 0xFF, 0xFF,
+                     0x32, 0x01, 2, 0, 20, 0, 0, 0, 26, 0, 0, 0, 0, 0};
+    const Bytes fresh = FreshJpeg(8, 8);
+    hostile.insert(hostile.end(), fresh.begin() + 2, fresh.end());
+
+    const DateConvention german =
+        MaskDateConventions::FromPatterns(QLocale(QLocale::German, QLocale::Germany), "dd.MM.yyyy", "HH:mm").display;
+    const DateConvention american =
+        MaskDateConventions::FromPatterns(QLocale(QLocale::English, QLocale::UnitedStates), "M/d/yyyy", "h:mm AP").display;
+    struct Case {
+        const char* name;
+        std::string file;
+        std::optional<Bytes> bytes;  // nothing: the file does not exist
+        const DateConvention* convention;
+        std::string date;
+        std::string time;
+    };
+    const Case cases[] = {
+        {"EXIF date and long time", "exif.jpg", JpegWithDateTime("2011:07:04 15:30:12"), &german, "04.07.2011", "15:30:12"},
+        {"EXIF date in another locale", "exif.jpg", JpegWithDateTime("2011:07:04 15:30:12"), &american, "7/4/2011",
+         "3:30:12 PM"},
+        {"JPEG without EXIF: the file's time, no seconds", "plain.JPG", fresh, &german, "03.02.2001", "04:05"},
+        {"EXIF DateTime that is no date", "bad.jpeg", JpegWithDateTime("2011:13:45 99:00:00"), &german, "03.02.2001",
+         "04:05"},
+        {"EXIF block whose directory runs past its end", "hostile.jpg", hostile, &german, "03.02.2001", "04:05"},
+        {"other sources are not read for EXIF", "camera.png", JpegWithDateTime("2011:07:04 15:30:12"), &german,
+         "03.02.2001", "04:05"},
+        {"time separator and 24 hours of the convention", "camera.png", fresh, &american, "2/3/2001", "04:05"},
+        {"missing file: now", "missing.jpg", std::nullopt, &german, "07.06.2030", "08:09"},
+        {"JPEG source that is not a JPEG: now", "fake.jpg", kPng, &german, "07.06.2030", "08:09"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / c.file;
+        std::filesystem::remove(path);
+        if (c.bytes) {
+            test::WriteBytes(path, *c.bytes);
+            SetLastWrite(path, kWritten);
+        }
+        const ExifDateTexts texts = ReadExifDateTexts(path, *c.convention, kNow);
+        EXPECT_EQ(texts.date, c.date);
+        EXPECT_EQ(texts.time, c.time);
+    }
+}
+
+TEST(ExifStep, LongTimePatternLeavesOutTheTimeZone) {
+    const std::pair<QLocale, QString> cases[] = {
+        {QLocale(QLocale::German, QLocale::Germany), "HH:mm:ss"},
+        {QLocale(QLocale::English, QLocale::UnitedStates), "h:mm:ss AP"},
+        {QLocale(QLocale::Finnish, QLocale::Finland), "H.mm.ss"},
+    };
+    for (const auto& [locale, pattern] : cases) EXPECT_EQ(LongTimePattern(locale), pattern) << locale.name().toStdString();
+}
+
+}  // namespace
+}  // namespace zelvan

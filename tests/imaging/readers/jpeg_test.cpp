@@ -1,0 +1,289 @@
+// The JPEG reader against djpeg, which runs the same libjpeg with the same settings: every decode
+// must match its output byte for byte, and every file djpeg warns about must fail.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "base/error.h"
+#include "imaging/readers/readers.h"
+#include "support/test_support.h"
+
+namespace zelvan {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+struct Pnm {
+    int width = 0;
+    int height = 0;
+    int channels = 0;  // 1 for PGM, 3 for PPM
+    Bytes pixels;
+};
+
+// Parses djpeg's binary PGM/PPM output (maxval 255, no comments).
+Pnm ParsePnm(const std::string& data) {
+    Pnm pnm;
+    if (data.size() < 2 || data[0] != 'P' || (data[1] != '5' && data[1] != '6')) return pnm;
+    std::size_t pos = 2;
+    int fields[3] = {};
+    for (int& field : fields) {
+        while (pos < data.size() && std::isspace(static_cast<unsigned char>(data[pos]))) ++pos;
+        while (pos < data.size() && std::isdigit(static_cast<unsigned char>(data[pos])))
+            field = field * 10 + (data[pos++] - '0');
+    }
+    ++pos;  // the single whitespace before the samples
+    pnm.width = fields[0];
+    pnm.height = fields[1];
+    pnm.channels = data[1] == '5' ? 1 : 3;
+    if (fields[2] != 255 || pos > data.size()) return {};
+    pnm.pixels.assign(data.begin() + static_cast<std::ptrdiff_t>(pos), data.end());
+    if (pnm.pixels.size() != static_cast<std::size_t>(pnm.width) * pnm.height * pnm.channels) return {};
+    return pnm;
+}
+
+struct Djpeg {
+    int exitStatus = -1;  // 0 clean, 2 with warnings, other values failure
+    Pnm image;
+};
+
+// djpeg under a memory cap: some corpus files declare gigapixel images.
+Djpeg RunDjpeg(const std::string& path) {
+    test::CommandResult r =
+        test::RunCommand("ulimit -v 4000000; djpeg -pnm " + test::ShellQuote(path) + " 2>/dev/null");
+    return {r.exitStatus, ParsePnm(r.output)};
+}
+
+// Empty when the raster holds exactly djpeg's pixels, otherwise what differs first.
+std::string DiffFromPnm(const Raster& raster, const Pnm& pnm) {
+    if (raster.width() != pnm.width || raster.height() != pnm.height)
+        return "size " + std::to_string(raster.width()) + "x" + std::to_string(raster.height()) +
+               " vs " + std::to_string(pnm.width) + "x" + std::to_string(pnm.height);
+    const int expectedBits = pnm.channels == 1 ? 8 : 24;
+    if (raster.bitsPerPixel() != expectedBits)
+        return "depth " + std::to_string(raster.bitsPerPixel());
+    const std::uint8_t* p = pnm.pixels.data();
+    for (int y = 0; y < pnm.height; ++y)
+        for (int x = 0; x < pnm.width; ++x, p += pnm.channels) {
+            Rgb c = raster.PixelColour(x, y);
+            Rgb want = pnm.channels == 1 ? Rgb{p[0], p[0], p[0]} : Rgb{p[0], p[1], p[2]};
+            if (c != want)
+                return "pixel " + std::to_string(x) + "," + std::to_string(y) + " is " +
+                       std::to_string(c.red) + "," + std::to_string(c.green) + "," +
+                       std::to_string(c.blue) + " instead of " + std::to_string(want.red) + "," +
+                       std::to_string(want.green) + "," + std::to_string(want.blue);
+        }
+    return {};
+}
+
+struct EncodeSettings {
+    const char* name;
+    int width;
+    int height;
+    J_COLOR_SPACE input;   // JCS_RGB, JCS_GRAYSCALE or JCS_CMYK
+    J_COLOR_SPACE stored;  // the file's colour space
+    int hSampling;         // of the first component
+    int vSampling;
+    bool progressive;
+    bool arithmetic;
+    int restartRows;
+};
+
+// A JPEG made with libjpeg from a pattern of gradients and noise.
+Bytes EncodeJpeg(const EncodeSettings& s) {
+    const int components = s.input == JCS_GRAYSCALE ? 1 : s.input == JCS_CMYK ? 4 : 3;
+    Bytes samples(static_cast<std::size_t>(s.width) * s.height * components);
+    std::uint32_t noise = 12345;
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x)
+            for (int c = 0; c < components; ++c) {
+                noise = noise * 1103515245 + 12345;
+                int v = (x * 255 / s.width) * (c % 2 ? 1 : -1) + y * 7 * (c + 1) +
+                        static_cast<int>((noise >> 16) % 40);
+                samples[(static_cast<std::size_t>(y) * s.width + x) * components + c] =
+                    static_cast<std::uint8_t>(v & 255);
+            }
+
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = static_cast<JDIMENSION>(s.width);
+    cinfo.image_height = static_cast<JDIMENSION>(s.height);
+    cinfo.input_components = components;
+    cinfo.in_color_space = s.input;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, s.stored);
+    jpeg_set_quality(&cinfo, 85, TRUE);
+    cinfo.comp_info[0].h_samp_factor = s.hSampling;
+    cinfo.comp_info[0].v_samp_factor = s.vSampling;
+    if (s.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.arith_code = s.arithmetic ? TRUE : FALSE;
+    cinfo.restart_in_rows = s.restartRows;
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = samples.data() + static_cast<std::size_t>(cinfo.next_scanline) * s.width * components;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    Bytes bytes(out, out + outSize);
+    jpeg_destroy_compress(&cinfo);
+    std::free(out);
+    return bytes;
+}
+
+const EncodeSettings kEncodings[] = {
+    {"colour 4:2:0", 37, 23, JCS_RGB, JCS_YCbCr, 2, 2, false, false, 0},
+    {"colour 4:4:4", 16, 16, JCS_RGB, JCS_YCbCr, 1, 1, false, false, 0},
+    {"colour 4:2:2 restarts", 50, 41, JCS_RGB, JCS_YCbCr, 2, 1, false, false, 1},
+    {"colour stored as RGB", 19, 7, JCS_RGB, JCS_RGB, 1, 1, false, false, 0},
+    {"colour progressive", 61, 33, JCS_RGB, JCS_YCbCr, 2, 2, true, false, 0},
+    {"colour arithmetic", 29, 30, JCS_RGB, JCS_YCbCr, 2, 2, false, true, 0},
+    {"grey", 33, 17, JCS_GRAYSCALE, JCS_GRAYSCALE, 1, 1, false, false, 0},
+    {"grey progressive", 1, 1, JCS_GRAYSCALE, JCS_GRAYSCALE, 1, 1, true, false, 0},
+    {"CMYK", 21, 13, JCS_CMYK, JCS_CMYK, 1, 1, false, false, 0},
+    {"YCCK", 40, 24, JCS_CMYK, JCS_YCCK, 2, 2, false, false, 0},
+    {"YCCK progressive", 9, 31, JCS_CMYK, JCS_YCCK, 2, 2, true, false, 0},
+};
+
+TEST(JpegReader, EncodedImagesMatchDjpeg) {
+    test::TempDir dir;
+    for (const EncodeSettings& s : kEncodings) {
+        SCOPED_TRACE(s.name);
+        Bytes jpeg = EncodeJpeg(s);
+        std::string path = dir / "in.jpg";
+        test::WriteBytes(path, jpeg);
+        Djpeg reference = RunDjpeg(path);
+        ASSERT_EQ(reference.exitStatus, 0);
+        ASSERT_GT(reference.image.width, 0);
+        DecodedPicture picture = ReadJpeg(jpeg);
+        EXPECT_EQ(picture.kind, PictureKind::Jpeg);
+        EXPECT_EQ(DiffFromPnm(picture.raster, reference.image), "");
+        if (picture.raster.bitsPerPixel() == 8) {
+            ASSERT_EQ(picture.raster.palette().size(), 256u);
+            EXPECT_EQ(picture.raster.palette()[200], (PaletteEntry{200, 200, 200, 0}));
+        }
+    }
+}
+
+// Every JPEG of the corpora either matches djpeg exactly, or fails where djpeg warns or fails
+// (or is over the size limit, which djpeg does not have).
+TEST(JpegReader, CorpusFilesMatchDjpegOrFail) {
+    const fs::path root = test::CorporaDir();
+    int decoded = 0;
+    int failed = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string ext = entry.path().extension().string();
+        if (!entry.is_regular_file() || (ext != ".jpg" && ext != ".jpeg" && ext != ".JPG")) continue;
+        const std::string path = entry.path().string();
+        SCOPED_TRACE(path);
+        Bytes bytes = test::ReadBytes(path);
+        std::string error;
+        DecodedPicture picture;
+        try {
+            picture = ReadJpeg(bytes);
+        } catch (const Error& e) {
+            error = e.what();
+        }
+        if (!error.empty()) {
+            ++failed;
+            EXPECT_EQ(error.rfind("JPEG: ", 0), 0u) << error;
+            if (error.find("limit") != std::string::npos) continue;
+            EXPECT_NE(RunDjpeg(path).exitStatus, 0) << "djpeg decodes it cleanly; we said " << error;
+            continue;
+        }
+        ++decoded;
+        Djpeg reference = RunDjpeg(path);
+        EXPECT_EQ(reference.exitStatus, 0);
+        EXPECT_EQ(DiffFromPnm(picture.raster, reference.image), "");
+    }
+    // The goexif camera samples alone hold more than ten pictures and many stubs without one.
+    EXPECT_GT(decoded, 10);
+    EXPECT_GT(failed, 10);
+}
+
+// The offset of the first marker of that code (the 0xFF byte), 0 when there is none.
+std::size_t FindMarker(const Bytes& jpeg, std::uint8_t code) {
+    for (std::size_t i = 0; i + 3 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == code) return i;
+    return 0;
+}
+
+// Damaged files fail with libjpeg's own words instead of coming out grey-filled; djpeg confirms
+// that each is damaged.
+TEST(JpegReader, DamagedFilesFail) {
+    const Bytes good = EncodeJpeg(kEncodings[0]);
+    const std::size_t sos = FindMarker(good, 0xDA);
+    ASSERT_GT(sos, 0u);
+    const std::size_t scan = sos + 2 + (good[sos + 2] << 8 | good[sos + 3]);
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        const char* message;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"truncated in the scan", Bytes(good.begin(), good.begin() + (scan + good.size()) / 2),
+                     "Premature end of JPEG file"});
+    cases.push_back({"missing end marker", Bytes(good.begin(), good.end() - 2), "Premature end of JPEG file"});
+    Bytes marker = good;
+    marker[scan + 40] = 0xFF;
+    marker[scan + 41] = 0xD5;  // a restart marker where none belongs
+    cases.push_back({"marker inside the entropy data", marker, "Corrupt JPEG data"});
+    Bytes extraneous = good;
+    extraneous.insert(extraneous.begin() + static_cast<std::ptrdiff_t>(sos), {0x12, 0x34, 0x56});
+    cases.push_back({"bytes between markers", extraneous, "3 extraneous bytes before marker 0xda"});
+    Bytes cut(good.begin(), good.begin() + scan);
+    cases.push_back({"no scan data", cut, "Premature end"});
+    cases.push_back({"not a JPEG", Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0}, "Not a JPEG file"});
+    cases.push_back({"empty", Bytes{}, "JPEG: "});
+
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.bytes.empty()) {
+            test::WriteBytes(dir / "bad.jpg", c.bytes);
+            EXPECT_NE(RunDjpeg(dir / "bad.jpg").exitStatus, 0);
+        }
+        try {
+            ReadJpeg(c.bytes);
+            ADD_FAILURE() << "decoded";
+        } catch (const Error& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("JPEG: ", 0), 0u) << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+    }
+}
+
+// A header declaring more than 2^28 pixels is refused before anything is allocated.
+TEST(JpegReader, HugeDeclaredSizeIsRefused) {
+    Bytes jpeg = EncodeJpeg(kEncodings[1]);
+    const std::size_t sof = FindMarker(jpeg, 0xC0);
+    ASSERT_GT(sof, 0u);
+    // Height and width of 60000 each: 3.6 gigapixels.
+    jpeg[sof + 5] = 0xEA;
+    jpeg[sof + 6] = 0x60;
+    jpeg[sof + 7] = 0xEA;
+    jpeg[sof + 8] = 0x60;
+    try {
+        ReadJpeg(jpeg);
+        ADD_FAILURE() << "decoded";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("JPEG: image of 60000x60000 pixels is larger than the limit"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
+}  // namespace
+}  // namespace zelvan
