@@ -4,7 +4,11 @@
 
 #include "base/file_io.h"
 #include "base/path_util.h"
+#include "engine/exif_step.h"
+#include "engine/mask_language.h"
 #include "engine/output_encoding.h"
+#include "engine/output_naming.h"
+#include "engine/text_stamp.h"
 #include "engine/resize_planning.h"
 #include "engine/source_loading.h"
 
@@ -96,19 +100,53 @@ bool TConversionThread::RunSteps() {
         }
     }
 
-    // 9. Encode and write.
+    const MaskDateConventions dates = env_.maskDates ? *env_.maskDates : MaskDateConventions::System();
+
+    // 7. The text stamp: its EXIF dates are read and the text drawn under the job lock. A
+    //    failure here ends the job.
+    if (options.Watermark_enable) {
+        MaskSubject subject = MaskSubjectOf(SourcePath, DestinationPath, JobNumber, images.image.width(),
+                                            images.image.height(), QDateTime::currentDateTime());
+        std::lock_guard<std::mutex> lock(*env_.jobLock);
+        ExifDateTexts exif = ReadExifDateTexts(SourcePath, dates.display, subject.now);
+        subject.exifDate = exif.date;
+        subject.exifTime = exif.time;
+        DrawTextStamp(images.image,
+                      ExpandMask(options.Watermark_text_mask, subject, MaskKind::TextStamp, dates, options.Counter_length),
+                      options);
+    }
+
+    // 8. The output's name from the rename mask.
+    if (options.Rename_enabled) {
+        std::lock_guard<std::mutex> lock(*env_.jobLock);
+        DestinationPath = RenamedDestinationPath(
+            options,
+            MaskSubjectOf(SourcePath, DestinationPath, JobNumber, images.image.width(), images.image.height(),
+                          QDateTime::currentDateTime()),
+            dates);
+    }
+
+    // 9. Encode and write; JPEG outputs then carry the source's EXIF block, under the job lock.
+    auto stampExif = [&] {
+        std::lock_guard<std::mutex> lock(*env_.jobLock);
+        StampExif(SourcePath, DestinationPath, QDateTime::currentDateTime());
+    };
     if (options.Auto_format) {
         try {
             AutoFormatChoice choice = ChooseAutoFormat(images, options, SourcePath);
             if (choice.winner != AutoFormatChoice::Winner::None) {
                 std::string finalPath = ChangeFileExt(DestinationPath, choice.extension);
+                bool written = true;
                 try {
                     WriteFileAtomically(finalPath, choice.bytes);
                 } catch (const Error& e) {
                     // A failed write of the winner is reported and the job goes on.
                     Report("", DestinationPath, e.what());
+                    written = false;
                 }
                 DestinationPath = finalPath;
+                // Only a file this job wrote gets EXIF: never an older file at that path.
+                if (written && choice.winner == AutoFormatChoice::Winner::Jpeg && options.Exif) stampExif();
             }
         } catch (const Error& e) {
             Report("AFE:", DestinationPath, e.what());
@@ -120,7 +158,10 @@ bool TConversionThread::RunSteps() {
     } else {
         try {
             std::vector<std::uint8_t> bytes = EncodeForExtension(OutputExtension, images, options);
-            if (!bytes.empty()) WriteFileAtomically(DestinationPath, bytes);
+            if (!bytes.empty()) {
+                WriteFileAtomically(DestinationPath, bytes);
+                if (OutputExtension == "JPG" && options.Exif) stampExif();
+            }
         } catch (const Error& e) {
             Report("FSE:", DestinationPath, e.what());
             return false;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/conversion_options.h"
+#include "engine/mask_language.h"
 
 namespace zelvan {
 
@@ -47,6 +48,8 @@ struct JobEnvironment {
     JobReporter* errors = nullptr;
     std::mutex* jobLock = nullptr;
     std::string rawPluginPath;  // rawdll.so beside the program
+    // The locale's date conventions for the masks, made once per run; the system's when unset.
+    std::shared_ptr<const MaskDateConventions> maskDates;
 };
 
 }  // namespace zelvan

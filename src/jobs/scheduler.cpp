@@ -35,6 +35,7 @@ Scheduler::~Scheduler() { state_.Jobs.clear(); }
 void Scheduler::BeginRun(const ConversionOptions& options, std::vector<std::string> sourcePaths,
                          std::string summaryText) {
     options_ = std::make_shared<const ConversionOptions>(options);
+    maskDates_ = std::make_shared<const MaskDateConventions>(MaskDateConventions::System());
     outputExtension_ = OutputExtensionFor(options.Output_format);
     summaryText_ = std::move(summaryText);
     finished_ = false;
@@ -80,6 +81,7 @@ Scheduler::StartResult Scheduler::StartTick() {
         env.errors = &errors_;
         env.jobLock = &jobLock_;
         env.rawPluginPath = rawPluginPath_;
+        env.maskDates = maskDates_;
         auto job = std::make_unique<TConversionThread>(env);
         job->SourcePath = state_.Queue.front();
         job->OutputExtension = outputExtension_;

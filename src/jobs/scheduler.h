@@ -85,6 +85,7 @@ private:
     std::mutex startLock_;
     std::mutex reapLock_;
     std::shared_ptr<const ConversionOptions> options_;
+    std::shared_ptr<const MaskDateConventions> maskDates_;
     std::string outputExtension_;
     std::string summaryText_;
     RunState state_;

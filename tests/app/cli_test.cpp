@@ -13,7 +13,8 @@ namespace fs = std::filesystem;
 using test::RunCommand;
 using test::ShellQuote;
 
-std::string Cli() { return ShellQuote(test::BuildDir() + "/zelvan-cli"); }
+// Outputs keep the source's name unless a test asks for the rename mask.
+std::string Cli() { return ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Rename_enabled=0"; }
 
 test::Rgba Stripes(int x, int) { return {static_cast<std::uint8_t>(x % 2 ? 250 : 20), 128, 40}; }
 
@@ -80,6 +81,18 @@ TEST(CommandLine, FoldersAreScannedAndNonUtf8NamesConverted) {
     EXPECT_EQ(r.output, "-----------------------\nFiles processed: 2\n");
     EXPECT_TRUE(fs::exists(dir / "out/caf\xe9.BMP"));
     EXPECT_TRUE(fs::exists(dir / "out/b.BMP"));
+}
+
+TEST(CommandLine, DefaultRenameMaskNamesOutputsByCounterAndSize) {
+    test::TempDir dir;
+    test::WriteBytes(dir / "photo.bmp", test::MakeBmp24(30, 20, Stripes));
+    test::WriteBytes(dir / "second.bmp", test::MakeBmp24(8, 9, Stripes));
+    test::CommandResult r = RunCommand(ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Threads=1 -o " +
+                                       ShellQuote(dir / "out") + " " + ShellQuote(dir / "photo.bmp") + " " +
+                                       ShellQuote(dir / "second.bmp"));
+    EXPECT_EQ(r.exitStatus, 0) << r.output;
+    EXPECT_TRUE(fs::exists(dir / "out/photo_001_30x20.JPG"));
+    EXPECT_TRUE(fs::exists(dir / "out/second_002_8x9.JPG"));
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ TEST_F(FormatMatrix, EveryInputConvertsToEveryOutput) {
     for (const Output& o : kOutputs) {
         const std::string out = *dir_ / ("out-" + std::string(o.extension));
         test::CommandResult run = RunCommand(test::ShellQuote(test::BuildDir() + "/zelvan-cli") +
-                                             " --set Output_format=" + std::to_string(o.format) + " -o " +
+                                             " --set Rename_enabled=0 --set Output_format=" + std::to_string(o.format) + " -o " +
                                              ShellQuote(out) + " " + ShellQuote(*dir_ / "in"));
         EXPECT_EQ(run.exitStatus, 0) << o.extension << ":\n" << run.output;
         for (const Input& in : kInputs) {
@@ -87,7 +87,7 @@ TEST_F(FormatMatrix, EveryInputConvertsToEveryOutput) {
 TEST_F(FormatMatrix, OutputsPassTheFormatsOwnCheckers) {
     const std::string out = *dir_ / "checked";
     for (int format : {0, 1, 3}) {
-        RunCommand(ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Output_format=" + std::to_string(format) +
+        RunCommand(ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Rename_enabled=0 --set Output_format=" + std::to_string(format) +
                    " -o " + ShellQuote(out) + " " + ShellQuote(*dir_ / "in/in-png.png") + " " +
                    ShellQuote(*dir_ / "in/in-rgba.png"));
     }

@@ -28,6 +28,7 @@ protected:
     ConversionJobTest() {
         options = std::make_shared<ConversionOptions>(DefaultConversionOptions());
         options->Output_path = out();
+        options->Rename_enabled = false;  // names as the scheduler builds them
         fs::create_directories(out());
     }
 

@@ -32,6 +32,7 @@ TEST(RealRun, ConvertsEveryFileAndCountsEachOnce) {
     options.Output_format = 1;
     options.PNG_compression = 1;
     options.Output_path = dir / "out";
+    options.Rename_enabled = false;
     ASSERT_EQ(PrepareRunOptions(options, sources.size()), PrepareResult::Ok);
     scheduler.BeginRun(options, sources, "Done:");
 
