@@ -48,6 +48,8 @@ median() { sort -g | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else prin
 
 run_case() {
   local name=$1 inputs=$2 ourArgs=$3 theirExt=$4 theirArgs=$5
+  # ZELVAN_BENCH_CASES="a b" runs only the named cases.
+  if [ -n "${ZELVAN_BENCH_CASES:-}" ] && [[ " $ZELVAN_BENCH_CASES " != *" $name "* ]]; then return 0; fi
   local files=("$CORPUS"/$inputs)
   local ot=() tt=()
   mkdir -p "$WORK/$name-ours" "$WORK/$name-theirs"
