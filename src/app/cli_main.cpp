@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 
+#include <cctype>
 #include <iostream>
 #include <memory>
 
@@ -13,6 +14,14 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     // The text stamp's fonts need a QGuiApplication; the command line has no windows, so it runs
     // on the offscreen platform and needs no display.
-    std::unique_ptr<QGuiApplication> fonts = zelvan::StartOffscreenFontSystem();
+    // Starting it costs tens of milliseconds per process, so it starts only when a text stamp
+    // may be asked for (by --set or by a settings file).
+    bool stampPossible = false;
+    for (const std::string& a : args) {
+        std::string lower = a;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == "--settings" || lower.find("watermark_enable") != std::string::npos) stampPossible = true;
+    }
+    std::unique_ptr<QGuiApplication> fonts = stampPossible ? zelvan::StartOffscreenFontSystem() : nullptr;
     return zelvan::RunCommandLine(args, std::cin, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
 }
