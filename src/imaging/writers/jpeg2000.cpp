@@ -20,7 +20,7 @@ void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
 void PutType(std::vector<std::uint8_t>& out, const char (&type)[5]) { out.insert(out.end(), type, type + 4); }
 
 // The JP2 boxes around a codestream: signature, file type, header (image header, sRGB colour
-// specification, channel definitions for every component) and the codestream box.
+// box, channel definitions for every component) and the codestream box.
 std::vector<std::uint8_t> WrapInJp2(const std::vector<std::uint8_t>& codestream, std::uint32_t width,
                                     std::uint32_t height, int components) {
     std::vector<std::uint8_t> out;
