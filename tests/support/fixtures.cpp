@@ -100,4 +100,27 @@ PngImage ReadPngFile(const std::string& path) {
     return out;
 }
 
+RgbaImage DecodePngWithLibpng(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) throw std::runtime_error(image.message);
+    image.format = PNG_FORMAT_RGBA;
+    RgbaImage out{static_cast<int>(image.width), static_cast<int>(image.height),
+                  std::vector<std::uint8_t>(PNG_IMAGE_SIZE(image))};
+    if (!png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr))
+        throw std::runtime_error(image.message);
+    return out;
+}
+
+std::vector<std::uint32_t> Pixels(const Raster& r) {
+    std::vector<std::uint32_t> out;
+    for (int y = 0; y < r.height(); ++y)
+        for (int x = 0; x < r.width(); ++x) {
+            Rgb c = r.PixelColour(x, y);
+            std::uint32_t a = r.bitsPerPixel() == 32 ? r.row(y)[x * 4 + 3] : 0xFF;
+            out.push_back(a << 24 | c.red << 16 | c.green << 8 | c.blue);
+        }
+    return out;
+}
+
 }  // namespace zelvan::test

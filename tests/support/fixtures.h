@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/raster.h"
+
 namespace zelvan::test {
 
 struct Rgba {
@@ -26,5 +28,16 @@ struct PngImage {
     std::vector<std::uint8_t> rgba;
 };
 PngImage ReadPngFile(const std::string& path);
+
+// A reference picture decoded by libpng's simplified API: red, green, blue, alpha per pixel.
+struct RgbaImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;
+};
+RgbaImage DecodePngWithLibpng(const std::string& path);
+
+// Every pixel of a raster as 0xAARRGGBB (alpha 0xFF below 32 bits), rows top-down.
+std::vector<std::uint32_t> Pixels(const Raster& r);
 
 }  // namespace zelvan::test

@@ -8,10 +8,15 @@
 
 #include "base/error.h"
 #include "imaging/readers/readers.h"
+#include "support/fixtures.h"
 #include "support/test_support.h"
 
 namespace zelvan {
 namespace {
+
+using test::DecodePngWithLibpng;
+using test::RgbaImage;
+using test::Pixels;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -57,34 +62,8 @@ Bytes Pcx(const PcxHeader& h, const Bytes& data, const Bytes& trailer = {}) {
 }
 
 // Every pixel as 0xAARRGGBB, top row first; rasters without alpha read as opaque.
-std::vector<std::uint32_t> Pixels(const Raster& r) {
-    std::vector<std::uint32_t> out;
-    for (int y = 0; y < r.height(); ++y)
-        for (int x = 0; x < r.width(); ++x) {
-            Rgb c = r.PixelColour(x, y);
-            std::uint32_t a = r.bitsPerPixel() == 32 ? r.row(y)[x * 4 + 3] : 0xFF;
-            out.push_back(a << 24 | c.red << 16 | c.green << 8 | c.blue);
-        }
-    return out;
-}
 
-struct RgbaImage {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> pixels;  // red, green, blue, alpha
-};
 
-RgbaImage DecodePngWithLibpng(const std::string& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) throw std::runtime_error(image.message);
-    image.format = PNG_FORMAT_RGBA;
-    RgbaImage out{static_cast<int>(image.width), static_cast<int>(image.height),
-                  std::vector<std::uint8_t>(PNG_IMAGE_SIZE(image))};
-    if (!png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr))
-        throw std::runtime_error(image.message);
-    return out;
-}
 
 // Red, green, blue, white, then 12 greys 0x10, 0x20, ...
 Bytes SixteenColours() {

@@ -8,10 +8,14 @@
 
 #include "base/error.h"
 #include "imaging/readers/readers.h"
+#include "support/fixtures.h"
 #include "support/test_support.h"
 
 namespace zelvan {
 namespace {
+
+using test::DecodePngWithLibpng;
+using test::RgbaImage;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -33,23 +37,7 @@ std::vector<std::uint32_t> Pixels(const Raster& r) {
     return out;
 }
 
-struct RgbaImage {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> pixels;  // red, green, blue, alpha
-};
 
-RgbaImage DecodePngWithLibpng(const std::string& path) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str())) throw std::runtime_error(image.message);
-    image.format = PNG_FORMAT_RGBA;
-    RgbaImage out{static_cast<int>(image.width), static_cast<int>(image.height),
-                  std::vector<std::uint8_t>(PNG_IMAGE_SIZE(image))};
-    if (!png_image_finish_read(&image, nullptr, out.pixels.data(), 0, nullptr))
-        throw std::runtime_error(image.message);
-    return out;
-}
 
 std::string GdkImages() {
     return test::CorporaDir() + "/gdk-pixbuf-tests/usr/libexec/installed-tests/gdk-pixbuf/test-images/";
