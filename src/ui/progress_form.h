@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "jobs/error_list.h"
+#include "jobs/language.h"
+#include "jobs/scheduler.h"
+#include "jobs/size_text.h"
+#include "ui/taskbar_progress.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace zelvan {
+
+// The progress window: a run's counts, sizes, elapsed time and error list while it goes and
+// after it ends. Its figures are read from the scheduler's run state by its own 100 ms timer;
+// it changes the run only through its button (Cancel) and its close query. The main window
+// owns the run and its timers: it prepares this window, shows it modally and, from its
+// completion tick, writes the completion figures.
+class TProgressform : public QDialog {
+    Q_OBJECT
+public:
+    TProgressform(Scheduler& scheduler, ErrorList& errors, const LanguageFile& lookups, QWidget* parent = nullptr);
+    ~TProgressform() override;
+
+    // Convert, before the run starts: the Cancel caption, the bar's maximum, the button enabled,
+    // the error list's display emptied, the bar in its normal state and mirrored on the launcher.
+    void PrepareForRun(int fileCount);
+    // Convert's last step: the run's caption, then modal until the window closes.
+    int ShowForRun();
+
+    // The completion tick, once the run has completed: the marquee off, the Close caption and
+    // the final figures with the looked-up unit words.
+    void WriteCompletionFigures();
+    // The completion tick's last step: the elapsed time with the looked-up word for seconds.
+    void WriteCompletionTime();
+    // All of the completion tick's window steps in their order: closes the window when Cancel
+    // asked for it, then the figures and the time. Call after Scheduler::CompletionTick()
+    // returned true.
+    void CompleteRun();
+    // The program closes the window (a run cancelled earlier has completed, a job could not be
+    // started); goes through the close query like any close.
+    void CloseByProgram();
+
+    // The window's texts from lang.ini, read afresh: captions by the naming rule.
+    void ApplyLanguage(const std::string& langIniPath, const std::string& language);
+
+    // The refresh tick, every 100 ms from construction on.
+    void Timer1Timer();
+    // The button: Cancel while the run goes, Close once it has completed.
+    void PngBitBtn1Click();
+
+    TaskbarProgress& Taskbar() { return *taskbar_; }
+
+    // For tests: the question "Terminate program?" (true for Yes), the clock of the elapsed
+    // time, and the user's decimal separator.
+    using QuestionHook = std::function<bool(QWidget* parent, const QString& caption, const QString& text)>;
+    void SetQuestionHook(QuestionHook hook) { question_ = std::move(hook); }
+    void SetClock(std::function<std::chrono::steady_clock::time_point()> clock) { clock_ = std::move(clock); }
+    void SetDecimalSeparator(std::string separator) { decimalSeparator_ = std::move(separator); }
+
+signals:
+    // Cancel has stopped the run: the main window brings its timers in line with the scheduler's.
+    void RunCancelled();
+    // "Terminate program?" was answered Yes while jobs of a stopped run were still running.
+    void TerminateRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // Escape closes through the close query as the close box does.
+    void reject() override;
+
+private:
+    void Cancel();
+    void CloseAfterRun();
+    void SyncErrorLog();
+    std::int64_t ElapsedMs() const;
+    SizeUnits LookedUpUnits() const;
+
+    Scheduler& scheduler_;
+    ErrorList& errors_;
+    const LanguageFile& lookups_;
+
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QLabel* Label9;
+    QLabel* Label10;
+    QProgressBar* ProgressBar1;
+    QPlainTextEdit* errorlog;
+    QPushButton* PngBitBtn1;
+    QTimer* Timer1;
+    TaskbarProgress* taskbar_;
+
+    std::size_t shownLines_ = 0;
+    // Coalesces the error list's wake-ups: at most one is queued at a time.
+    std::shared_ptr<std::atomic<bool>> syncQueued_ = std::make_shared<std::atomic<bool>>(false);
+    QuestionHook question_;
+    std::function<std::chrono::steady_clock::time_point()> clock_;
+    std::string decimalSeparator_;
+};
+
+}  // namespace zelvan

@@ -1,0 +1,463 @@
+// The progress window over real runs: real jobs converting small files, driven by timers the way
+// the main window drives them.
+#include "ui/progress_form.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <thread>
+
+#include "support/fixtures.h"
+#include "support/test_support.h"
+
+namespace zelvan {
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* kLangIni =
+    "[English]\n"
+    "Progressform=Converting...\nprogressformPngBitBtn1CaptionCancel=Cancel\n"
+    "progressformPngBitBtn1CaptionClose=Close\nStopping...=Stopping...\nKiB=KiB\nMiB=MiB\nsecond=s\n"
+    "AllProcessed=Files processed:\n"
+    "ProgressformLabel3=Processed:\nProgressformLabel9=Time:\nProgressformLabel5=Source data:\n"
+    "ProgressformLabel7=Output size:\nProgressformLabel1=Running jobs:\nProgressformPngBitBtn1=Cancel\n"
+    "[Russian]\n"
+    "Progressform=Преобразование...\nprogressformPngBitBtn1CaptionCancel=Отмена\n"
+    "progressformPngBitBtn1CaptionClose=Закрыть\nStopping...=Остановка...\nKiB=КиБ\nMiB=МиБ\nsecond=с\n"
+    "AllProcessed=Обработано файлов:\n"
+    "ProgressformLabel3=Обработано:\nProgressformLabel5=Исходные данные:\n";
+
+// A 24-bit bitmap of width x height: 54 + padded rows bytes.
+void WriteBmp(const std::string& path, int width, int height) {
+    test::WriteBytes(path, test::MakeBmp24(width, height, [](int x, int y) {
+                         return test::Rgba{static_cast<std::uint8_t>(x * 3), static_cast<std::uint8_t>(y * 5), 90};
+                     }));
+}
+
+template <typename T>
+T* Child(QWidget& window, const char* name) {
+    T* child = window.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(child, nullptr) << name;
+    return child;
+}
+
+std::string Text(QWidget& window, const char* label) { return Child<QLabel>(window, label)->text().toStdString(); }
+
+QStringList LogLines(QWidget& window) {
+    return Child<QPlainTextEdit>(window, "errorlog")->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void Pump(std::chrono::milliseconds time) {
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(1ms);
+    } while (timer.elapsed() < time.count());
+}
+
+class ProgressFormTest : public ::testing::Test {
+protected:
+    ProgressFormTest()
+        : scheduler(lifetime, errors, "/nonexistent/rawdll.so"),
+          lookups(LanguageFile(IniFile::Parse(kLangIni))),
+          form(scheduler, errors, lookups) {
+        langIni = dir / "lang.ini";
+        std::ofstream(langIni) << kLangIni;
+        form.SetQuestionHook([this](QWidget*, const QString& caption, const QString& text) {
+            questions.push_back((caption + " | " + text).toStdString());
+            return answerYes;
+        });
+        form.SetDecimalSeparator(".");
+        QObject::connect(&form, &TProgressform::RunCancelled, [this] {
+            ++cancelled;
+            SyncTimers();
+        });
+        QObject::connect(&form, &TProgressform::TerminateRequested, [this] { ++terminate; });
+
+        // The main window's three timers.
+        startTimer.setInterval(1);
+        reapTimer.setInterval(1);
+        completionTimer.setInterval(completionInterval);
+        QObject::connect(&startTimer, &QTimer::timeout, [this] {
+            if (scheduler.StartTick() == Scheduler::StartResult::StartFailed) {
+                SyncTimers();
+                form.CloseByProgram();
+            }
+            SyncTimers();
+        });
+        QObject::connect(&reapTimer, &QTimer::timeout, [this] {
+            scheduler.ReapTick();
+            SyncTimers();
+        });
+        QObject::connect(&completionTimer, &QTimer::timeout, [this] {
+            if (scheduler.CompletionTick()) form.CompleteRun();
+            SyncTimers();
+        });
+    }
+
+    void SyncTimers() {
+        auto sync = [](QTimer& timer, bool on) {
+            if (on && !timer.isActive()) timer.start();
+            if (!on) timer.stop();
+        };
+        sync(startTimer, scheduler.StartTimerOn());
+        sync(reapTimer, scheduler.ReapTimerOn());
+        sync(completionTimer, scheduler.CompletionTimerOn());
+    }
+
+    ConversionOptions Options(int threads, int format) {
+        ConversionOptions o = DefaultConversionOptions();
+        o.Threads = threads;
+        o.Output_format = format;
+        o.Output_path = dir / "out";
+        o.Rename_enabled = false;
+        return o;
+    }
+
+    // Convert's steps around the window, without showing it.
+    void Begin(ConversionOptions options, const std::vector<std::string>& sources) {
+        ASSERT_EQ(PrepareRunOptions(options, sources.size()), PrepareResult::Ok);
+        form.PrepareForRun(static_cast<int>(sources.size()));
+        scheduler.BeginRun(options, sources, lookups.LookupText("AllProcessed"));
+        SyncTimers();
+    }
+
+    // Shows the window for the run as Convert does and calls `step` every few milliseconds
+    // until the window closes; a run that hangs closes it after 20 s and fails the test.
+    void ShowModal(const std::function<void()>& step) {
+        QTimer poll;
+        poll.setInterval(5);
+        QObject::connect(&poll, &QTimer::timeout, step);
+        poll.start();
+        QElapsedTimer clock;
+        clock.start();
+        QTimer guard;
+        guard.setInterval(100);
+        QObject::connect(&guard, &QTimer::timeout, [&] {
+            if (clock.elapsed() > 20000) {
+                ADD_FAILURE() << "the window stayed open";
+                form.hide();
+            }
+        });
+        guard.start();
+        form.ShowForRun();
+    }
+
+    // Holds every job instead of starting it, so that a test decides when jobs run.
+    void HoldJobs() {
+        scheduler.SetJobStarter([this](TConversionThread& job) { held.push_back(&job); });
+    }
+    void ReleaseJobs() {
+        for (TConversionThread* job : held) job->Start();
+        held.clear();
+    }
+
+    test::TempDir dir;
+    std::string langIni;
+    LifetimeCounters lifetime;
+    ErrorList errors;
+    Scheduler scheduler;
+    LanguageFile lookups;
+    TProgressform form;
+    QTimer startTimer, reapTimer, completionTimer;
+    int completionInterval = 250;
+    std::vector<TConversionThread*> held;
+    std::vector<std::string> questions;
+    bool answerYes = false;
+    int cancelled = 0;
+    int terminate = 0;
+};
+
+TEST_F(ProgressFormTest, ControlsAndRefreshBeforeAnyRun) {
+    EXPECT_EQ(form.objectName(), "Progressform");
+    EXPECT_EQ(form.windowTitle(), "Процесс...");
+    auto* log = Child<QPlainTextEdit>(form, "errorlog");
+    EXPECT_TRUE(log->isReadOnly());
+    EXPECT_EQ(log->lineWrapMode(), QPlainTextEdit::NoWrap);
+    EXPECT_EQ(log->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(log->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(Child<QPushButton>(form, "PngBitBtn1")->text(), "Отмена");
+    EXPECT_EQ(Text(form, "Label3"), "Обработано: ");
+    EXPECT_EQ(Text(form, "Label7"), "Результирующий размер: ");
+
+    // The refresh timer runs from the start, shown or not.
+    Pump(250ms);
+    EXPECT_EQ(Text(form, "Label4"), "0/100");
+    EXPECT_EQ(Text(form, "Label2"), "0");
+    EXPECT_EQ(Text(form, "Label6"), "0 KiB");
+    // The output size and time keep their texts until a run gives values.
+    EXPECT_EQ(Text(form, "Label8"), "0");
+    EXPECT_EQ(Text(form, "Label10"), "0");
+}
+
+TEST_F(ProgressFormTest, FiguresDuringAndAfterARun) {
+    form.SetDecimalSeparator(",");
+    lookups.SetCurrentLanguage("Russian");
+    std::vector<std::string> sources = {dir / "big.bmp", dir / "small1.bmp", dir / "small2.bmp"};
+    WriteBmp(sources[0], 600, 600);  // 1 080 054 bytes: 1054 KiB
+    WriteBmp(sources[1], 100, 100);  // 30 054 bytes: 29 KiB
+    WriteBmp(sources[2], 100, 100);
+    HoldJobs();
+    Begin(Options(2, 2), sources);  // BMP out: outputs as large as the sources
+    const auto start = scheduler.State().StartTick;
+    form.SetClock([start] { return start + 7500ms; });
+
+    scheduler.StartTick();
+    scheduler.StartTick();
+    ASSERT_EQ(held.size(), 2u);
+    form.Timer1Timer();
+    EXPECT_EQ(Text(form, "Label4"), "0/3");
+    EXPECT_EQ(Text(form, "Label2"), "2");
+    EXPECT_EQ(Text(form, "Label6"), "0 KiB");
+    EXPECT_EQ(Text(form, "Label10"), "7,5 s");
+    EXPECT_EQ(Child<QProgressBar>(form, "ProgressBar1")->maximum(), 3);
+
+    held[0]->Execute();  // the big one, on this thread
+    form.Timer1Timer();
+    EXPECT_EQ(Text(form, "Label4"), "1/3");
+    EXPECT_EQ(Child<QProgressBar>(form, "ProgressBar1")->value(), 1);
+    EXPECT_EQ(Text(form, "Label6"), "1,03 MiB");
+    EXPECT_EQ(Text(form, "Label8"), "1,03 MiB (100%)");
+    EXPECT_EQ(form.Taskbar().Shown().kind, TaskbarProgress::Indicator::Kind::Normal);
+    EXPECT_NEAR(form.Taskbar().Shown().fraction, 1.0 / 3, 1e-9);
+
+    held.erase(held.begin());
+    ReleaseJobs();
+    scheduler.SetJobStarter({});
+    bool checked = false;
+    ShowModal([&] {
+        if (!checked && scheduler.Finished() && Text(form, "Label10") == "7,5 с") {
+            checked = true;
+            // The completion form, with the looked-up units.
+            EXPECT_EQ(Text(form, "Label4"), "3/3");
+            EXPECT_EQ(Text(form, "Label2"), "0");
+            EXPECT_EQ(Text(form, "Label6"), "1,09 МиБ");  // 1112 KiB
+            EXPECT_EQ(Text(form, "Label8"), "1,09 МиБ (100%)");
+            EXPECT_EQ(Child<QPushButton>(form, "PngBitBtn1")->text(), "Закрыть");
+            EXPECT_TRUE(Child<QPushButton>(form, "PngBitBtn1")->isEnabled());
+            EXPECT_EQ(LogLines(form), QStringList({"-----------------------", "Обработано файлов: 3"}));
+            // The refresh tick goes back to the fixed units; the time keeps its completion form.
+            form.Timer1Timer();
+            EXPECT_EQ(Text(form, "Label6"), "1,09 MiB");
+            EXPECT_EQ(Text(form, "Label10"), "7,5 с");
+            Child<QPushButton>(form, "PngBitBtn1")->click();  // Close
+        }
+    });
+    EXPECT_TRUE(checked);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(form.windowTitle(), "Преобразование...");
+    // Closing after the run clears the launcher's indicator.
+    EXPECT_EQ(form.Taskbar().Shown().kind, TaskbarProgress::Indicator::Kind::None);
+    EXPECT_EQ(cancelled, 0);
+}
+
+TEST_F(ProgressFormTest, ASecondRunKeepsTheOutputFigureUntilItHasOne) {
+    std::vector<std::string> sources = {dir / "a.bmp"};
+    WriteBmp(sources[0], 100, 100);
+    Begin(Options(1, 2), sources);
+    ShowModal([&] {
+        if (scheduler.Finished()) form.close();
+    });
+    form.Timer1Timer();
+    EXPECT_EQ(Text(form, "Label8"), "29 KiB (100%)");
+
+    // The second run's outputs are each below 1 KiB: its output size stays 0 KiB.
+    std::vector<std::string> flat = {dir / "flat.bmp"};
+    test::WriteBytes(flat[0], test::MakeBmp24(100, 100, [](int, int) { return test::Rgba{10, 20, 30}; }));
+    ConversionOptions png = Options(1, 1);
+    Begin(png, flat);
+    ShowModal([&] {
+        if (scheduler.Finished()) form.close();
+    });
+    form.Timer1Timer();
+    EXPECT_EQ(scheduler.State().Counters.OutputKiB.load(), 0);
+    EXPECT_EQ(Text(form, "Label6"), "29 KiB");
+    EXPECT_EQ(Text(form, "Label8"), "29 KiB (100%)");
+}
+
+TEST_F(ProgressFormTest, EveryFileFailingListsItsLineThenTheSummary) {
+    std::vector<std::string> sources;
+    for (int i = 0; i < 3; ++i) {
+        sources.push_back(dir / ("broken" + std::to_string(i) + ".png"));
+        test::WriteBytes(sources.back(), std::vector<std::uint8_t>{1, 2, 3, 4});
+    }
+    Begin(Options(2, 1), sources);
+    QStringList shown;
+    ShowModal([&] {
+        if (scheduler.Finished()) {
+            shown = LogLines(form);
+            Child<QPushButton>(form, "PngBitBtn1")->click();
+        }
+    });
+    ASSERT_EQ(shown.size(), 5);
+    QStringList jobLines = shown.mid(0, 3);
+    jobLines.sort();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(jobLines[i].startsWith(QString::fromStdString("AFO:" + sources[i] + ": ")))
+            << jobLines[i].toStdString();
+    EXPECT_EQ(shown[3], "-----------------------");
+    EXPECT_EQ(shown[4], "Files processed: 3");
+    EXPECT_EQ(Text(form, "Label4"), "3/3");
+    EXPECT_EQ(Child<QPushButton>(form, "PngBitBtn1")->text(), "Close");
+}
+
+TEST_F(ProgressFormTest, LinesFromWorkerThreadsShowAtOnceWholeAndInOrder) {
+    // Without the refresh timer, so that only the list's own wake-ups can bring the lines in.
+    Child<QTimer>(form, "Timer1")->stop();
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([this, t] {
+            for (int i = 0; i < 50; ++i) errors.AppendLine("worker " + std::to_string(t) + " line " + std::to_string(i));
+        });
+    }
+    for (auto& w : workers) w.join();
+    QApplication::processEvents();
+    QStringList expected;
+    for (const std::string& line : errors.Lines()) expected << QString::fromStdString(line);
+    EXPECT_EQ(LogLines(form), expected);
+    EXPECT_EQ(expected.size(), 200);
+
+    // Convert empties the display with the list.
+    form.PrepareForRun(1);
+    errors.Clear();
+    errors.AppendLine("next run");
+    QApplication::processEvents();
+    EXPECT_EQ(LogLines(form), QStringList{"next run"});
+}
+
+TEST_F(ProgressFormTest, CancelStopsQueuedFilesAndClosesAfterTheLastReap) {
+    std::vector<std::string> sources;
+    for (int i = 0; i < 7; ++i) {
+        sources.push_back(dir / ("f" + std::to_string(i) + ".bmp"));
+        WriteBmp(sources.back(), 40, 30);
+    }
+    HoldJobs();
+    Begin(Options(2, 1), sources);
+    bool pressed = false;
+    ShowModal([&] {
+        if (!pressed && held.size() == 2) {
+            pressed = true;
+            Child<QPushButton>(form, "PngBitBtn1")->click();
+            EXPECT_EQ(form.windowTitle(), "Stopping...");
+            EXPECT_FALSE(Child<QPushButton>(form, "PngBitBtn1")->isEnabled());
+            EXPECT_EQ(form.Taskbar().Shown().kind, TaskbarProgress::Indicator::Kind::Indeterminate);
+            EXPECT_EQ(Child<QProgressBar>(form, "ProgressBar1")->maximum(), 0);  // busy bar
+            EXPECT_TRUE(form.isVisible());
+            ReleaseJobs();
+        }
+    });
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(cancelled, 1);
+    EXPECT_TRUE(questions.empty());
+    EXPECT_EQ(scheduler.RunningJobs(), 0u);
+    EXPECT_EQ(scheduler.State().Counters.ProcessedCount.load(), 2);
+    const auto out = std::filesystem::path(dir / "out");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), std::filesystem::directory_iterator{}), 2);
+    EXPECT_EQ(LogLines(form), QStringList({"-----------------------", "Files processed: 2"}));
+    // After Cancel the completion leaves no indicator.
+    EXPECT_EQ(form.Taskbar().Shown().kind, TaskbarProgress::Indicator::Kind::None);
+    EXPECT_EQ(Child<QPushButton>(form, "PngBitBtn1")->text(), "Close");
+}
+
+TEST_F(ProgressFormTest, TheCloseBoxDuringARunCancelsAndClosesAtOnce) {
+    std::vector<std::string> sources;
+    for (int i = 0; i < 4; ++i) {
+        sources.push_back(dir / ("f" + std::to_string(i) + ".bmp"));
+        WriteBmp(sources.back(), 40, 30);
+    }
+    HoldJobs();
+    Begin(Options(1, 1), sources);
+    ShowModal([&] {
+        if (held.size() == 1 && form.isVisible() && cancelled == 0) form.close();
+    });
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(cancelled, 1);
+    EXPECT_TRUE(scheduler.CloseWhenDone());
+    EXPECT_FALSE(scheduler.State().Running);
+    EXPECT_EQ(scheduler.RunningJobs(), 1u);
+    // The started job goes on in the background and the run completes without the window.
+    ReleaseJobs();
+    QElapsedTimer clock;
+    clock.start();
+    while (!scheduler.Finished() && clock.elapsed() < 10000) Pump(10ms);
+    EXPECT_TRUE(scheduler.Finished());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(questions.empty());
+    EXPECT_EQ(LogLines(form), QStringList({"-----------------------", "Files processed: 1"}));
+}
+
+TEST_F(ProgressFormTest, ClosingAfterCancelWithJobsRunningAsksToTerminate) {
+    std::vector<std::string> sources = {dir / "a.bmp", dir / "b.bmp"};
+    WriteBmp(sources[0], 40, 30);
+    WriteBmp(sources[1], 40, 30);
+    HoldJobs();
+    Begin(Options(2, 1), sources);
+    int phase = 0;
+    ShowModal([&] {
+        if (phase == 0 && held.size() == 2) {
+            Child<QPushButton>(form, "PngBitBtn1")->click();  // Cancel
+            phase = 1;
+        } else if (phase == 1) {
+            answerYes = false;
+            form.close();
+            EXPECT_TRUE(form.isVisible());  // No: the window stays
+            EXPECT_EQ(terminate, 0);
+            answerYes = true;
+            form.close();
+            phase = 2;
+        }
+    });
+    EXPECT_EQ(phase, 2);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(terminate, 1);
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_EQ(questions[0], "Emergency shutdown | Terminate program?");
+    ReleaseJobs();
+}
+
+TEST_F(ProgressFormTest, AJobThatCannotStartClosesTheWindow) {
+    std::vector<std::string> sources = {dir / "a.bmp", dir / "b.bmp"};
+    WriteBmp(sources[0], 40, 30);
+    WriteBmp(sources[1], 40, 30);
+    scheduler.SetJobStarter([](TConversionThread&) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    });
+    Begin(Options(1, 1), sources);
+    ShowModal([] {});
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(cancelled, 1);
+    EXPECT_TRUE(questions.empty());
+    // The completion timer Cancel switched on completes the run.
+    QElapsedTimer clock;
+    clock.start();
+    while (!scheduler.Finished() && clock.elapsed() < 5000) Pump(10ms);
+    EXPECT_EQ(LogLines(form), QStringList({"-----------------------", "Files processed: 0"}));
+}
+
+TEST_F(ProgressFormTest, WindowTextsFromTheLanguageFile) {
+    form.ApplyLanguage(langIni, "English");
+    EXPECT_EQ(form.windowTitle(), "Converting...");
+    EXPECT_EQ(Text(form, "Label9"), "Time:");
+    EXPECT_EQ(Text(form, "Label7"), "Output size:");
+    form.ApplyLanguage(langIni, "Russian");
+    EXPECT_EQ(form.windowTitle(), "Преобразование...");
+    EXPECT_EQ(Text(form, "Label5"), "Исходные данные:");
+    EXPECT_EQ(Text(form, "Label9"), "Time:");  // Russian lacks it: the English text stays
+    // A missing file changes nothing.
+    form.ApplyLanguage(dir / "missing.ini", "English");
+    EXPECT_EQ(Text(form, "Label5"), "Исходные данные:");
+}
+
+}  // namespace
+}  // namespace zelvan
