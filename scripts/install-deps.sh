@@ -20,6 +20,8 @@ PACKAGES=(
   libimage-exiftool-perl hyperfine bc
   # GUI checks under a virtual display
   xvfb xdotool x11-apps
+  # desktop entry check; rendering the icon's PNGs from its SVG
+  desktop-file-utils librsvg2-bin
 )
 
 SUDO=
