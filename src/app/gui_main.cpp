@@ -1,9 +1,56 @@
-#include <QApplication>
-#include <QMainWindow>
+// zelvan: the windows. One instance per user; a later start hands its files to the first.
+#include <QFileInfo>
+#include <QStringList>
+#include <cstdlib>
+#include <unistd.h>
+
+#include "ui/main_form.h"
+#include "ui/message_box.h"
+#include "ui/single_instance.h"
+#include "ui/zelvan_application.h"
+
+using namespace zelvan;
+
+namespace {
+
+// A later start: existing files first, then the request to show the window. Folders and
+// anything else stay behind.
+int HandOver(const SingleInstance& instance, const QStringList& arguments) {
+    auto send = [&](const QString& text) {
+        if (!instance.SendToRunningInstance(text))
+            ShowMessage(nullptr, QMessageBox::NoIcon, QStringLiteral("Zelvan"),
+                        QString::fromUtf8("Ошибка при передаче данных!"));
+    };
+    for (const QString& argument : arguments) {
+        if (QFileInfo(argument).isFile()) send(QFileInfo(argument).absoluteFilePath());
+    }
+    send(QString::fromLatin1(kShowWindowRequest));
+    return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QMainWindow window;
+    ZelvanApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zelvan"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Zelvan"));
+    QApplication::setDesktopFileName(QStringLiteral("zelvan"));
+    const QStringList arguments = QApplication::arguments().mid(1);
+
+    SingleInstance instance(SingleInstance::DefaultFolder());
+    if (!instance.BecomePrimary()) return HandOver(instance, arguments);
+
+    TZelvanMainform window(DefaultMainFormPaths());
+    if (!window.Created()) return 1;
+    window.CreateSecondaryWindows();
+    QObject::connect(&instance, &SingleInstance::TextReceived, &window, &TZelvanMainform::ReceiveHandOver);
     window.show();
-    return app.exec();
+    window.AddCommandLine(arguments);
+    const int status = app.exec();
+    // "Terminate program?" answered Yes: the jobs still running are not waited for.
+    if (window.TerminateRequested()) {
+        window.SaveSettings();
+        _exit(status);
+    }
+    return status;
 }

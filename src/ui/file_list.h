@@ -1,34 +1,208 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QHash>
+#include <QIcon>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QTreeWidget>
+#include <QUrl>
+#include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
+
+class QAction;
 
 namespace zelvan {
 
+class LanguageFile;
+class FileListItem;
+
+// Which commands the list's state allows; the main window enables its own tool-bar buttons,
+// menu items and Convert button from it.
+struct FileListControlStates {
+    bool addFolder = true;       // N6, N18, ToolButton2: not while a scan or drop runs
+    bool convertTool = false;    // ToolButton5: the list has rows
+    bool clearList = false;      // N8: the list has rows
+    bool selectAll = false;      // N14: the list has rows
+    bool convertButton = false;  // PngBitBtn2: the list has rows and no scan or drop runs
+    bool deleteSelected = false; // N12546, ToolButton4: a row is selected
+    friend bool operator==(const FileListControlStates&, const FileListControlStates&) = default;
+};
+
+// The dialogs and message boxes the list opens. The defaults are Qt's; tests put their own in
+// so that nothing waits for a user.
+struct FileListDialogs {
+    // The files chosen in the add-files dialog; empty when cancelled.
+    std::function<QStringList(QWidget* parent, const QString& title, const QString& filter)> openFiles;
+    // The folder chosen for "add folder"; empty when cancelled.
+    std::function<QString(QWidget* parent, const QString& title)> chooseFolder;
+    // A message with the information icon.
+    std::function<void(QWidget* parent, const QString& caption, const QString& text)> information;
+    // A question with the warning icon and Yes and No; true for Yes.
+    std::function<bool(QWidget* parent, const QString& caption, const QString& text)> confirm;
+
+    static FileListDialogs Standard();
+};
+
 // The list of source images of the next run: one row per file with its folder, name, type,
-// size and pixel size.
+// size and pixel size. Rows keep their full path as bytes, so a file whose name is not valid
+// UTF-8 is listed (with a lossy display text) and converted all the same. The rows stay
+// ordered by folder after every addition; a click on a column header sorts by that column until
+// the next addition.
 class FileListView : public QTreeWidget {
     Q_OBJECT
 public:
-    explicit FileListView(QWidget* parent = nullptr);
+    enum Column { PathColumn = 0, NameColumn, TypeColumn, SizeColumn, ImageSizeColumn, ColumnCount };
 
-    // Adds one file (its extension already accepted); false when it could not be added.
+    explicit FileListView(QWidget* parent = nullptr);
+    ~FileListView() override;
+
+    // Where the list looks up its column captions and message texts (the main window's
+    // language file, which outlives the list); without one the keys themselves are shown.
+    void SetLanguageFile(const LanguageFile* texts);
+    // Keeps the language file for the message texts and applies the column captions.
+    void ApplyLanguage(const LanguageFile& texts);
+    void SetDialogs(FileListDialogs dialogs);
+
+    // Appends one row unless the file is listed already or does not exist; false then.
     bool AddFileToList(const std::string& path);
+    // The row of a full path (compared exactly, letter case included), or -1.
+    int FindListRow(const std::string& path) const;
+    // The rows, counting those a running scan has read and not yet shown.
     int RowCount() const;
     // Every row's full path (folder + name), in display order: what a run queues.
     std::vector<std::string> FullPaths() const;
     // The full path of the current row; empty when there is none.
     std::string CurrentPath() const;
+    // The full path of the first selected row in display order; empty when none is selected.
+    std::string FirstSelectedPath() const;
+    std::string PathOfRow(int row) const;
 
-    // The Name column's caption before " (<rows>)".
+    // Dropped files and folders: files with an accepted extension are added, folders scanned,
+    // with the adding indicator on; row 0 is selected at the end. Escape or ScanCancelled
+    // stops it at the next check.
+    void AddPaths(const std::vector<std::string>& paths);
+    void AddPaths(const QStringList& paths);
+    // The command line at start-up: like a drop, but without the adding indicator and without
+    // touching the scan flags.
+    void AddCommandLinePaths(const std::vector<std::string>& paths);
+    // Scans one folder tree with the adding indicator on, as "add folder" does after its dialog.
+    void AddFolderTree(const std::string& folder);
+
+    // The Name column's caption before " (<rows>)", kept across language changes.
     void SetNameColumnCaption(const QString& caption);
+    // The five column captions; the second becomes the Name caption.
     void SetColumnCaptions(const QStringList& captions);
+    // Column captions from the language file: PathColumn, NameColumn, TypeColumn, SizeColumn,
+    // ImgSizeColumn.
+    void ApplyColumnCaptions();
+    // The add-files dialog's title (the window text of OpenDialog).
+    void SetOpenDialogTitle(const QString& title) { openDialogTitle_ = title; }
+    const QString& OpenDialogTitle() const { return openDialogTitle_; }
+    // The add-files dialog's filter: "All" with every accepted extension, then one entry per
+    // reader extension. Patterns carry both letter cases, since file names are case-sensitive.
+    static QString DialogFilter();
+
+    // Set by Escape and by closing the window: a running scan or drop stops at its next check.
+    bool ScanCancelled() const { return scanCancelled_; }
+    void SetScanCancelled(bool cancelled) { scanCancelled_ = cancelled; }
+    void CancelScan() { scanCancelled_ = true; }
+    // True while a scan or a drop adds rows; the preview waits meanwhile.
+    bool AddingFiles() const { return addingFiles_; }
+    // True while a scan or a drop runs: add folder, Convert and drops are refused.
+    bool FolderScanActive() const { return folderScanActive_; }
+    // +1 or -1: the direction of the next column sort, flipped by every header click.
+    int SortDirection() const { return sortDirection_; }
+    FileListControlStates ControlStates() const { return states_; }
+
+    // The list's popup-menu commands, for the main window's menu items and tool buttons.
+    QAction* AddFilesAction() const { return addFilesAction_; }
+    QAction* AddFolderAction() const { return addFolderAction_; }
+    QAction* SelectAllAction() const { return selectAllAction_; }
+    QAction* DeleteSelectedAction() const { return deleteSelectedAction_; }
+    QAction* ClearListAction() const { return clearListAction_; }
+
+    // The icon of files with this extension (with its dot), from the icon theme by MIME type;
+    // cached per extension.
+    QIcon IconForExtension(const std::string& extension);
+
+public slots:
+    void AddFilesDialog();
+    void AddFolderDialog();
+    void DeleteSelected();
+    void ClearList();
+    // A header click: the shared direction flips, then the rows are sorted by that column.
+    void ColumnClick(int column);
+    // Recomputes which commands are allowed and the Name caption; emits ControlStatesChanged.
+    void UpdateControlStates();
 
 signals:
     // Rows were added or removed.
     void RowsChanged();
+    // The adding indicator at the bottom left goes on or off.
+    void AddingChanged(bool adding);
+    void ControlStatesChanged(const zelvan::FileListControlStates& states);
+    // The list changed while no scan adds rows: the first selected row's full path, or empty.
+    // The main window passes it to the preview.
+    void CurrentPathChanged(const std::string& path);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    friend class FileListItem;
+    class Batch;
+    struct ScanStopped {};
+
+    QString Text(const char* key) const;
+    void InsertInFolderOrder(FileListItem* item);
+    void SortBy(int mode, Qt::SortOrder order);
+    bool Less(const FileListItem& a, const FileListItem& b) const;
+    void ScanTree(const std::string& folder);
+    void BeginAdding(bool showIndicator);
+    void EndAdding(bool showIndicator);
+    void SelectFirstRow();
+    void ListChanged();
+    void ScheduleColumnFit();
+    void FitColumns();
+    void RefreshNameCaption();
+    void FlushPendingRows();
+
+    const LanguageFile* texts_ = nullptr;
+    FileListDialogs dialogs_;
+    QString openDialogTitle_ = QStringLiteral("Добавить изображение...");
+    QString nameColumnCaption_ = QStringLiteral("Name");
+    std::unordered_set<std::string> listed_;
+    // Rows a running scan has read but not yet put into the tree: they go in together a few
+    // times a second, since each change of the tree costs the view a pass over every row at
+    // the next event processing.
+    std::vector<FileListItem*> pending_;
+    std::unordered_set<std::string> pendingPaths_;
+    int scanDepth_ = 0;
+    QElapsedTimer sinceFlush_;
+    QHash<QString, QIcon> icons_;
+    FileListControlStates states_;
+    bool scanCancelled_ = false;
+    bool addingFiles_ = false;
+    bool folderScanActive_ = false;
+    int sortDirection_ = 1;
+    int sortMode_ = -1;
+    bool inFolderOrder_ = true;
+    int batchDepth_ = 0;
+    bool fitPending_ = false;
+
+    QAction* addFilesAction_ = nullptr;
+    QAction* addFolderAction_ = nullptr;
+    QAction* selectAllAction_ = nullptr;
+    QAction* deleteSelectedAction_ = nullptr;
+    QAction* clearListAction_ = nullptr;
 };
+
+// The local paths of dropped URLs as bytes: percent-encoded bytes of names that are not valid
+// UTF-8 are kept as they are. URLs that are not local files are left out.
+std::vector<std::string> LocalPathsOfUrls(const QList<QUrl>& urls);
 
 }  // namespace zelvan

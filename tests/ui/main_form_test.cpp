@@ -1,0 +1,292 @@
+// The main window driven as a user drives it: settings in and out of the controls, languages,
+// the hand-over from a later start, and real runs through Convert.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+
+#include "base/file_io.h"
+#include "support/fixtures.h"
+#include "support/test_support.h"
+#include "ui/file_list.h"
+#include "ui/main_form.h"
+#include "ui/message_box.h"
+#include "ui/option_pages.h"
+#include "ui/progress_form.h"
+#include "ui/window_texts.h"
+
+namespace zelvan {
+namespace {
+
+using test::TempDir;
+
+struct Message {
+    QString caption;
+    QString text;
+};
+
+class MainFormTest : public ::testing::Test {
+protected:
+    MainFormTest() {
+        SetMessageBoxHook([this](QWidget*, QMessageBox::Icon, const QString& caption, const QString& text,
+                                 QMessageBox::StandardButtons) {
+            messages.push_back({caption, text});
+            return answer;
+        });
+    }
+    ~MainFormTest() override { SetMessageBoxHook({}); }
+
+    MainFormPaths Paths() const {
+        MainFormPaths paths;
+        paths.programFolder = test::BuildDir() + "/";
+        paths.dataFolder = dir / "nothing-here";
+        paths.settingsFile = dir / "config/Settings.ini";
+        return paths;
+    }
+
+    std::unique_ptr<TZelvanMainform> Open() {
+        auto window = std::make_unique<TZelvanMainform>(Paths());
+        if (window->Created()) window->CreateSecondaryWindows();
+        return window;
+    }
+
+    // Small grey pictures that every job can convert.
+    std::vector<std::string> Pictures(int count, const std::string& folder = "in") {
+        std::filesystem::create_directories(dir / folder);
+        std::vector<std::string> paths;
+        for (int i = 0; i < count; ++i) {
+            const std::string path = dir / (folder + "/p" + std::to_string(i) + ".bmp");
+            test::WriteBytes(path, test::MakeBmp24(8 + i, 6, [](int x, int y) {
+                return test::Rgba{static_cast<std::uint8_t>(x * 20), static_cast<std::uint8_t>(y * 30), 90, 255};
+            }));
+            paths.push_back(path);
+        }
+        return paths;
+    }
+
+    // Presses Convert; `whileRunning` is called every few milliseconds while the progress window
+    // is up; once the run has finished the window is closed as the user would close it.
+    void Convert(TZelvanMainform& window, const std::function<void()>& whileRunning = {}) {
+        QTimer poll;
+        poll.setInterval(2);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (whileRunning) whileRunning();
+            if (window.RunScheduler().Finished() && window.Progress()->isVisible()) window.Progress()->close();
+        });
+        poll.start();
+        QElapsedTimer clock;
+        clock.start();
+        window.PngBitBtn2Click();
+        poll.stop();
+        ASSERT_LT(clock.elapsed(), 60000);
+    }
+
+    TempDir dir;
+    std::vector<Message> messages;
+    QMessageBox::StandardButton answer = QMessageBox::Yes;
+};
+
+TEST_F(MainFormTest, FirstStartShowsDefaultsAndEnglish) {
+    auto window = Open();
+    ASSERT_TRUE(window->Created());
+    const ConversionOptions options = window->Pages()->Options();
+    EXPECT_EQ(options.JPG_quality, 85);
+    EXPECT_EQ(options.J2K_quality, 75);
+    EXPECT_EQ(options.PNG_compression, 9);
+    EXPECT_EQ(options.Rename_mask, "[N]_[C]_[W]x[H][E]");
+    EXPECT_EQ(options.Counter_length, 3);
+    EXPECT_EQ(options.Resampling_filter, 5);
+    EXPECT_EQ(options.Text_position, 6);
+    EXPECT_EQ(options.Threads, ProcessorCount());
+    EXPECT_EQ(window->Language().CurrentLanguage(), "English");
+    EXPECT_EQ(window->findChild<QMenu*>("N1")->title(), "File");
+    EXPECT_EQ(window->size(), QSize(900, 548));
+}
+
+TEST_F(MainFormTest, SettingsComeBackAfterClosingAndStartingAgain) {
+    {
+        auto window = Open();
+        OptionPages* pages = window->Pages();
+        pages->findChild<QSlider*>("TrackBar1")->setValue(42);
+        pages->findChild<QCheckBox*>("CheckBox3")->setChecked(true);
+        pages->findChild<QLineEdit*>("Edit2")->setText("[C]-[N]");
+        pages->findChild<QComboBox*>("ComboBox1")->setCurrentIndex(3);
+        window->ApplyLanguageEverywhere("Russian");
+        window->Lifetime().AllProcessedFiles.store(7);
+        window->Lifetime().AllProcessedBytes.store(2048);
+        EXPECT_TRUE(window->close());
+    }
+    ASSERT_TRUE(FileExists(dir / "config/Settings.ini"));
+    auto window = Open();
+    const ConversionOptions options = window->Pages()->Options();
+    EXPECT_EQ(options.JPG_quality, 42);
+    EXPECT_TRUE(options.Auto_format);
+    EXPECT_EQ(options.Rename_mask, "[C]-[N]");
+    EXPECT_EQ(options.Output_format, 3);
+    EXPECT_FALSE(window->Pages()->findChild<QComboBox*>("ComboBox1")->isEnabled());
+    EXPECT_EQ(window->Language().CurrentLanguage(), "Russian");
+    EXPECT_EQ(window->findChild<QMenu*>("N1")->title(), QString::fromUtf8("Файл"));
+    EXPECT_EQ(window->Lifetime().AllProcessedFiles.load(), 7);
+    EXPECT_EQ(window->Lifetime().AllProcessedBytes.load(), 2048);
+}
+
+TEST_F(MainFormTest, SwitchingLanguagesRetranslatesTheWindows) {
+    auto window = Open();
+    auto* convert = window->findChild<QPushButton*>("PngBitBtn2");
+    const QString english = convert->text();
+    window->ApplyLanguageEverywhere("Russian");
+    EXPECT_NE(convert->text(), english);
+    EXPECT_EQ(window->Progress()->windowTitle().isEmpty(), false);
+    const QString russianProgress = window->Progress()->findChild<QLabel*>("Label3")->text();
+    window->ApplyLanguageEverywhere("English");
+    EXPECT_EQ(convert->text(), english);
+    EXPECT_NE(window->Progress()->findChild<QLabel*>("Label3")->text(), russianProgress);
+}
+
+TEST_F(MainFormTest, MissingLanguageFileEndsTheStart) {
+    MainFormPaths paths = Paths();
+    paths.programFolder = dir / "empty/";
+    TZelvanMainform window(paths);
+    EXPECT_FALSE(window.Created());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QString::fromUtf8("Не найден языковой файл!/Language file not found!"));
+}
+
+TEST_F(MainFormTest, HandOverAddsAcceptedFilesOnly) {
+    auto window = Open();
+    const auto pictures = Pictures(1);
+    test::WriteBytes(dir / "notes.txt", std::vector<std::uint8_t>{'x'});
+    window->ReceiveHandOver(QString::fromStdString(pictures[0]));
+    window->ReceiveHandOver(QString::fromStdString(dir / "notes.txt"));
+    window->ReceiveHandOver(QString::fromStdString(dir / "missing.bmp"));
+    window->ReceiveHandOver(QString::fromLatin1("!!!SHOWWINDOW!!!"));
+    EXPECT_EQ(window->FileList()->FullPaths(), pictures);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainFormTest, ClosingWithRowsAsksFirst) {
+    auto window = Open();
+    window->show();
+    window->FileList()->AddFileToList(Pictures(1)[0]);
+    answer = QMessageBox::No;
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(window->FileList()->RowCount(), 1);
+    answer = QMessageBox::Yes;
+    EXPECT_TRUE(window->close());
+    EXPECT_TRUE(FileExists(dir / "config/Settings.ini"));
+}
+
+TEST_F(MainFormTest, ConvertChecksBeforeARun) {
+    auto window = Open();
+    OptionPages* pages = window->Pages();
+    pages->findChild<QCheckBox*>("CheckBox5")->setChecked(true);
+    pages->findChild<QLineEdit*>("Edit2")->setText("photo");
+    window->PngBitBtn2Click();  // an empty list
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages.back().text, Tr(window->Language(), "NoFiles"));
+    EXPECT_EQ(pages->findChild<QLineEdit*>("Edit2")->text(), "[C]_photo");
+
+    window->FileList()->AddFileToList(Pictures(1)[0]);
+    test::WriteBytes(dir / "a-file", std::vector<std::uint8_t>{'x'});
+    pages->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / "a-file/out"));
+    window->PngBitBtn2Click();  // the output folder cannot be made under a file
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages.back().text, Tr(window->Language(), "DirectoryCreateError"));
+    EXPECT_EQ(pages->findChild<QLineEdit*>("Edit1")->text(), QString::fromStdString(dir / "a-file/out/"));
+}
+
+TEST_F(MainFormTest, ConvertRunsEveryFileAndCountsIt) {
+    auto window = Open();
+    for (const std::string& path : Pictures(4)) window->FileList()->AddFileToList(path);
+    OptionPages* pages = window->Pages();
+    pages->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / "out"));
+    pages->findChild<QCheckBox*>("CheckBox5")->setChecked(false);
+    pages->findChild<QComboBox*>("ComboBox1")->setCurrentIndex(1);  // PNG
+    Convert(*window);
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(FileExists(dir / ("out/p" + std::to_string(i) + ".PNG"))) << i;
+    const std::vector<std::string> lines = window->Errors().Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "-----------------------");
+    EXPECT_EQ(lines[1], window->Language().LookupText("AllProcessed") + " 4");
+    EXPECT_EQ(window->Lifetime().AllProcessedFiles.load(), 4);
+    EXPECT_EQ(window->Progress()->findChild<QLabel*>("Label4")->text(), "4/4");
+    EXPECT_EQ(window->Progress()->findChild<QPlainTextEdit*>("errorlog")->toPlainText().count('\n'), 1);
+}
+
+TEST_F(MainFormTest, RunWhereEveryFileFailsEndsNormally) {
+    auto window = Open();
+    std::filesystem::create_directories(dir / "bad");
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = dir / ("bad/b" + std::to_string(i) + ".jpg");
+        test::WriteBytes(path, std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF, 0x00, 0x01});
+        window->FileList()->AddFileToList(path);
+    }
+    window->Pages()->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / "out"));
+    Convert(*window);
+    const std::vector<std::string> lines = window->Errors().Lines();
+    ASSERT_EQ(lines.size(), 5u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(lines[i].rfind("AFO:", 0), 0u) << lines[i];
+    EXPECT_EQ(lines[4], window->Language().LookupText("AllProcessed") + " 3");
+    EXPECT_EQ(window->Progress()->findChild<QPushButton*>("PngBitBtn1")->text(),
+              Tr(window->Language(), "progressformPngBitBtn1CaptionClose"));
+}
+
+TEST_F(MainFormTest, JpegTwoThousandRunsOneJobAtATime) {
+    auto window = Open();
+    for (const std::string& path : Pictures(4)) window->FileList()->AddFileToList(path);
+    OptionPages* pages = window->Pages();
+    pages->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / "out"));
+    pages->findChild<QComboBox*>("ComboBox1")->setCurrentIndex(4);
+    pages->findChild<QSpinBox*>("SpinEdit1")->setValue(pages->findChild<QSpinBox*>("SpinEdit1")->maximum());
+    std::size_t most = 0;
+    Convert(*window, [&] { most = std::max(most, window->RunScheduler().RunningJobs()); });
+    EXPECT_EQ(most, 1u);
+    EXPECT_EQ(window->Errors().Lines().back(), window->Language().LookupText("AllProcessed") + " 4");
+}
+
+TEST_F(MainFormTest, CancelLetsRunningJobsEndAndLeavesTheQueue) {
+    auto window = Open();
+    for (const std::string& path : Pictures(7)) window->FileList()->AddFileToList(path);
+    OptionPages* pages = window->Pages();
+    pages->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / "out"));
+    pages->findChild<QSpinBox*>("SpinEdit1")->setMinimum(1);
+    pages->findChild<QSpinBox*>("SpinEdit1")->setMaximum(2);
+    pages->findChild<QSpinBox*>("SpinEdit1")->setValue(2);
+    // Jobs are held until the test lets them end, so that Cancel meets two running jobs.
+    std::vector<TConversionThread*> held;
+    window->RunScheduler().SetJobStarter([&](TConversionThread& job) { held.push_back(&job); });
+    bool cancelled = false;
+    Convert(*window, [&] {
+        if (!cancelled && held.size() == 2) {
+            window->Progress()->findChild<QPushButton*>("PngBitBtn1")->click();
+            cancelled = true;
+            for (TConversionThread* job : held) {
+                window->RunScheduler().Counters().ProcessedCount.fetch_add(1);
+                job->Completed.store(true);
+            }
+        }
+    });
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(held.size(), 2u);
+    EXPECT_FALSE(window->Progress()->isVisible());
+    const std::vector<std::string> lines = window->Errors().Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "-----------------------");
+    EXPECT_EQ(lines.back(), window->Language().LookupText("AllProcessed") + " 2");
+    window->RunScheduler().SetJobStarter({});
+}
+
+}  // namespace
+}  // namespace zelvan
