@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "ui/about_form.h"
 #include "ui/main_form.h"
 #include "ui/message_box.h"
 #include "ui/single_instance.h"
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Zelvan"));
     QApplication::setApplicationDisplayName(QStringLiteral("Zelvan"));
     QApplication::setDesktopFileName(QStringLiteral("zelvan"));
+    QApplication::setWindowIcon(ZelvanIcon());
     const QStringList arguments = QApplication::arguments().mid(1);
 
     SingleInstance instance(SingleInstance::DefaultFolder());
