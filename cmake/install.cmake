@@ -13,10 +13,6 @@ set(ZELVAN_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/zelvan)
 set(ZELVAN_HELP_FILES ${PROJECT_SOURCE_DIR}/help/help_en.html ${PROJECT_SOURCE_DIR}/help/help_ru.html)
 set(ZELVAN_ICON_SIZES 16 32 48 64 128 256)
 
-# The application icon is compiled into the windows, so that the about window and the window
-# icon do not depend on an installation.
-target_sources(zelvan_ui PRIVATE ${PROJECT_SOURCE_DIR}/data/icons/zelvan.qrc)
-
 # The help pages sit beside the built programs, as lang.ini does.
 foreach(help ${ZELVAN_HELP_FILES})
   get_filename_component(name ${help} NAME)

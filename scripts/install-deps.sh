@@ -22,6 +22,8 @@ PACKAGES=(
   xvfb xdotool x11-apps
   # desktop entry check; rendering the icon's PNGs from its SVG
   desktop-file-utils librsvg2-bin
+  # a private session bus for the launcher progress test
+  dbus-daemon dbus-session-bus-common
 )
 
 SUDO=

@@ -55,8 +55,7 @@ QString Reversed(const QString& text) {
     return out;
 }
 
-// The language menu's pictures, 16 by 10: the first section gets the Russian flag, the second
-// the British one.
+// The language menu's pictures, 16 by 10.
 QIcon RussianFlag() {
     QPixmap pixmap(16, 10);
     QPainter painter(&pixmap);
@@ -327,8 +326,10 @@ void TZelvanMainform::BuildLanguageMenu() {
     for (std::size_t i = 0; i < languages.size(); ++i) {
         const QString name = QString::fromStdString(languages[i]);
         QAction* entry = Language1->addAction(name);
-        if (i == 0) entry->setIcon(RussianFlag());
-        if (i == 1) entry->setIcon(BritishFlag());
+        // The flag goes by the section's name, so that the file's order of sections never
+        // puts one language's flag beside another.
+        if (languages[i] == "Russian") entry->setIcon(RussianFlag());
+        if (languages[i] == "English") entry->setIcon(BritishFlag());
         const std::string language = languages[i];
         connect(entry, &QAction::triggered, this, [this, language] { ApplyLanguageEverywhere(language); });
     }

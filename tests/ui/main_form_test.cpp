@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAction>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -25,6 +26,7 @@
 #include "ui/message_box.h"
 #include "ui/option_pages.h"
 #include "ui/progress_form.h"
+#include "ui/statistics_form.h"
 #include "ui/window_texts.h"
 
 namespace zelvan {
@@ -153,6 +155,31 @@ TEST_F(MainFormTest, SwitchingLanguagesRetranslatesTheWindows) {
     window->ApplyLanguageEverywhere("English");
     EXPECT_EQ(convert->text(), english);
     EXPECT_NE(window->Progress()->findChild<QLabel*>("Label3")->text(), russianProgress);
+}
+
+TEST_F(MainFormTest, LanguageMenuListsTheSectionsWithTheirFlags) {
+    auto window = Open();
+    QStringList entries;
+    for (QAction* action : window->findChild<QMenu*>("Language1")->actions()) {
+        entries << action->text();
+        EXPECT_FALSE(action->icon().isNull()) << action->text().toStdString();
+    }
+    EXPECT_EQ(entries, (QStringList{"English", "Russian"}));
+    window->findChild<QMenu*>("Language1")->actions().at(1)->trigger();
+    EXPECT_EQ(window->Language().CurrentLanguage(), "Russian");
+    EXPECT_EQ(window->Statistics()->findChild<QPushButton*>("PngBitBtn1")->text(), QString::fromUtf8("Закрыть"));
+}
+
+TEST_F(MainFormTest, SettingsThatCannotBeSavedAreReported) {
+    MainFormPaths paths = Paths();
+    test::WriteBytes(dir / "a-file", std::vector<std::uint8_t>{'x'});
+    paths.settingsFile = dir / "a-file/Settings.ini";
+    TZelvanMainform window(paths);
+    window.CreateSecondaryWindows();
+    EXPECT_FALSE(window.SaveSettings());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Unable to save settings.");
+    EXPECT_EQ(messages[0].caption, "Error");
 }
 
 TEST_F(MainFormTest, MissingLanguageFileEndsTheStart) {
