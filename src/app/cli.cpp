@@ -51,7 +51,7 @@ struct UsageError : Error {
     using Error::Error;
 };
 
-std::string LangIniPath() { return FindLanguageFile(ProgramFolder(), ZELVAN_DATA_DIR); }
+std::string LangIniPath() { return FindLanguageFile(ProgramFolder(), DataFolder(ZELVAN_DATA_DIR)); }
 
 // lang.ini as it is, or nothing when it is missing or unreadable: the command line then falls
 // back on the English summary instead of refusing to convert.

@@ -8,3 +8,12 @@ namespace zelvan {
 std::string ProgramFolder();
 
 }  // namespace zelvan
+
+namespace zelvan {
+
+// The folder of lang.ini and the help pages once installed: the folder the build was configured
+// for, or, when the installed tree has been moved (a staged package), the share/zelvan folder
+// beside the programs' lib/zelvan.
+std::string DataFolder(const std::string& configured);
+
+}  // namespace zelvan

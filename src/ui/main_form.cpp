@@ -94,7 +94,7 @@ ScreenSize PrimaryScreenSize() {
 MainFormPaths DefaultMainFormPaths() {
     MainFormPaths paths;
     paths.programFolder = ProgramFolder();
-    paths.dataFolder = ZELVAN_DATA_DIR;
+    paths.dataFolder = DataFolder(ZELVAN_DATA_DIR);
     paths.settingsFile = SettingsFilePath();
     return paths;
 }
