@@ -53,6 +53,19 @@ bool IsExactly(const QObject* object) {
     return object->metaObject() == &T::staticMetaObject;
 }
 
+// Whether a control belongs to this window rather than to a dialog the window owns (the other
+// windows are its children, and their controls have names of their own).
+// Menus are windows of their own (popups) but belong to the window that holds them.
+bool BelongsTo(const QObject* object, const QWidget& window) {
+    for (const QObject* o = object; o; o = o->parent()) {
+        if (!o->isWidgetType()) continue;
+        const QWidget* top = static_cast<const QWidget*>(o)->window();
+        while (top->windowType() == Qt::Popup && top->parentWidget()) top = top->parentWidget()->window();
+        return top == &window;
+    }
+    return false;
+}
+
 }  // namespace
 
 void ApplyWindowTexts(QWidget& window, std::string_view componentName, const LanguageFile& file,
@@ -68,6 +81,7 @@ void ApplyWindowTexts(QWidget& window, std::string_view componentName, const Lan
     };
 
     for (QObject* object : window.findChildren<QObject*>()) {
+        if (!BelongsTo(object, window)) continue;
         // Pages are keyed by their own names, whatever the tab widget is called.
         if (IsExactly<QTabWidget>(object)) {
             auto* tabs = static_cast<QTabWidget*>(object);

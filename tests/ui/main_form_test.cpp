@@ -21,6 +21,7 @@
 #include "base/file_io.h"
 #include "support/fixtures.h"
 #include "support/test_support.h"
+#include "ui/about_form.h"
 #include "ui/file_list.h"
 #include "ui/main_form.h"
 #include "ui/message_box.h"
@@ -154,6 +155,8 @@ TEST_F(MainFormTest, SwitchingLanguagesRetranslatesTheWindows) {
     const QString russianProgress = window->Progress()->findChild<QLabel*>("Label3")->text();
     window->ApplyLanguageEverywhere("English");
     EXPECT_EQ(convert->text(), english);
+    // The main window's keys never reach the controls of the windows it owns.
+    EXPECT_EQ(window->findChild<TAboutForm*>()->findChild<QLabel*>("Label1")->text(), "Zelvan");
     EXPECT_NE(window->Progress()->findChild<QLabel*>("Label3")->text(), russianProgress);
 }
 
