@@ -127,13 +127,10 @@ TZelvanMainform::TZelvanMainform(MainFormPaths paths, QWidget* parent)
     updateCheck_ = new UpdateCheck(this, language_, lastUpdateDate_);
     N126->setVisible(true);
 
+    // Without its texts the program cannot show itself: it says so in both languages and ends.
     languagePath_ = FindLanguageFile(paths_.programFolder, paths_.dataFolder);
-    if (languagePath_.empty()) {
-        ShowMessage(nullptr, QMessageBox::Critical, QString::fromUtf8("Error/Ошибка"),
-                    QString::fromUtf8("Не найден языковой файл!/Language file not found!"));
-        return;
-    }
     try {
+        if (languagePath_.empty()) throw Error("lang.ini not found");
         const std::string current = language_.CurrentLanguage();
         language_ = LanguageFile::Load(languagePath_);
         language_.SetCurrentLanguage(current);
