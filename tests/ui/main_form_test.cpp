@@ -10,6 +10,10 @@
 #include <QLineEdit>
 #include <QAction>
 #include <QMenu>
+#include <QMimeData>
+#include <QUrl>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -204,6 +208,24 @@ TEST_F(MainFormTest, HandOverAddsAcceptedFilesOnly) {
     window->ReceiveHandOver(QString::fromLatin1("!!!SHOWWINDOW!!!"));
     EXPECT_EQ(window->FileList()->FullPaths(), pictures);
     EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainFormTest, DroppedFolderTreeAddsItsImagesSortedByFolder) {
+    auto window = Open();
+    window->show();
+    Pictures(2, "tree/b");
+    Pictures(1, "tree/a");
+    test::WriteBytes(dir / "tree/a/readme.txt", std::vector<std::uint8_t>{'x'});
+    Pictures(1, "tree/.hidden");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir / "tree"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &drop);
+    EXPECT_EQ(window->FileList()->FullPaths(),
+              (std::vector<std::string>{dir / "tree/a/p0.bmp", dir / "tree/b/p0.bmp", dir / "tree/b/p1.bmp"}));
 }
 
 TEST_F(MainFormTest, ClosingWithRowsAsksFirst) {
