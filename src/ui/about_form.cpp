@@ -146,13 +146,7 @@ TAboutForm::TAboutForm(QWidget* parent)
 }
 
 void TAboutForm::ApplyLanguage(const std::string& langIniPath, const std::string& language) {
-    LanguageFile file;
-    try {
-        file = LanguageFile::Load(langIniPath);
-    } catch (const Error&) {
-        return;
-    }
-    ApplyWindowTexts(*this, "AboutForm", file, language, AboutWindowTextRules());
+    ApplyWindowTextsFromFile(*this, "AboutForm", langIniPath, language, AboutWindowTextRules());
 }
 
 void TAboutForm::ShowAbout(const QString& versionText, const QString& buildDateText) {

@@ -215,14 +215,7 @@ void TProgressform::CompleteRun() {
 void TProgressform::CloseByProgram() { close(); }
 
 void TProgressform::ApplyLanguage(const std::string& langIniPath, const std::string& language) {
-    LanguageFile file;
-    try {
-        file = LanguageFile::Load(langIniPath);
-    } catch (const Error&) {
-        // An unreadable file leaves every text as it is.
-        return;
-    }
-    ApplyWindowTexts(*this, "Progressform", file, language, ProgressWindowTextRules());
+    ApplyWindowTextsFromFile(*this, "Progressform", langIniPath, language, ProgressWindowTextRules());
 }
 
 void TProgressform::PngBitBtn1Click() {

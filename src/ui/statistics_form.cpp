@@ -75,18 +75,11 @@ TStatisticsform::TStatisticsform(LifetimeCounters& counters, QWidget* parent) : 
 }
 
 void TStatisticsform::ApplyLanguage(const std::string& langIniPath, const std::string& language) {
-    LanguageFile file;
-    try {
-        file = LanguageFile::Load(langIniPath);
-    } catch (const Error&) {
-        // An unreadable file leaves every text as it is.
-        return;
-    }
     // The labels' hints too: lang.ini carries them, and the Russian design hints would otherwise
     // stay in every language.
     WindowTextRules rules = StatisticsWindowTextRules();
     rules.labelHints = true;
-    ApplyWindowTexts(*this, "Statisticsform", file, language, rules);
+    ApplyWindowTextsFromFile(*this, "Statisticsform", langIniPath, language, rules);
 }
 
 void TStatisticsform::WriteFigures() {

@@ -1,5 +1,7 @@
 #include "ui/window_texts.h"
 
+#include "base/error.h"
+
 #include <QAction>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -127,6 +129,17 @@ void ApplyWindowTexts(QWidget& window, std::string_view componentName, const Lan
             if (rules.menuItems) menu->setTitle(text(menu, menu->title()));
         }
     }
+}
+
+void ApplyWindowTextsFromFile(QWidget& window, std::string_view componentName, const std::string& langIniPath,
+                              std::string_view language, const WindowTextRules& rules) {
+    LanguageFile file;
+    try {
+        file = LanguageFile::Load(langIniPath);
+    } catch (const Error&) {
+        return;
+    }
+    ApplyWindowTexts(window, componentName, file, language, rules);
 }
 
 }  // namespace zelvan

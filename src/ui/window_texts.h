@@ -36,6 +36,11 @@ WindowTextRules AboutWindowTextRules();
 void ApplyWindowTexts(QWidget& window, std::string_view componentName, const LanguageFile& file,
                       std::string_view language, const WindowTextRules& rules);
 
+// The same with lang.ini read afresh from `langIniPath`, as the secondary windows read it each
+// time; an unreadable file leaves every text as it is.
+void ApplyWindowTextsFromFile(QWidget& window, std::string_view componentName, const std::string& langIniPath,
+                              std::string_view language, const WindowTextRules& rules);
+
 // The text of a window key with a fallback, as QString.
 QString WindowTextOf(const LanguageFile& file, std::string_view language, const std::string& key,
                      const QString& fallback);
