@@ -142,6 +142,10 @@ TZelvanMainform::TZelvanMainform(MainFormPaths paths, QWidget* parent)
     ApplyLanguage(language_.CurrentLanguage());
     BuildLanguageMenu();
 
+    // The option pages get the width their seven tabs need in this language; the list the rest.
+    const int pagesWidth = PageControl1->sizeHint().width() + 16;
+    splitter_->setSizes({std::max(260, width() - pagesWidth), pagesWidth});
+
     setAcceptDrops(true);
     FileListView_->UpdateControlStates();
     updateCheck_->StartReminderIfDue();
@@ -246,9 +250,6 @@ void TZelvanMainform::BuildLayout() {
     splitter_->addWidget(right);
     splitter_->setStretchFactor(0, 1);
     splitter_->setStretchFactor(1, 0);
-    // The option pages get the width their seven tabs need; the list takes the rest.
-    const int pagesWidth = PageControl1->sizeHint().width() + 16;
-    splitter_->setSizes({std::max(300, 900 - pagesWidth), pagesWidth});
     outer->addWidget(splitter_, 1);
 
     auto* bottom = new QHBoxLayout;
