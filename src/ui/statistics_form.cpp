@@ -40,6 +40,7 @@ TStatisticsform::TStatisticsform(LifetimeCounters& counters, QWidget* parent) : 
                           Qt::AlignHCenter | Qt::AlignVCenter);
     QFont titleFont = GroupBox1->font();
     titleFont.setBold(true);
+    titleFont.setUnderline(true);
     GroupBox1->setFont(titleFont);
     Label1 = MakeLabel(this, "Label1", QStringLiteral("Обработано:"), dataHint);
     Label2 = MakeLabel(this, "Label2", QStringLiteral("0 КиБ"), dataHint, right);
