@@ -35,8 +35,9 @@ protected:
     std::string src(const std::string& name) const { return dir / name; }
     std::string out() const { return dir / "out/"; }
 
-    // Runs one job the way the scheduler sets it up; returns its final destination.
-    std::string Run(const std::string& source, const std::string& extension) {
+    // Runs one job the way the scheduler sets it up (into out() unless a destination is given);
+    // returns its final destination.
+    std::string Run(const std::string& source, const std::string& extension, const std::string& destination = {}) {
         JobEnvironment env;
         env.options = options;
         env.run = &run;
@@ -48,7 +49,7 @@ protected:
         job.SourcePath = source;
         job.OutputExtension = extension;
         std::string name = fs::path(source).stem().string();
-        job.DestinationPath = out() + name + "." + extension;
+        job.DestinationPath = destination.empty() ? out() + name + "." + extension : destination;
         job.JobNumber = 1;
         job.Execute();
         EXPECT_TRUE(job.Completed.load());
@@ -141,12 +142,7 @@ TEST_F(ConversionJobTest, RawSourcesWithoutThePluginNameTheDestination) {
 TEST_F(ConversionJobTest, FailedWriteGivesSaveErrorAndKeepsNoPartialFile) {
     test::WriteBytes(src("photo.bmp"), test::MakeBmp24(64, 64, Gradient));
     options->Output_path = dir / "gone/";
-    JobEnvironment env{options, &run, &lifetime, &errors, &jobLock, ""};
-    TConversionThread job(env);
-    job.SourcePath = src("photo.bmp");
-    job.OutputExtension = "TGA";
-    job.DestinationPath = dir / "gone/photo.TGA";
-    job.Execute();
+    Run(src("photo.bmp"), "TGA", dir / "gone/photo.TGA");
     ASSERT_EQ(errors.Count(), 1u);
     EXPECT_EQ(errors.Lines()[0].rfind("FSE:" + dir / "gone/photo.TGA" + ": ", 0), 0u) << errors.Lines()[0];
     EXPECT_EQ(run.OutputKiB.load(), 0);
@@ -185,12 +181,7 @@ TEST_F(ConversionJobTest, AutomaticFormatKeepsTheSmallerCandidate) {
 TEST_F(ConversionJobTest, AutomaticFormatWriteFailureIsReportedWithoutCode) {
     options->Auto_format = true;
     test::WriteBytes(src("photo.bmp"), test::MakeBmp24(16, 16, Gradient));
-    JobEnvironment env{options, &run, &lifetime, &errors, &jobLock, ""};
-    TConversionThread job(env);
-    job.SourcePath = src("photo.bmp");
-    job.OutputExtension = "JPG";
-    job.DestinationPath = dir / "gone/photo.JPG";
-    job.Execute();
+    Run(src("photo.bmp"), "JPG", dir / "gone/photo.JPG");
     ASSERT_EQ(errors.Count(), 1u);
     EXPECT_EQ(errors.Lines()[0].rfind(dir / "gone/photo.JPG" + ": ", 0), 0u) << errors.Lines()[0];
     EXPECT_EQ(run.ProcessedCount.load(), 1);

@@ -4,9 +4,7 @@
 #include <sys/time.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 
 #include "base/error.h"
@@ -69,13 +67,9 @@ std::map<std::string, std::string> ExifToolTags(const std::string& path) {
 }
 
 TEST(ExifStep, SoftwareIsTheProgramAndTheProjectVersion) {
-    std::ifstream cmake(std::string(ZELVAN_SOURCE_DIR) + "/CMakeLists.txt");
-    std::stringstream text;
-    text << cmake.rdbuf();
-    std::smatch match;
-    const std::string lists = text.str();
-    ASSERT_TRUE(std::regex_search(lists, match, std::regex(R"(project\(Zelvan VERSION ([0-9.]+))")));
-    EXPECT_EQ(ExifSoftwareText(), "Zelvan v" + match[1].str());
+    const std::string version = test::ProjectVersion();
+    ASSERT_NE(version, "?");
+    EXPECT_EQ(ExifSoftwareText(), "Zelvan v" + version);
 }
 
 TEST(ExifStep, JpegSourcesByExtension) {

@@ -73,9 +73,11 @@ TEST(SettingsFile, WhatIsWrittenReadsBackTheSame) {
     const AppSettings written = Changed();
     const ConversionOptions defaults = DefaultConversionOptions(kScreen.width, kScreen.height);
     std::vector<std::string> changed = AllOptionTexts(written.options), plain = AllOptionTexts(defaults);
-    for (std::size_t i = 0; i < changed.size(); ++i)
-        if (changed[i].rfind("Text_opacity=", 0) != 0 && (i > 0 || ProcessorCount() > 1))
+    for (std::size_t i = 0; i < changed.size(); ++i) {
+        if (changed[i].rfind("Text_opacity=", 0) != 0 && (i > 0 || ProcessorCount() > 1)) {
             EXPECT_NE(changed[i], plain[i]) << "the fixture must change every value";
+        }
+    }
 
     test::TempDir dir;
     IniFile ini;

@@ -2,25 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-#include <regex>
-
 #include <string>
 
 #include "base/error.h"
+#include "support/test_support.h"
 
 namespace zelvan {
 namespace {
 
-// The version the CMake project declares, read from its CMakeLists.txt.
-std::string ProjectVersion() {
-    std::ifstream in(std::string(ZELVAN_SOURCE_DIR) + "/CMakeLists.txt");
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::smatch match;
-    if (!std::regex_search(text, match, std::regex(R"(project\(Zelvan\s+VERSION\s+([0-9.]+))"))) return "?";
-    return match[1];
-}
+using test::ProjectVersion;
 
 TEST(VersionInfo, VersionNumberRemovesDotsAndReadsDecimal) {
     struct Case {

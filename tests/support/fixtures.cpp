@@ -123,4 +123,40 @@ std::vector<std::uint32_t> Pixels(const Raster& r) {
     return out;
 }
 
+::testing::AssertionResult SamePixels(const Raster& r, const RgbaImage& reference) {
+    if (r.width() != reference.width || r.height() != reference.height)
+        return ::testing::AssertionFailure() << "size " << r.width() << "x" << r.height() << " vs "
+                                             << reference.width << "x" << reference.height;
+    for (int y = 0; y < r.height(); ++y)
+        for (int x = 0; x < r.width(); ++x) {
+            const std::uint8_t* p = &reference.pixels[(static_cast<std::size_t>(y) * reference.width + x) * 4];
+            Rgb c = r.PixelColour(x, y);
+            int alpha = r.bitsPerPixel() == 32 ? r.row(y)[x * 4 + 3] : 255;
+            if (c.red != p[0] || c.green != p[1] || c.blue != p[2] || alpha != p[3])
+                return ::testing::AssertionFailure()
+                       << "pixel " << x << "," << y << ": " << int(c.red) << " " << int(c.green) << " "
+                       << int(c.blue) << " " << alpha << " vs " << int(p[0]) << " " << int(p[1]) << " "
+                       << int(p[2]) << " " << int(p[3]);
+        }
+    return ::testing::AssertionSuccess();
+}
+
+void ExpectMagickVariantsMatchPng(const std::string& format, std::span<const MagickVariant> variants,
+                                  const std::function<DecodedPicture(const std::vector<std::uint8_t>&)>& read) {
+    ASSERT_TRUE(HaveProgram("convert"));
+    const std::string sample = CorporaDir() + "/libsdl2-image-tests/usr/libexec/installed-tests/SDL2_image/sample.png";
+    TempDir dir;
+    for (const MagickVariant& v : variants) {
+        SCOPED_TRACE(v.name);
+        const std::string file = dir / (std::string(v.name) + "." + format);
+        const std::string png = dir / (std::string(v.name) + ".png");
+        const std::string convert = "convert " + ShellQuote(sample) + " " + v.options + " ";
+        ASSERT_EQ(RunCommand(convert + format + ":" + ShellQuote(file)).exitStatus, 0);
+        ASSERT_EQ(RunCommand(convert + "png32:" + ShellQuote(png)).exitStatus, 0);
+        DecodedPicture picture = read(ReadBytes(file));
+        EXPECT_EQ(picture.raster.bitsPerPixel(), v.bitsPerPixel);
+        EXPECT_TRUE(SamePixels(picture.raster, DecodePngWithLibpng(png)));
+    }
+}
+
 }  // namespace zelvan::test

@@ -5,6 +5,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include <span>
+
+#include "imaging/decoded_picture.h"
 #include "imaging/raster.h"
 
 namespace zelvan::test {
@@ -39,5 +44,21 @@ RgbaImage DecodePngWithLibpng(const std::string& path);
 
 // Every pixel of a raster as 0xAARRGGBB (alpha 0xFF below 32 bits), rows top-down.
 std::vector<std::uint32_t> Pixels(const Raster& r);
+
+// The colour of every pixel, and its alpha where the raster has one (255 otherwise), against a
+// reference picture; the first difference is named.
+::testing::AssertionResult SamePixels(const Raster& r, const RgbaImage& reference);
+
+// One way of writing a picture with ImageMagick's convert: its options and the bits per pixel a
+// reader should deliver for the result.
+struct MagickVariant {
+    const char* name;
+    const char* options;
+    int bitsPerPixel;
+};
+// The SDL sample picture written by ImageMagick in `format` once per variant, and each time as
+// PNG too: every file, decoded by `read`, must give the PNG's pixels.
+void ExpectMagickVariantsMatchPng(const std::string& format, std::span<const MagickVariant> variants,
+                                  const std::function<DecodedPicture(const std::vector<std::uint8_t>&)>& read);
 
 }  // namespace zelvan::test

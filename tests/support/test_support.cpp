@@ -3,7 +3,9 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <regex>
 #include <stdexcept>
 #include <sys/wait.h>
 
@@ -65,6 +67,24 @@ std::string ShellQuote(const std::string& s) {
         else out += c;
     }
     return out + "'";
+}
+
+void Put16(std::vector<std::uint8_t>& b, std::uint32_t v) {
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+
+void Put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
+    Put16(b, v & 0xffff);
+    Put16(b, v >> 16);
+}
+
+std::string ProjectVersion() {
+    std::ifstream in(std::string(ZELVAN_SOURCE_DIR) + "/CMakeLists.txt");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::smatch match;
+    if (!std::regex_search(text, match, std::regex(R"(project\(Zelvan\s+VERSION\s+([0-9.]+))"))) return "?";
+    return match[1];
 }
 
 }  // namespace zelvan::test

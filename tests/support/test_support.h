@@ -23,6 +23,10 @@ private:
 };
 
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
+
+// Little-endian numbers appended to a file being built in code.
+void Put16(std::vector<std::uint8_t>& b, std::uint32_t v);
+void Put32(std::vector<std::uint8_t>& b, std::uint32_t v);
 void WriteBytes(const std::string& path, std::span<const std::uint8_t> bytes);
 
 struct CommandResult {
@@ -37,6 +41,8 @@ bool HaveProgram(const std::string& name);
 // The build folder (programs, lang.ini, rawdll.so) and the unpacked test corpora.
 std::string BuildDir();
 std::string CorporaDir();
+// The version the CMake project declares, read from its CMakeLists.txt ("?" when not found).
+std::string ProjectVersion();
 // Quotes a path for the shell.
 std::string ShellQuote(const std::string& s);
 

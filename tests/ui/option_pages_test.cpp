@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -394,44 +395,41 @@ TEST(OptionPages, CancellingTheRealDialogsChangesNothing) {
     EXPECT_EQ(pages.Edit1->text(), "/tmp");
 }
 
-// Not a check: pictures of every page in both languages for a person to look at. Runs only when
-// ZELVAN_SCREENSHOT_DIR names a folder.
-TEST(OptionPagesScreens, GrabEveryPage) {
+// Every page in both languages at the width its tabs ask for: no caption, button or list is
+// given less room than it needs, so no text is cut. With ZELVAN_SCREENSHOT_DIR set, each page is
+// also saved as a picture for a person to look at.
+TEST(OptionPagesLayout, NoControlIsCutInEitherLanguage) {
     const char* folder = std::getenv("ZELVAN_SCREENSHOT_DIR");
-    if (folder == nullptr || *folder == 0) GTEST_SKIP() << "ZELVAN_SCREENSHOT_DIR not set";
+    const bool save = folder != nullptr && *folder != 0;
     LanguageFile file = LanguageFile::Load(std::string(ZELVAN_SOURCE_DIR) + "/lang.ini");
     for (const char* language : {"English", "Russian"}) {
+        SCOPED_TRACE(language);
         QWidget window;
         auto* pages = new OptionPages(&window);
         pages->ApplyOptions(DefaultConversionOptions());
         file.SetCurrentLanguage(language);
         ApplyWindowTexts(window, "ZelvanMainform", file, language, MainWindowTextRules());
         pages->ApplyLanguageLists(file);
-        const int width = std::getenv("ZELVAN_SCREENSHOT_WIDTH") ? std::atoi(std::getenv("ZELVAN_SCREENSHOT_WIDTH"))
-                                                                 : pages->sizeHint().width();
-        pages->resize(width, pages->minimumSizeHint().height());
+        pages->resize(pages->sizeHint().width(), pages->minimumSizeHint().height());
         window.resize(pages->size());
         window.show();
         for (int i = 0; i < pages->count(); ++i) {
             pages->setCurrentIndex(i);
             ProcessEventsFor(50);
-            const QString name = QString("%1/%2-%3-%4.png").arg(folder, language).arg(i).arg(pages->widget(i)->objectName());
-            EXPECT_TRUE(pages->grab().save(name));
+            QWidget* page = pages->widget(i);
+            SCOPED_TRACE(page->objectName().toStdString());
+            for (QWidget* control : page->findChildren<QWidget*>()) {
+                const bool hasText = qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control) ||
+                                     qobject_cast<QComboBox*>(control);
+                // The two examples are elided to their room on purpose.
+                if (!hasText || !control->isVisible() || control == pages->Label17 || control == pages->Label25) continue;
+                EXPECT_GE(control->width(), control->minimumSizeHint().width()) << control->objectName().toStdString();
+            }
+            if (save) {
+                const QString name = QString("%1/%2-%3-%4.png").arg(folder, language).arg(i).arg(page->objectName());
+                EXPECT_TRUE(pages->grab().save(name));
+            }
         }
-        // The resize controls in use, and the two variable menus.
-        pages->setCurrentWidget(pages->TabSheet6);
-        pages->ComboBox4->setCurrentIndex(21);
-        ProcessEventsFor(50);
-        EXPECT_TRUE(pages->grab().save(QString("%1/%2-resize-fixed.png").arg(folder, language)));
-        for (QMenu* menu : {pages->RenameVariableMenu, pages->TextVariableMenu}) {
-            menu->popup(QPoint(0, 0));
-            ProcessEventsFor(50);
-            EXPECT_TRUE(menu->grab().save(
-                QString("%1/%2-menu-%3.png").arg(folder, language).arg(menu == pages->TextVariableMenu ? "text" : "rename")));
-            menu->hide();
-        }
-        std::printf("%s minimum %dx%d hint %dx%d\n", language, pages->minimumSizeHint().width(),
-                    pages->minimumSizeHint().height(), pages->sizeHint().width(), pages->sizeHint().height());
     }
 }
 

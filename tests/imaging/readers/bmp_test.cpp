@@ -20,14 +20,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void Put16(Bytes& b, std::uint32_t v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, std::uint32_t v) {
-    Put16(b, v & 0xffff);
-    Put16(b, v >> 16);
-}
+using test::Put16;
+using test::Put32;
 
 // A bitmap file made in code. Rows are given top-down as they look; the builder stores them
 // bottom-up unless the height is negative, and pads each to 4 bytes.

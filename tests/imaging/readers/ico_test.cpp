@@ -18,14 +18,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void Put16(Bytes& b, std::uint32_t v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void Put32(Bytes& b, std::uint32_t v) {
-    Put16(b, v & 0xffff);
-    Put16(b, v >> 16);
-}
+using test::Put16;
+using test::Put32;
 
 // One icon bitmap: an info header of twice the height, the palette, the colour rows and the
 // mask rows, both stored bottom-up and padded to 4 bytes. Rows are given top-down.

@@ -203,50 +203,18 @@ TEST(PcxReaderReference, SdlSampleMatchesItsPng) {
     const std::string dir = test::CorporaDir() + "/libsdl2-image-tests/usr/libexec/installed-tests/SDL2_image/";
     DecodedPicture picture = ReadPcx(test::ReadBytes(dir + "sample.pcx"));
     EXPECT_EQ(picture.raster.bitsPerPixel(), 24);
-    RgbaImage ref = DecodePngWithLibpng(dir + "sample.png");
-    ASSERT_EQ(picture.raster.width(), ref.width);
-    ASSERT_EQ(picture.raster.height(), ref.height);
-    std::vector<std::uint32_t> expected;
-    for (std::size_t i = 0; i < ref.pixels.size(); i += 4)
-        expected.push_back(0xFF000000u | ref.pixels[i] << 16 | ref.pixels[i + 1] << 8 | ref.pixels[i + 2]);
-    EXPECT_EQ(Pixels(picture.raster), expected);
+    EXPECT_TRUE(test::SamePixels(picture.raster, DecodePngWithLibpng(dir + "sample.png")));
 }
 
 // ImageMagick writes the sample picture as PCX files of other layouts than the SDL sample's,
 // and the same picture as PNG; each PCX file must decode to the PNG's pixels.
 TEST(PcxReaderReference, ImageMagickFilesMatchTheSamePictureAsPng) {
-    ASSERT_TRUE(test::HaveProgram("convert"));
-    const std::string sample =
-        test::CorporaDir() + "/libsdl2-image-tests/usr/libexec/installed-tests/SDL2_image/sample.png";
-    struct Variant {
-        const char* name;
-        const char* options;
-        int bitsPerPixel;
-    };
-    const Variant variants[] = {
+    const test::MagickVariant variants[] = {
         {"palette", "-colors 16 -type palette", 8},
         {"palette-not-encoded", "-colors 200 -type palette -compress None", 8},
         {"alpha", "-alpha set -channel A -fx 'i/w' +channel", 32},
     };
-    test::TempDir dir;
-    for (const Variant& v : variants) {
-        SCOPED_TRACE(v.name);
-        const std::string pcx = dir / (std::string(v.name) + ".pcx");
-        const std::string png = dir / (std::string(v.name) + ".png");
-        const std::string convert = "convert " + test::ShellQuote(sample) + " " + v.options + " ";
-        ASSERT_EQ(test::RunCommand(convert + "pcx:" + test::ShellQuote(pcx)).exitStatus, 0);
-        ASSERT_EQ(test::RunCommand(convert + "png32:" + test::ShellQuote(png)).exitStatus, 0);
-        DecodedPicture picture = ReadPcx(test::ReadBytes(pcx));
-        EXPECT_EQ(picture.raster.bitsPerPixel(), v.bitsPerPixel);
-        RgbaImage ref = DecodePngWithLibpng(png);
-        ASSERT_EQ(picture.raster.width(), ref.width);
-        ASSERT_EQ(picture.raster.height(), ref.height);
-        std::vector<std::uint32_t> expected;
-        for (std::size_t i = 0; i < ref.pixels.size(); i += 4)
-            expected.push_back(std::uint32_t{ref.pixels[i + 3]} << 24 | ref.pixels[i] << 16 |
-                               ref.pixels[i + 1] << 8 | ref.pixels[i + 2]);
-        EXPECT_EQ(Pixels(picture.raster), expected);
-    }
+    test::ExpectMagickVariantsMatchPng("pcx", variants, ReadPcx);
 }
 
 }  // namespace

@@ -193,40 +193,14 @@ INSTANTIATE_TEST_SUITE_P(
 // ImageMagick writes the SDL sample picture as SGI files of several kinds, and the same
 // picture as PNG; each SGI file must decode to the PNG's pixels.
 TEST(SgiReaderReference, ImageMagickFilesMatchTheSamePictureAsPng) {
-    ASSERT_TRUE(test::HaveProgram("convert"));
-    const std::string sample =
-        test::CorporaDir() + "/libsdl2-image-tests/usr/libexec/installed-tests/SDL2_image/sample.png";
-    struct Variant {
-        const char* name;
-        const char* options;
-        int bitsPerPixel;
-    };
-    const Variant variants[] = {
+    const test::MagickVariant variants[] = {
         {"rle", "-compress RLE", 24},
         {"verbatim", "-compress None", 24},
         {"sixteen", "-depth 16", 24},
         {"grey", "-colorspace gray -compress RLE", 8},
         {"alpha", "-alpha set -channel A -fx 'i/w' +channel -compress RLE", 32},
     };
-    test::TempDir dir;
-    for (const Variant& v : variants) {
-        SCOPED_TRACE(v.name);
-        const std::string sgi = dir / (std::string(v.name) + ".sgi");
-        const std::string png = dir / (std::string(v.name) + ".png");
-        const std::string convert = "convert " + test::ShellQuote(sample) + " " + v.options + " ";
-        ASSERT_EQ(test::RunCommand(convert + "sgi:" + test::ShellQuote(sgi)).exitStatus, 0);
-        ASSERT_EQ(test::RunCommand(convert + "png32:" + test::ShellQuote(png)).exitStatus, 0);
-        DecodedPicture picture = ReadSgi(test::ReadBytes(sgi));
-        EXPECT_EQ(picture.raster.bitsPerPixel(), v.bitsPerPixel);
-        RgbaImage ref = DecodePngWithLibpng(png);
-        ASSERT_EQ(picture.raster.width(), ref.width);
-        ASSERT_EQ(picture.raster.height(), ref.height);
-        std::vector<std::uint32_t> expected;
-        for (std::size_t i = 0; i < ref.pixels.size(); i += 4)
-            expected.push_back(std::uint32_t{ref.pixels[i + 3]} << 24 | ref.pixels[i] << 16 |
-                               ref.pixels[i + 1] << 8 | ref.pixels[i + 2]);
-        EXPECT_EQ(Pixels(picture.raster), expected);
-    }
+    test::ExpectMagickVariantsMatchPng("sgi", variants, ReadSgi);
 }
 
 }  // namespace

@@ -60,24 +60,7 @@ constexpr int kRightToLeft = 0x10;
 
 
 
-// Colour of every pixel, and alpha where the raster has it (an opaque reference otherwise).
-::testing::AssertionResult SamePixels(const Raster& r, const RgbaImage& ref) {
-    if (r.width() != ref.width || r.height() != ref.height)
-        return ::testing::AssertionFailure() << "size " << r.width() << "x" << r.height() << " vs "
-                                             << ref.width << "x" << ref.height;
-    for (int y = 0; y < r.height(); ++y)
-        for (int x = 0; x < r.width(); ++x) {
-            const std::uint8_t* p = &ref.pixels[(static_cast<std::size_t>(y) * ref.width + x) * 4];
-            Rgb c = r.PixelColour(x, y);
-            int alpha = r.bitsPerPixel() == 32 ? r.row(y)[x * 4 + 3] : 255;
-            if (c.red != p[0] || c.green != p[1] || c.blue != p[2] || alpha != p[3])
-                return ::testing::AssertionFailure()
-                       << "pixel " << x << "," << y << ": " << int(c.red) << " " << int(c.green) << " "
-                       << int(c.blue) << " " << alpha << " vs " << int(p[0]) << " " << int(p[1]) << " "
-                       << int(p[2]) << " " << int(p[3]);
-        }
-    return ::testing::AssertionSuccess();
-}
+using test::SamePixels;
 
 std::string GdkImages() {
     return test::CorporaDir() + "/gdk-pixbuf-tests/usr/libexec/installed-tests/gdk-pixbuf/test-images/";
