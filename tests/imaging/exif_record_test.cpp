@@ -195,24 +195,7 @@ void Read(ExifRecord& record, const Bytes& jpeg) {
     record.ReadFromJpegStream(in);
 }
 
-// exiftool's JSON for one file as "Group:Tag" -> value text.
-std::map<std::string, std::string> ExifToolTags(const std::string& path) {
-    const test::CommandResult r =
-        test::RunCommand("exiftool -j -G1 -EXIF:all -XMP:all " + test::ShellQuote(path) + " 2>/dev/null");
-    std::map<std::string, std::string> tags;
-    std::istringstream lines(r.output);
-    for (std::string line; std::getline(lines, line);) {
-        const std::size_t open = line.find('"');
-        const std::size_t close = line.find("\": ", open + 1);
-        if (open == std::string::npos || close == std::string::npos) continue;
-        std::string value = line.substr(close + 3);
-        if (!value.empty() && value.back() == ',') value.pop_back();
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-        tags[line.substr(open + 1, close - open - 1)] = value;
-    }
-    tags.erase("SourceFile");
-    return tags;
-}
+using test::ExifToolTags;
 
 // Runs body and aborts the whole program when it has not ended in time: a hang must fail the
 // run, not stall it.

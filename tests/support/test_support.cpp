@@ -6,6 +6,7 @@
 #include <iterator>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 
@@ -85,6 +86,23 @@ std::string ProjectVersion() {
     std::smatch match;
     if (!std::regex_search(text, match, std::regex(R"(project\(Zelvan\s+VERSION\s+([0-9.]+))"))) return "?";
     return match[1];
+}
+
+std::map<std::string, std::string> ExifToolTags(const std::string& path) {
+    const CommandResult r = RunCommand("exiftool -j -G1 -EXIF:all -XMP:all " + ShellQuote(path) + " 2>/dev/null");
+    std::map<std::string, std::string> tags;
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t open = line.find('"');
+        const std::size_t close = line.find("\": ", open + 1);
+        if (open == std::string::npos || close == std::string::npos) continue;
+        std::string value = line.substr(close + 3);
+        if (!value.empty() && value.back() == ',') value.pop_back();
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+        tags[line.substr(open + 1, close - open - 1)] = value;
+    }
+    tags.erase("SourceFile");
+    return tags;
 }
 
 }  // namespace zelvan::test

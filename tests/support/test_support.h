@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ bool HaveProgram(const std::string& name);
 // The build folder (programs, lang.ini, rawdll.so) and the unpacked test corpora.
 std::string BuildDir();
 std::string CorporaDir();
+// exiftool's JSON for one file as "Group:Tag" -> value text (EXIF and XMP groups).
+std::map<std::string, std::string> ExifToolTags(const std::string& path);
 // The version the CMake project declares, read from its CMakeLists.txt ("?" when not found).
 std::string ProjectVersion();
 // Quotes a path for the shell.
