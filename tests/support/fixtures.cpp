@@ -6,6 +6,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "base/error.h"
 #include "support/test_support.h"
 
 namespace zelvan::test {
@@ -156,6 +157,20 @@ void ExpectMagickVariantsMatchPng(const std::string& format, std::span<const Mag
         DecodedPicture picture = read(ReadBytes(file));
         EXPECT_EQ(picture.raster.bitsPerPixel(), v.bitsPerPixel);
         EXPECT_TRUE(SamePixels(picture.raster, DecodePngWithLibpng(png)));
+    }
+}
+
+void PrintTo(const DecodedFile& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RefusedFile& c, std::ostream* os) { *os << c.name; }
+
+void ExpectRefused(const std::function<DecodedPicture(const std::vector<std::uint8_t>&)>& read,
+                   const std::string& prefix, const RefusedFile& c) {
+    try {
+        read(c.file);
+        FAIL() << "decoded without an error";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(prefix, 0), 0u) << e.what();
+        EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
 }
 

@@ -49,6 +49,29 @@ std::vector<std::uint32_t> Pixels(const Raster& r);
 // reference picture; the first difference is named.
 ::testing::AssertionResult SamePixels(const Raster& r, const RgbaImage& reference);
 
+// A file made in code for a reader's table of cases, with what it must decode to: its bits per
+// pixel, its width and its pixels (as the test file's Pixels() writes them, top row first).
+struct DecodedFile {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    int bitsPerPixel;
+    int width;
+    std::vector<std::uint32_t> pixels;
+};
+void PrintTo(const DecodedFile& c, std::ostream* os);
+
+// A file a reader must refuse, with a part of the message it must give.
+struct RefusedFile {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    const char* message;
+};
+void PrintTo(const RefusedFile& c, std::ostream* os);
+// `read` must throw an Error whose message begins with `prefix` ("PCX: ") and contains the
+// case's message.
+void ExpectRefused(const std::function<DecodedPicture(const std::vector<std::uint8_t>&)>& read,
+                   const std::string& prefix, const RefusedFile& c);
+
 // One way of writing a picture with ImageMagick's convert: its options and the bits per pixel a
 // reader should deliver for the result.
 struct MagickVariant {

@@ -78,14 +78,8 @@ constexpr std::uint32_t R = 0xFFFF0000;
 constexpr std::uint32_t G = 0xFF00FF00;
 constexpr std::uint32_t B = 0xFF0000FF;
 
-struct DecodeCase {
-    const char* name;
-    Bytes file;
-    int bitsPerPixel;
-    int width;
-    std::vector<std::uint32_t> pixels;  // 0xAARRGGBB, top row first
-};
-void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+// Pixels as 0xAARRGGBB, top row first.
+using DecodeCase = test::DecodedFile;
 
 class PcxReaderDecodes : public ::testing::TestWithParam<DecodeCase> {};
 
@@ -149,24 +143,12 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"RunPastTheEndIsCut", Pcx({.width = 2, .height = 1}, {0xFF, 5}), 8, 2, {0xFF050505, 0xFF050505}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct ErrorCase {
-    const char* name;
-    Bytes file;
-    const char* message;  // a part of the expected message
-};
-void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+using ErrorCase = test::RefusedFile;
 
 class PcxReaderRefuses : public ::testing::TestWithParam<ErrorCase> {};
 
 TEST_P(PcxReaderRefuses, WithAnError) {
-    const ErrorCase& c = GetParam();
-    try {
-        ReadPcx(c.file);
-        FAIL() << "decoded without an error";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("PCX: ", 0), 0u) << e.what();
-        EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
-    }
+    test::ExpectRefused(ReadPcx, "PCX: ", GetParam());
 }
 
 Bytes With(Bytes b, std::size_t at, std::uint8_t value) {

@@ -46,14 +46,8 @@ std::string GdkImages() {
 constexpr std::uint32_t W = 0xFFFFFF;
 constexpr std::uint32_t K = 0x000000;
 
-struct DecodeCase {
-    const char* name;
-    Bytes file;
-    int bitsPerPixel;
-    int width;
-    std::vector<std::uint32_t> pixels;  // 0xRRGGBB, top row first
-};
-void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+// Pixels as 0xRRGGBB, top row first.
+using DecodeCase = test::DecodedFile;
 
 class PnmReaderDecodes : public ::testing::TestWithParam<DecodeCase> {};
 
@@ -98,24 +92,12 @@ TEST(PnmReader, BitmapRowsKeepNoBitsPastTheirWidth) {
     EXPECT_EQ(picture.raster.palette()[1], (PaletteEntry{0, 0, 0, 0}));
 }
 
-struct ErrorCase {
-    const char* name;
-    Bytes file;
-    const char* message;  // a part of the expected message
-};
-void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+using ErrorCase = test::RefusedFile;
 
 class PnmReaderRefuses : public ::testing::TestWithParam<ErrorCase> {};
 
 TEST_P(PnmReaderRefuses, WithAnError) {
-    const ErrorCase& c = GetParam();
-    try {
-        ReadPnm(c.file);
-        FAIL() << "decoded without an error";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("PNM: ", 0), 0u) << e.what();
-        EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
-    }
+    test::ExpectRefused(ReadPnm, "PNM: ", GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -73,14 +73,8 @@ Bytes SgiRle(SgiHeader h, const std::vector<Bytes>& rows) {
 
 // Every pixel as 0xAARRGGBB, top row first; rasters without alpha read as opaque.
 
-struct DecodeCase {
-    const char* name;
-    Bytes file;
-    int bitsPerPixel;
-    int width;
-    std::vector<std::uint32_t> pixels;  // 0xAARRGGBB, top row first
-};
-void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+// Pixels as 0xAARRGGBB, top row first.
+using DecodeCase = test::DecodedFile;
 
 class SgiReaderDecodes : public ::testing::TestWithParam<DecodeCase> {};
 
@@ -133,24 +127,12 @@ TEST(SgiReader, RleRowsMaySharePackedData) {
     EXPECT_EQ(Pixels(picture.raster), (std::vector<std::uint32_t>(4, 0xFF4D4D4D)));
 }
 
-struct ErrorCase {
-    const char* name;
-    Bytes file;
-    const char* message;  // a part of the expected message
-};
-void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+using ErrorCase = test::RefusedFile;
 
 class SgiReaderRefuses : public ::testing::TestWithParam<ErrorCase> {};
 
 TEST_P(SgiReaderRefuses, WithAnError) {
-    const ErrorCase& c = GetParam();
-    try {
-        ReadSgi(c.file);
-        FAIL() << "decoded without an error";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()).rfind("SGI: ", 0), 0u) << e.what();
-        EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
-    }
+    test::ExpectRefused(ReadSgi, "SGI: ", GetParam());
 }
 
 Bytes RleRowAt(std::uint32_t start, std::uint32_t length) {
