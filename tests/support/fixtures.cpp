@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -172,6 +173,30 @@ void ExpectRefused(const std::function<DecodedPicture(const std::vector<std::uin
         EXPECT_EQ(std::string(e.what()).rfind(prefix, 0), 0u) << e.what();
         EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
+}
+
+Raster ReadPpm(const std::string& ppm) {
+    std::size_t pos = 0;
+    auto token = [&]() {
+        while (pos < ppm.size() && std::isspace(static_cast<unsigned char>(ppm[pos]))) ++pos;
+        std::size_t start = pos;
+        while (pos < ppm.size() && !std::isspace(static_cast<unsigned char>(ppm[pos]))) ++pos;
+        return ppm.substr(start, pos - start);
+    };
+    if (token() != "P6") return {};
+    const int w = std::stoi(token()), h = std::stoi(token());
+    if (std::stoi(token()) != 255) return {};
+    ++pos;
+    if (ppm.size() - pos < static_cast<std::size_t>(w) * h * 3) return {};
+    Raster r(w, h, 24);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x, pos += 3) {
+            std::uint8_t* p = r.row(y) + 3 * x;
+            p[0] = static_cast<std::uint8_t>(ppm[pos + 2]);
+            p[1] = static_cast<std::uint8_t>(ppm[pos + 1]);
+            p[2] = static_cast<std::uint8_t>(ppm[pos]);
+        }
+    return r;
 }
 
 }  // namespace zelvan::test

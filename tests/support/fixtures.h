@@ -42,6 +42,9 @@ struct RgbaImage {
 };
 RgbaImage DecodePngWithLibpng(const std::string& path);
 
+// A binary PPM as djpeg writes it, as a 24-bit raster; empty when it is not an 8-bit one.
+Raster ReadPpm(const std::string& ppm);
+
 // Every pixel of a raster as 0xAARRGGBB (alpha 0xFF below 32 bits), rows top-down.
 std::vector<std::uint32_t> Pixels(const Raster& r);
 

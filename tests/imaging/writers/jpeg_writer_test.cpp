@@ -9,6 +9,7 @@
 #include "base/error.h"
 #include "imaging/raster.h"
 #include "imaging/writers/writers.h"
+#include "support/fixtures.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -45,30 +46,7 @@ const Segment* Find(const std::vector<Segment>& segments, std::uint8_t marker) {
     return nullptr;
 }
 
-// A binary PPM as djpeg writes it, as 24-bit raster; empty when it is not one.
-Raster ReadPpm(const std::string& ppm) {
-    std::size_t pos = 0;
-    auto token = [&]() {
-        while (pos < ppm.size() && std::isspace(static_cast<unsigned char>(ppm[pos]))) ++pos;
-        std::size_t start = pos;
-        while (pos < ppm.size() && !std::isspace(static_cast<unsigned char>(ppm[pos]))) ++pos;
-        return ppm.substr(start, pos - start);
-    };
-    if (token() != "P6") return {};
-    const int w = std::stoi(token()), h = std::stoi(token());
-    if (std::stoi(token()) != 255) return {};
-    ++pos;
-    if (ppm.size() - pos < static_cast<std::size_t>(w) * h * 3) return {};
-    Raster r(w, h, 24);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x, pos += 3) {
-            std::uint8_t* p = r.row(y) + 3 * x;
-            p[0] = static_cast<std::uint8_t>(ppm[pos + 2]);
-            p[1] = static_cast<std::uint8_t>(ppm[pos + 1]);
-            p[2] = static_cast<std::uint8_t>(ppm[pos]);
-        }
-    return r;
-}
+using test::ReadPpm;
 
 Raster DecodeWithDjpeg(const Bytes& jpeg) {
     test::TempDir dir;

@@ -14,6 +14,7 @@
 #include "imaging/raster.h"
 #include "imaging/writers/halftone_palette.h"
 #include "imaging/writers/writers.h"
+#include "support/fixtures.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -274,30 +275,7 @@ TEST(PngWriter, RoundTripsThroughLibpngForEveryColourTypeAndDepth) {
     }
 }
 
-// Loads a binary PPM (as djpeg writes it) into a 24-bit raster.
-Raster ReadPpm(const std::string& ppm) {
-    std::size_t pos = 0;
-    auto token = [&]() {
-        while (pos < ppm.size() && std::isspace(static_cast<unsigned char>(ppm[pos]))) ++pos;
-        std::size_t start = pos;
-        while (pos < ppm.size() && !std::isspace(static_cast<unsigned char>(ppm[pos]))) ++pos;
-        return ppm.substr(start, pos - start);
-    };
-    if (token() != "P6") throw std::runtime_error("not a binary PPM");
-    const int w = std::stoi(token()), h = std::stoi(token());
-    if (std::stoi(token()) != 255) throw std::runtime_error("not an 8-bit PPM");
-    ++pos;
-    if (ppm.size() - pos < static_cast<std::size_t>(w) * h * 3) throw std::runtime_error("PPM is truncated");
-    Raster r(w, h, 24);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x, pos += 3) {
-            std::uint8_t* p = r.row(y) + 3 * x;
-            p[0] = static_cast<std::uint8_t>(ppm[pos + 2]);
-            p[1] = static_cast<std::uint8_t>(ppm[pos + 1]);
-            p[2] = static_cast<std::uint8_t>(ppm[pos]);
-        }
-    return r;
-}
+using test::ReadPpm;
 
 // Opaque pixels of the decoded PNG that differ from the raster.
 int CountMismatches(const Raster& image, const Decoded& d) {
@@ -341,6 +319,7 @@ TEST(PngWriter, AllFiltersRoundTripExactly) {
     auto decoded = test::RunCommand("djpeg -pnm " + test::ShellQuote(photo));
     ASSERT_EQ(0, decoded.exitStatus) << photo;
     const Raster image = ReadPpm(decoded.output);
+    ASSERT_FALSE(image.empty()) << "djpeg wrote no binary PPM";
     EXPECT_EQ(0, CountMismatches(image, DecodeWithLibpng(EncodePng(image, nullptr, std::nullopt, PngSettings{}))));
 }
 
