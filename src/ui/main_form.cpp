@@ -402,12 +402,13 @@ void TZelvanMainform::PngBitBtn2Click() {
 }
 
 void TZelvanMainform::Timer1Timer() {
-    if (scheduler_->StartTick() == Scheduler::StartResult::StartFailed) {
+    const Scheduler::StartResult result = scheduler_->StartTick();
+    // The timers follow the scheduler before any message box runs its own event loop.
+    SyncTimers();
+    if (result == Scheduler::StartResult::StartFailed) {
         progressform_->CloseByProgram();
-        SyncTimers();
         ShowMessage(this, QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Error creating thread!"));
     }
-    SyncTimers();
 }
 
 void TZelvanMainform::Timer2Timer() {
