@@ -85,9 +85,9 @@ public:
     void Show(const Scheduler& scheduler, std::size_t total) {
         if (!enabled_) return;
         const RunState& s = scheduler.State();
-        auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - s.StartTick);
-        err_ << "\r\033[K" << s.Counters.ProcessedCount.load() << "/" << total << "  in " << FormatKiB(s.Counters.InputKiB.load())
-             << "  out " << FormatKiB(s.Counters.OutputKiB.load()) << "  " << elapsed.count() << " s" << std::flush;
+        auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - s.startedAt);
+        err_ << "\r\033[K" << s.counters.processed.load() << "/" << total << "  in " << FormatKiB(s.counters.inputKiB.load())
+             << "  out " << FormatKiB(s.counters.outputKiB.load()) << "  " << elapsed.count() << " s" << std::flush;
         shown_ = true;
     }
     void Clear() {
@@ -202,7 +202,7 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
     switch (PrepareRunOptions(options, files.size())) {
         case PrepareResult::NoFiles: throw UsageError("nothing to convert");
         case PrepareResult::DirectoryCreateError:
-            throw UsageError("the output folder \"" + options.Output_path + "\" cannot be created");
+            throw UsageError("the output folder \"" + options.outputFolder + "\" cannot be created");
         case PrepareResult::Ok: break;
     }
 
@@ -233,11 +233,11 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
     }
     line.Clear();
 
-    std::vector<std::string> lines = errors.Lines();
-    for (const std::string& l : lines) out << l << '\n';
+    for (const std::string& l : errors.Lines()) out << l << '\n';
     out.flush();
-    // The separator and the summary close every run; anything before them is a job's line.
-    return lines.size() > 2 ? 1 : 0;
+    const RunCounters& counters = scheduler.State().counters;
+    const bool allConverted = counters.failed.load() == 0 && counters.processed.load() == static_cast<std::int32_t>(total);
+    return allConverted ? 0 : 1;
 }
 
 }  // namespace

@@ -1,179 +1,214 @@
 #include "engine/conversion_job.h"
 
+#include <array>
 #include <new>
 
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/exif_step.h"
 #include "engine/mask_language.h"
-#include "engine/output_encoding.h"
+#include "engine/output_formats.h"
 #include "engine/output_naming.h"
-#include "engine/text_stamp.h"
 #include "engine/resize_planning.h"
-#include "engine/source_loading.h"
+#include "engine/text_stamp.h"
 
 namespace zelvan {
+namespace {
 
-std::string ErrorLine(const std::string& code, const std::string& path, const std::string& message) {
-    return code + path + ": " + message;
+MaskDateConventions DatesOf(const JobEnvironment& env) {
+    return env.maskDates ? *env.maskDates : MaskDateConventions::System();
 }
 
-TConversionThread::TConversionThread(const JobEnvironment& environment) : env_(environment) {}
+}  // namespace
 
-TConversionThread::~TConversionThread() {
+std::string_view JobErrorCode(JobError error) {
+    static constexpr std::array<std::string_view, 7> kCodes{"AFO:", "RFO:", "RE1:", "RE2:", "AFE:", "FSE:", ""};
+    return kCodes[static_cast<std::size_t>(error)];
+}
+
+std::string ErrorLine(JobError error, const std::string& path, const std::string& message) {
+    return std::string(JobErrorCode(error)) + path + ": " + message;
+}
+
+ConversionJob::ConversionJob(const JobEnvironment& environment) : env_(environment), options_(*env_.options) {}
+
+ConversionJob::~ConversionJob() {
     if (thread_.joinable()) thread_.join();
 }
 
-void TConversionThread::Start() { thread_ = std::thread([this] { Execute(); }); }
+void ConversionJob::Start() { thread_ = std::thread([this] { Execute(); }); }
 
-void TConversionThread::Report(const std::string& code, const std::string& path, const std::string& message) {
-    env_.errors->AppendLine(ErrorLine(code, path, message));
+void ConversionJob::Report(JobError error, const std::string& path, const std::string& message) {
+    reported_ = true;
+    env_.errors->AppendLine(ErrorLine(error, path, message));
 }
 
-void TConversionThread::Execute() {
+void ConversionJob::Execute() {
     try {
-        RunSteps();
+        Convert();
     } catch (...) {
         // A failure no step reports (out of memory in an unexpected place) ends the job; it
         // still counts as processed below.
     }
-    env_.run->ProcessedCount.fetch_add(1);
-    Completed.store(true, std::memory_order_release);
+    if (reported_) env_.run->failed.fetch_add(1);
+    env_.run->processed.fetch_add(1);
+    completed.store(true, std::memory_order_release);
 }
 
-// The steps in order; returns false where the job ends early.
-bool TConversionThread::RunSteps() {
-    const ConversionOptions& options = *env_.options;
+bool ConversionJob::Convert() {
+    if (!OutputMayBeWritten()) return false;
+    std::optional<LoadedSource> loaded = Load();
+    if (!loaded) return false;
+    std::optional<WorkingImageSet> images = Prepare(std::move(*loaded));
+    if (!images) return false;
+    if (!Resize(*images)) return false;
+    if (options_.textStampEnabled) StampText(*images);
+    if (options_.renameEnabled) Rename(*images);
+    if (!EncodeAndWrite(*images)) return false;
+    CountOutput();
+    return true;
+}
 
-    // 1. An existing output blocks the job unless overwriting is allowed. The test uses the
-    //    path as the scheduler built it, before any renaming or change of extension.
-    if (!options.Overwrite && FileExists(DestinationPath)) {
-        Report("AFO:", SourcePath, "File already exists");
-        return false;
-    }
+// An existing output blocks the job unless overwriting is allowed. The test uses the path as
+// the scheduler built it, before any renaming or change of extension.
+bool ConversionJob::OutputMayBeWritten() {
+    if (options_.overwrite || !FileExists(destinationPath)) return true;
+    Report(JobError::Source, sourcePath, "File already exists");
+    return false;
+}
 
-    // 2. Load the source; one job at a time uses the decoders and the RAW plug-in.
-    LoadedSource loaded;
+// One job at a time uses the decoders and the RAW plug-in. Sizes are counted in whole KiB;
+// -1 (not measurable) counts 0.
+std::optional<LoadedSource> ConversionJob::Load() {
+    std::optional<LoadedSource> loaded;
     try {
         std::lock_guard<std::mutex> lock(*env_.jobLock);
-        loaded = LoadSource(SourcePath, env_.rawPluginPath);
+        loaded = LoadSource(sourcePath, env_.rawPluginPath);
     } catch (const LoadFailure& failure) {
         switch (failure.kind()) {
-            case LoadFailure::Kind::Picture: Report("AFO:", SourcePath, failure.what()); break;
-            case LoadFailure::Kind::RawPlugin: Report("RFO:", SourcePath, failure.what()); break;
-            case LoadFailure::Kind::RawLibraryMissing: Report("", DestinationPath, failure.what()); break;
+            case LoadFailure::Kind::Picture: Report(JobError::Source, sourcePath, failure.what()); break;
+            case LoadFailure::Kind::RawPlugin: Report(JobError::RawPlugin, sourcePath, failure.what()); break;
+            case LoadFailure::Kind::RawLibraryMissing: Report(JobError::Write, destinationPath, failure.what()); break;
         }
-        return false;
+        return std::nullopt;
     }
+    env_.run->inputKiB.fetch_add(loaded->sourceSize / 1024);
+    return loaded;
+}
 
-    // 3. Sizes are counted in whole KiB; -1 (not measurable) counts 0.
+// The working image and its transparency; a prepared source counts in the lifetime totals.
+std::optional<WorkingImageSet> ConversionJob::Prepare(LoadedSource&& loaded) {
     const std::int64_t sourceKiB = loaded.sourceSize / 1024;
-    env_.run->InputKiB.fetch_add(sourceKiB);
-
-    // 4. The working image and its transparency.
-    WorkingImageSet images;
+    std::optional<WorkingImageSet> images;
     try {
         images = PrepareWorkingImage(std::move(loaded.picture));
     } catch (const Error& e) {
-        Report("AFO:", SourcePath, e.what());
-        return false;
+        Report(JobError::Source, sourcePath, e.what());
+        return std::nullopt;
     } catch (const std::bad_alloc&) {
-        Report("AFO:", SourcePath, "not enough memory for the image");
-        return false;
+        Report(JobError::Source, sourcePath, "not enough memory for the image");
+        return std::nullopt;
     }
+    env_.lifetime->processedFiles.fetch_add(1);
+    env_.lifetime->processedKiB.fetch_add(sourceKiB);
+    return images;
+}
 
-    // 5. Lifetime totals.
-    env_.lifetime->AllProcessedFiles.fetch_add(1);
-    env_.lifetime->AllProcessedBytes.fetch_add(sourceKiB);
-
-    // 6. Resize by the resize mode, outside the job lock. A stretched or percentage resize
-    //    that fails is reported and the job goes on with the images unchanged. A failed
-    //    proportional fit ends the job; it is reported too, so that the run does not count the
-    //    missing output as converted.
+// Outside the job lock. A stretched or percentage resize that fails is reported and the job
+// goes on with the images unchanged. A failed proportional fit ends the job; it is reported
+// too, so that the run does not count the missing output as converted.
+bool ConversionJob::Resize(WorkingImageSet& images) {
     try {
-        ResizeWorkingImage(images, options);
+        ResizeWorkingImage(images, options_);
     } catch (const ResizeFailure& failure) {
         switch (failure.kind()) {
-            case ResizeFailure::Kind::FixedSize: Report("RE1:", DestinationPath, failure.what()); break;
-            case ResizeFailure::Kind::Percentage: Report("RE2:", SourcePath, failure.what()); break;
-            case ResizeFailure::Kind::Fit: Report("RE1:", DestinationPath, failure.what()); return false;
+            case ResizeFailure::Kind::FixedSize: Report(JobError::Resize, destinationPath, failure.what()); break;
+            case ResizeFailure::Kind::Percentage: Report(JobError::PercentResize, sourcePath, failure.what()); break;
+            case ResizeFailure::Kind::Fit: Report(JobError::Resize, destinationPath, failure.what()); return false;
         }
     }
-
-    const MaskDateConventions dates = env_.maskDates ? *env_.maskDates : MaskDateConventions::System();
-
-    // 7. The text stamp: its EXIF dates are read and the text drawn under the job lock. A
-    //    failure here ends the job.
-    if (options.Watermark_enable) {
-        MaskSubject subject = MaskSubjectOf(SourcePath, DestinationPath, JobNumber, images.image.width(),
-                                            images.image.height(), QDateTime::currentDateTime());
-        std::lock_guard<std::mutex> lock(*env_.jobLock);
-        ExifDateTexts exif = ReadExifDateTexts(SourcePath, dates.display, subject.now);
-        subject.exifDate = exif.date;
-        subject.exifTime = exif.time;
-        DrawTextStamp(images.image,
-                      ExpandMask(options.Watermark_text_mask, subject, MaskKind::TextStamp, dates, options.Counter_length),
-                      options);
-    }
-
-    // 8. The output's name from the rename mask.
-    if (options.Rename_enabled) {
-        std::lock_guard<std::mutex> lock(*env_.jobLock);
-        DestinationPath = RenamedDestinationPath(
-            options,
-            MaskSubjectOf(SourcePath, DestinationPath, JobNumber, images.image.width(), images.image.height(),
-                          QDateTime::currentDateTime()),
-            dates);
-    }
-
-    // 9. Encode and write; JPEG outputs then carry the source's EXIF block, under the job lock.
-    auto stampExif = [&] {
-        std::lock_guard<std::mutex> lock(*env_.jobLock);
-        StampExif(SourcePath, DestinationPath, QDateTime::currentDateTime());
-    };
-    if (options.Auto_format) {
-        try {
-            AutoFormatChoice choice = ChooseAutoFormat(images, options, SourcePath);
-            if (choice.winner != AutoFormatChoice::Winner::None) {
-                std::string finalPath = ChangeFileExt(DestinationPath, choice.extension);
-                bool written = true;
-                try {
-                    WriteFileAtomically(finalPath, choice.bytes);
-                } catch (const Error& e) {
-                    // A failed write of the winner is reported and the job goes on.
-                    Report("", DestinationPath, e.what());
-                    written = false;
-                }
-                DestinationPath = finalPath;
-                // Only a file this job wrote gets EXIF: never an older file at that path.
-                if (written && choice.winner == AutoFormatChoice::Winner::Jpeg && options.Exif) stampExif();
-            }
-        } catch (const Error& e) {
-            Report("AFE:", DestinationPath, e.what());
-            return false;
-        } catch (const std::bad_alloc&) {
-            Report("AFE:", DestinationPath, "not enough memory to encode the image");
-            return false;
-        }
-    } else {
-        try {
-            std::vector<std::uint8_t> bytes = EncodeForExtension(OutputExtension, images, options);
-            if (!bytes.empty()) {
-                WriteFileAtomically(DestinationPath, bytes);
-                if (OutputExtension == "JPG" && options.Exif) stampExif();
-            }
-        } catch (const Error& e) {
-            Report("FSE:", DestinationPath, e.what());
-            return false;
-        } catch (const std::bad_alloc&) {
-            Report("FSE:", DestinationPath, "not enough memory to encode the image");
-            return false;
-        }
-    }
-
-    // 10. The output's size.
-    env_.run->OutputKiB.fetch_add(FileSizeOf(DestinationPath) / 1024);
     return true;
 }
+
+// Its EXIF dates are read and the text drawn under the job lock. A failure here ends the job
+// (the exception reaches Execute).
+void ConversionJob::StampText(WorkingImageSet& images) {
+    const MaskDateConventions dates = DatesOf(env_);
+    MaskSubject subject = MaskSubjectOf(sourcePath, destinationPath, jobNumber, images.image.width(),
+                                        images.image.height(), QDateTime::currentDateTime());
+    std::lock_guard<std::mutex> lock(*env_.jobLock);
+    ExifDateTexts exif = ReadExifDateTexts(sourcePath, dates.display, subject.now);
+    subject.exifDate = exif.date;
+    subject.exifTime = exif.time;
+    DrawTextStamp(images.image,
+                  ExpandMask(options_.textStampMask, subject, MaskKind::TextStamp, dates, options_.counterDigits),
+                  options_);
+}
+
+// The output's name from the rename mask.
+void ConversionJob::Rename(const WorkingImageSet& images) {
+    const MaskDateConventions dates = DatesOf(env_);
+    std::lock_guard<std::mutex> lock(*env_.jobLock);
+    destinationPath = RenamedDestinationPath(options_,
+                                             MaskSubjectOf(sourcePath, destinationPath, jobNumber, images.image.width(),
+                                                           images.image.height(), QDateTime::currentDateTime()),
+                                             dates);
+}
+
+bool ConversionJob::EncodeAndWrite(const WorkingImageSet& images) {
+    return options_.autoFormat ? WriteAutomaticFormat(images) : WriteChosenFormat(images);
+}
+
+// The smaller of JPEG and PNG. A failed write of the winner is reported and the job goes on.
+bool ConversionJob::WriteAutomaticFormat(const WorkingImageSet& images) {
+    try {
+        AutoFormatChoice choice = ChooseAutoFormat(images, options_, sourcePath);
+        if (!choice.winner) return true;
+        const std::string finalPath = ChangeFileExt(destinationPath, "." + std::string(choice.winner->extension));
+        bool written = true;
+        try {
+            WriteFileAtomically(finalPath, choice.bytes);
+        } catch (const Error& e) {
+            Report(JobError::Write, destinationPath, e.what());
+            written = false;
+        }
+        destinationPath = finalPath;
+        // Only a file this job wrote gets EXIF: never an older file at that path.
+        if (written && choice.winner->carriesExif && options_.keepExif) CarryExif();
+    } catch (const Error& e) {
+        Report(JobError::AutoFormat, destinationPath, e.what());
+        return false;
+    } catch (const std::bad_alloc&) {
+        Report(JobError::AutoFormat, destinationPath, "not enough memory to encode the image");
+        return false;
+    }
+    return true;
+}
+
+bool ConversionJob::WriteChosenFormat(const WorkingImageSet& images) {
+    if (!format) return true;
+    try {
+        std::vector<std::uint8_t> bytes = format->encode(images, options_);
+        if (!bytes.empty()) {
+            WriteFileAtomically(destinationPath, bytes);
+            if (format->carriesExif && options_.keepExif) CarryExif();
+        }
+    } catch (const Error& e) {
+        Report(JobError::Save, destinationPath, e.what());
+        return false;
+    } catch (const std::bad_alloc&) {
+        Report(JobError::Save, destinationPath, "not enough memory to encode the image");
+        return false;
+    }
+    return true;
+}
+
+// The source's EXIF block into the written output, under the job lock.
+void ConversionJob::CarryExif() {
+    std::lock_guard<std::mutex> lock(*env_.jobLock);
+    StampExif(sourcePath, destinationPath, QDateTime::currentDateTime());
+}
+
+void ConversionJob::CountOutput() { env_.run->outputKiB.fetch_add(FileSizeOf(destinationPath) / 1024); }
 
 }  // namespace zelvan

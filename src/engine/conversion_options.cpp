@@ -8,103 +8,162 @@
 #include "base/error.h"
 #include "base/ini.h"
 #include "base/path_util.h"
+#include "engine/output_formats.h"
 
 namespace zelvan {
-
-std::string OutputExtensionFor(int outputFormat) {
-    static constexpr std::array<const char*, 6> kExtensions{"JPG", "PNG", "BMP", "GIF", "JP2", "TGA"};
-    if (outputFormat < 0 || outputFormat >= static_cast<int>(kExtensions.size())) return {};
-    return kExtensions[static_cast<std::size_t>(outputFormat)];
-}
 
 int ProcessorCount() {
     unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : static_cast<int>(n);
 }
 
-ConversionOptions DefaultConversionOptions(int screenWidth, int screenHeight) {
-    ConversionOptions o;
-    o.Threads = ProcessorCount();
-    const char* home = std::getenv("HOME");
-    o.Output_path = std::string(home && *home ? home : "") + "/zelvan-output/";
-    o.Resize_width = screenWidth;
-    o.Resize_height = screenHeight;
-    return o;
-}
-
 namespace {
 
 using K = OptionInfo::Kind;
+using C = OptionInfo::Computed;
 using O = ConversionOptions;
 
-OptionInfo Int(const char* key, int lo, int hi, int O::*field) { return {key, K::Integer, lo, hi, field}; }
-OptionInfo Choice(const char* key, int lo, int hi, int O::*field) {
-    return {key, K::Integer, lo, hi, field, nullptr, nullptr, true};
+constexpr OptionInfo Int(const char* key, int value, int lo, int hi, int O::*field, const char* control,
+                         C computed = C::None) {
+    OptionInfo row{key, K::Integer, value, lo, hi};
+    row.integer = field;
+    row.control = control;
+    row.computed = computed;
+    return row;
 }
-OptionInfo Bool(const char* key, bool O::*field) { return {key, K::Boolean, 0, 1, nullptr, field}; }
-OptionInfo Text(const char* key, std::string O::*field) { return {key, K::Text, 0, 0, nullptr, nullptr, field}; }
+constexpr OptionInfo Choice(const char* key, int value, int lo, int hi, int O::*field, const char* control,
+                            C computed = C::None) {
+    OptionInfo row = Int(key, value, lo, hi, field, control, computed);
+    row.listIndex = true;
+    return row;
+}
+constexpr OptionInfo Bool(const char* key, bool value, bool O::*field, const char* control) {
+    OptionInfo row{key, K::Boolean, value ? 1 : 0, 0, 1};
+    row.boolean = field;
+    row.control = control;
+    return row;
+}
+constexpr OptionInfo Text(const char* key, const char* value, std::string O::*field, const char* control,
+                          C computed = C::None) {
+    OptionInfo row{key, K::Text};
+    row.defaultText = value;
+    row.text = field;
+    row.control = control;
+    row.computed = computed;
+    return row;
+}
+constexpr OptionInfo Window(const char* key) { return {key, K::Window}; }
 
-// In the order the settings file lists them.
-const std::array kOptions{
-    Int("Threads", 1, 0, &O::Threads),
-    Int("JPG_quality", 1, 100, &O::JPG_quality),
-    Int("J2K_quality", 1, 100, &O::J2K_quality),
-    Bool("JPG_progressive", &O::JPG_progressive),
-    Bool("Auto_format", &O::Auto_format),
-    Choice("Selected_mode", 0, 2, &O::Selected_mode),
-    Int("PNG_compression", 0, 9, &O::PNG_compression),
-    Text("Output_path", &O::Output_path),
-    Text("Rename_mask", &O::Rename_mask),
-    Text("Watermark_text_mask", &O::Watermark_text_mask),
-    Choice("Output_format", 0, 5, &O::Output_format),
-    Choice("Text_position", 0, 6, &O::Text_position),
-    Int("Resize_width", 1, 99999, &O::Resize_width),
-    Int("Resize_height", 1, 99999, &O::Resize_height),
-    Int("Resize_percent", 1, 200, &O::Resize_percent),
-    Int("Counter_length", 1, 10, &O::Counter_length),
-    Bool("Resize_proportional", &O::Resize_proportional),
-    Bool("Rename_enabled", &O::Rename_enabled),
-    Bool("Overwrite", &O::Overwrite),
-    Bool("Exif", &O::Exif),
-    Bool("SmartCrop_enable", &O::SmartCrop_enable),
-    Bool("J2K_Lossless", &O::J2K_Lossless),
-    Bool("Watermark_enable", &O::Watermark_enable),
-    Bool("Text_Shadow", &O::Text_Shadow),
-    Bool("Png_interlace", &O::Png_interlace),
-    Bool("Png_filter", &O::Png_filter),
-    Bool("EnlargeIfSmall", &O::EnlargeIfSmall),
-    Choice("Resampling_filter", 0, 6, &O::Resampling_filter),
-    Int("Text_opacity", 1, 100, &O::Text_opacity),
+// Every key of the "Settings" section in the order the file is written, the font of "Text_Font"
+// at its place in that order. Controls are named as lang.ini keys them ("ZelvanMainform" + name).
+constexpr std::array kTable{
+    Int("Threads", 1, 1, 1, &O::threads, "SpinEdit1", C::Processors),
+    Int("JPG_quality", 85, 1, 100, &O::jpegQuality, "TrackBar1"),
+    Int("J2K_quality", 75, 1, 100, &O::jpeg2000Quality, "TrackBar3"),
+    Bool("JPG_progressive", false, &O::jpegProgressive, "CheckBox1"),
+    Bool("Auto_format", false, &O::autoFormat, "CheckBox3"),
+    Bool("Overwrite", false, &O::overwrite, "CheckBox2"),
+    Bool("SmartCrop_enable", false, &O::smartCrop, "CheckBox7"),
+    Bool("Text_Shadow", true, &O::textShadow, "CheckBox14"),
+    Int("PNG_compression", 9, 0, 9, &O::pngCompression, "TrackBar2"),
+    Text("Output_path", "", &O::outputFolder, "Edit1", C::OutputFolder),
+    Text("Rename_mask", "[N]_[C]_[W]x[H][E]", &O::renameMask, "Edit2"),
+    Text("Watermark_text_mask", "[D] - [T]", &O::textStampMask, "Edit3"),
+    Window("Language"),
+    Choice("Output_format", 0, 0, 0, &O::outputFormat, "ComboBox1", C::OutputFormats),
+    Choice("Text_position", 6, 0, 6, &O::textPosition, "ComboBox5"),
+    // Hidden and always 100: the file keeps the key, but reading it changes nothing.
+    Int("Text_opacity", 100, 1, 100, &O::textOpacity, "SpinEdit6"),
+    Choice("Resampling_filter", 5, 0, 6, &O::resamplingFilter, "ComboBox3"),
+    Window("Mainform_height"),
+    // The three radio buttons of the group, in order.
+    Choice("Selected_mode", 0, 0, 2, &O::resizeMode, "GroupBox3"),
+    OptionInfo{"Font", K::Font, 0, 0, 0, "", nullptr, nullptr, nullptr, &O::textFont},
+    Int("Resize_width", 1920, 1, 99999, &O::resizeWidth, "SpinEdit2", C::ScreenWidth),
+    Int("Resize_height", 1080, 1, 99999, &O::resizeHeight, "SpinEdit3", C::ScreenHeight),
+    Int("Resize_percent", 50, 1, 200, &O::resizePercent, "SpinEdit4"),
+    Int("Counter_length", 3, 1, 10, &O::counterDigits, "SpinEdit5"),
+    Window("LastUpdateDate"),
+    Bool("Resize_proportional", true, &O::keepProportions, "CheckBox4"),
+    Bool("Rename_enabled", true, &O::renameEnabled, "CheckBox5"),
+    Bool("Exif", true, &O::keepExif, "CheckBox8"),
+    Bool("EnlargeIfSmall", false, &O::enlargeSmaller, "CheckBox6"),
+    Bool("Png_interlace", false, &O::pngInterlace, "CheckBox9"),
+    Bool("Png_filter", true, &O::pngAllFilters, "CheckBox10"),
+    Bool("J2K_Lossless", false, &O::jpeg2000Lossless, "CheckBox11"),
+    Bool("Watermark_enable", false, &O::textStampEnabled, "CheckBox12"),
+    Window("AllProcessedBytes"),
+    Window("AllProcessedFiles"),
 };
-
-constexpr std::array<const char*, 5> kWindowSettingKeys{"Language", "LastUpdateDate", "AllProcessedBytes",
-                                                        "AllProcessedFiles", "Mainform_height"};
 
 constexpr const char* kSettingsSection = "Settings";
 constexpr const char* kFontSection = "Text_Font";
 
+std::string HomeOutputFolder() {
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : "") + "/zelvan-output/";
+}
+
 }  // namespace
 
-std::span<const OptionInfo> ConversionOptionTable() { return kOptions; }
+ConversionOptions::ConversionOptions() {
+    for (const OptionInfo& info : kTable) {
+        switch (info.kind) {
+            case K::Integer: this->*info.integer = info.defaultValue; break;
+            case K::Boolean: this->*info.boolean = info.defaultValue != 0; break;
+            case K::Text: this->*info.text = info.defaultText; break;
+            case K::Font: this->*info.font = TextFont{}; break;
+            case K::Window: break;
+        }
+    }
+}
 
-const OptionInfo* FindOption(std::string_view key) {
-    for (const OptionInfo& info : kOptions)
+ConversionOptions DefaultConversionOptions(int screenWidth, int screenHeight) {
+    ConversionOptions o;
+    o.threads = ProcessorCount();
+    o.outputFolder = HomeOutputFolder();
+    o.resizeWidth = screenWidth;
+    o.resizeHeight = screenHeight;
+    return o;
+}
+
+std::span<const OptionInfo> OptionTable() { return kTable; }
+
+const OptionInfo* FindSettingsKey(std::string_view key) {
+    for (const OptionInfo& info : kTable)
         if (EqualsIgnoreCase(info.key, key)) return &info;
     return nullptr;
 }
 
-std::pair<int, int> OptionRange(const OptionInfo& info) {
-    if (info.integer == &O::Threads) return {1, ProcessorCount()};
-    return {info.minimum, info.maximum};
+const OptionInfo* FindOption(std::string_view key) {
+    const OptionInfo* info = FindSettingsKey(key);
+    return info && info->IsOption() ? info : nullptr;
 }
 
-std::span<const char* const> WindowSettingKeys() { return kWindowSettingKeys; }
+std::pair<int, int> OptionRange(const OptionInfo& info) {
+    switch (info.computed) {
+        case C::Processors: return {info.minimum, ProcessorCount()};
+        case C::OutputFormats: return {info.minimum, static_cast<int>(OutputFormats().size()) - 1};
+        default: return {info.minimum, info.maximum};
+    }
+}
+
+int OptionDefault(const OptionInfo& info) {
+    switch (info.computed) {
+        case C::Processors: return ProcessorCount();
+        default: return info.defaultValue;
+    }
+}
 
 void SetOption(ConversionOptions& options, std::string_view key, std::string_view value) {
     const OptionInfo* info = FindOption(key);
     if (!info) throw Error("unknown setting \"" + std::string(key) + "\"");
     if (info->kind == K::Text) {
         options.*(info->text) = std::string(value);
+        return;
+    }
+    if (info->kind == K::Font) {
+        ApplyFontSetting(options.*(info->font), value);
         return;
     }
     std::optional<long long> number = ParseIniInteger(value);
@@ -125,14 +184,20 @@ std::string OptionText(const ConversionOptions& options, const OptionInfo& info)
     switch (info.kind) {
         case K::Integer: return std::to_string(options.*(info.integer));
         case K::Boolean: return options.*(info.boolean) ? "1" : "0";
-        case K::Text: break;
+        case K::Text: return options.*(info.text);
+        case K::Font: return FontSettingText(options.*(info.font));
+        case K::Window: break;
     }
-    return options.*(info.text);
+    return {};
 }
 
 void ReadSettingsOptions(ConversionOptions& options, const IniFile& ini) {
-    for (const OptionInfo& info : kOptions) {
-        if (info.integer == &O::Text_opacity) continue;
+    for (const OptionInfo& info : kTable) {
+        if (info.kind == K::Font) {
+            ReadFontSetting(ini, kFontSection, options.*(info.font));
+            continue;
+        }
+        if (!info.IsOption() || info.integer == &O::textOpacity) continue;
         std::optional<std::string> value = ini.Value(kSettingsSection, info.key);
         if (!value) continue;
         if (info.kind == K::Text) {
@@ -149,28 +214,23 @@ void ReadSettingsOptions(ConversionOptions& options, const IniFile& ini) {
         if (*number >= lo && *number <= hi) options.*(info.integer) = static_cast<int>(*number);
         else if (!info.listIndex) options.*(info.integer) = *number < lo ? lo : hi;
     }
-    options.Text_opacity = 100;
-    ReadFontSetting(ini, kFontSection, options.Text_Font);
+    options.textOpacity = 100;
 }
 
 void ApplySettingsFile(ConversionOptions& options, const IniFile& ini) {
     for (const std::string& key : ini.Keys(kSettingsSection)) {
         std::string value = *ini.Value(kSettingsSection, key);
-        const OptionInfo* info = FindOption(key);
-        if (!info) {
-            bool windowKey = false;
-            for (const char* k : kWindowSettingKeys) windowKey = windowKey || EqualsIgnoreCase(k, key);
-            if (!windowKey) throw Error("unknown setting \"" + key + "\"");
-            continue;
-        }
-        if (info->integer == &O::Threads) {
+        const OptionInfo* info = FindSettingsKey(key);
+        if (!info || info->kind == K::Font) throw Error("unknown setting \"" + key + "\"");
+        if (!info->IsOption()) continue;
+        if (info->computed == C::Processors) {
             // A file from a machine with more processors: the file's rules reduce the count.
             std::optional<long long> n = ParseIniInteger(value);
             if (n && *n > ProcessorCount()) value = std::to_string(ProcessorCount());
         }
         SetOption(options, key, value);
     }
-    ReadFontSetting(ini, kFontSection, options.Text_Font);
+    ReadFontSetting(ini, kFontSection, options.textFont);
 }
 
 namespace {

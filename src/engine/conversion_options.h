@@ -10,12 +10,6 @@ namespace zelvan {
 
 class IniFile;
 
-// The output formats in list order; a job sees the chosen one as its output extension.
-enum class OutputFormat { Jpeg = 0, Png = 1, Bmp = 2, Gif = 3, Jpeg2000 = 4, Tga = 5 };
-
-// "JPG", "PNG", "BMP", "GIF", "JP2" or "TGA" for Output_format 0 to 5; empty otherwise.
-std::string OutputExtensionFor(int outputFormat);
-
 struct TextFont {
     std::string face = "Times New Roman";
     int charset = 204;
@@ -24,71 +18,105 @@ struct TextFont {
     int style = 0;  // 1 bold, 2 italic, 4 underline, 8 strike-out
 };
 
-// Every conversion setting, one field per settings key. Constant while a run is in progress:
-// a run works on its own copy.
+// Every conversion setting, one field per option of the option table below, which gives each its
+// settings key, its default and its range. Constant while a run is in progress: a run works on
+// its own copy.
 struct ConversionOptions {
-    int Threads = 1;
-    int Output_format = 0;
-    std::string Output_path;
-    bool Overwrite = false;
-    bool Auto_format = false;
-    int JPG_quality = 85;
-    bool JPG_progressive = false;
-    int PNG_compression = 9;
-    bool Png_interlace = false;
-    bool Png_filter = true;
-    int J2K_quality = 75;
-    bool J2K_Lossless = false;
-    int Selected_mode = 0;
-    int Resize_width = 1920;
-    int Resize_height = 1080;
-    bool Resize_proportional = true;
-    bool EnlargeIfSmall = false;
-    bool SmartCrop_enable = false;
-    int Resize_percent = 50;
-    int Resampling_filter = 5;
-    bool Rename_enabled = true;
-    std::string Rename_mask = "[N]_[C]_[W]x[H][E]";
-    int Counter_length = 3;
-    bool Watermark_enable = false;
-    std::string Watermark_text_mask = "[D] - [T]";
-    int Text_position = 6;
-    TextFont Text_Font;
-    bool Text_Shadow = true;
-    int Text_opacity = 100;
-    bool Exif = true;
+    // The table's defaults, with those that depend on the machine at their fixed stand-ins (one
+    // thread, no output folder, a 1920 x 1080 box): DefaultConversionOptions fills those in.
+    ConversionOptions();
+
+    int threads;
+    int outputFormat;  // a number of the output format registry
+    std::string outputFolder;
+    bool overwrite;
+    bool autoFormat;  // keep the smaller of JPEG and PNG
+    int jpegQuality;
+    bool jpegProgressive;
+    int pngCompression;
+    bool pngInterlace;
+    bool pngAllFilters;  // choose among all five row filters, else None only
+    int jpeg2000Quality;
+    bool jpeg2000Lossless;
+    int resizeMode;  // 0 none, 1 to the box (fitted or stretched), 2 by percent
+    int resizeWidth;
+    int resizeHeight;
+    bool keepProportions;
+    bool enlargeSmaller;
+    bool smartCrop;
+    int resizePercent;
+    int resamplingFilter;
+    bool renameEnabled;
+    std::string renameMask;
+    int counterDigits;
+    bool textStampEnabled;
+    std::string textStampMask;
+    int textPosition;
+    TextFont textFont;
+    bool textShadow;
+    int textOpacity;
+    bool keepExif;
 };
 
 // The defaults of a fresh start: the processor count, the user's output folder and the screen
 // size (1920 x 1080 where there is no screen).
 ConversionOptions DefaultConversionOptions(int screenWidth = 1920, int screenHeight = 1080);
 
-// One row per settings key: its name, kind, range and where it lives. The settings file, the
-// option pages and the command line's --set all go through this table.
+// One row of the option table: everything about one key of the settings file's "Settings"
+// section (and the font of "Text_Font"). The table is the one place an option is declared: the
+// struct's defaults, reading and writing Settings.ini (in table order), the command line's
+// --set, the option pages' controls, their ranges and defaults all come from it.
 struct OptionInfo {
-    enum class Kind { Integer, Boolean, Text };
+    enum class Kind {
+        Integer,
+        Boolean,
+        Text,
+        Font,    // key "Font" of the "Text_Font" section, "Face,charset,colour,points,style"
+        Window,  // the main window's own state, kept in the same section; not a conversion option
+    };
+    // Values that depend on the machine or the registry rather than on the table.
+    enum class Computed {
+        None,
+        Processors,     // Threads: the default and the maximum are the processor count
+        OutputFolder,   // the user's home folder + "/zelvan-output/"
+        ScreenWidth,    // the resize box's default: the screen's size
+        ScreenHeight,
+        OutputFormats,  // Output_format: the maximum is the registry's last number
+    };
+
     const char* key;
     Kind kind;
-    int minimum;  // integers only; a minimum of 1 and maximum of 0 for Threads means "processors"
-    int maximum;
+    int defaultValue = 0;  // Integer and Boolean (0 or 1)
+    int minimum = 0;       // Integer
+    int maximum = 0;
+    const char* defaultText = "";  // Text and Font
+    // The field it fills: one of these, by kind; none for Window rows.
     int ConversionOptions::*integer = nullptr;
     bool ConversionOptions::*boolean = nullptr;
     std::string ConversionOptions::*text = nullptr;
+    TextFont ConversionOptions::*font = nullptr;
     // The index of an item in a list. A settings file's value outside the list keeps the
     // default; other integers out of range are brought to the nearer end, as their sliders and
     // spin boxes would show them.
     bool listIndex = false;
+    Computed computed = Computed::None;
+    // The objectName of the control on the option pages that shows it; nullptr for none.
+    const char* control = nullptr;
+
+    bool IsOption() const { return kind != Kind::Window; }
 };
 
-std::span<const OptionInfo> ConversionOptionTable();
-const OptionInfo* FindOption(std::string_view key);  // letter case ignored
+// Every row in the order Settings.ini is written.
+std::span<const OptionInfo> OptionTable();
+// The option (not Window row) with this key, letter case ignored; nullptr for none.
+const OptionInfo* FindOption(std::string_view key);
+// The row of a key of the "Settings" section, a Window row included; nullptr for none.
+const OptionInfo* FindSettingsKey(std::string_view key);
 
 // The range an integer option accepts (Threads: 1 to the processor count).
 std::pair<int, int> OptionRange(const OptionInfo& info);
-
-// The keys of the "Settings" section that hold the main window's own state rather than
-// conversion options: "Language", "LastUpdateDate", the lifetime totals, "Mainform_height".
-std::span<const char* const> WindowSettingKeys();
+// The default of an Integer or Boolean option, the machine-dependent ones included.
+int OptionDefault(const OptionInfo& info);
 
 // Sets one option from its settings-file text. Throws Error with a message for the user when
 // the key is unknown, the text is not a value of the option's kind or it is out of range.
@@ -104,7 +132,7 @@ std::string OptionText(const ConversionOptions& options, const OptionInfo& info)
 void ReadSettingsOptions(ConversionOptions& options, const IniFile& ini);
 
 // The command line's --settings: the same sections, strictly. Throws Error for a key of the
-// "Settings" section that is neither an option nor one of WindowSettingKeys(), and for a value
+// "Settings" section that the option table does not know, and for a value
 // SetOption refuses; only a "Threads" above the processor count is reduced, as the file's rules
 // say. The font follows ReadFontSetting.
 void ApplySettingsFile(ConversionOptions& options, const IniFile& ini);

@@ -14,21 +14,16 @@ namespace zelvan {
 // The counters of one run. Jobs change them only by atomic add and increment; the progress
 // display reads them without a lock.
 struct RunCounters {
-    std::atomic<std::int32_t> ProcessedCount{0};
-    std::atomic<std::int64_t> InputKiB{0};
-    std::atomic<std::int64_t> OutputKiB{0};
-
-    void Reset() {
-        ProcessedCount.store(0);
-        InputKiB.store(0);
-        OutputKiB.store(0);
-    }
+    std::atomic<std::int32_t> processed{0};
+    std::atomic<std::int64_t> inputKiB{0};
+    std::atomic<std::int64_t> outputKiB{0};
+    std::atomic<std::int32_t> failed{0};  // jobs that put a line into the error list
 };
 
 // Totals over the program's whole life, kept in the settings file.
 struct LifetimeCounters {
-    std::atomic<std::int64_t> AllProcessedFiles{0};
-    std::atomic<std::int64_t> AllProcessedBytes{0};  // KiB
+    std::atomic<std::int64_t> processedFiles{0};
+    std::atomic<std::int64_t> processedKiB{0};
 };
 
 // Where a job's error lines go: the run's error list. Callable from any thread; it must never

@@ -6,8 +6,8 @@ namespace zelvan {
 
 std::string RenamedDestinationPath(const ConversionOptions& options, const MaskSubject& subject,
                                    const MaskDateConventions& dates) {
-    const std::string text = ExtractFilePath(subject.destinationPath) + options.Rename_mask;
-    return ExpandMask(text, subject, MaskKind::Rename, dates, options.Counter_length);
+    const std::string text = ExtractFilePath(subject.destinationPath) + options.renameMask;
+    return ExpandMask(text, subject, MaskKind::Rename, dates, options.counterDigits);
 }
 
 }  // namespace zelvan

@@ -8,11 +8,11 @@
 namespace zelvan {
 
 // Where a job's output goes once the rename mask applies: the folder part of the subject's
-// destination (up to and including its last "/") followed by options.Rename_mask, with the
+// destination (up to and including its last "/") followed by options.renameMask, with the
 // rename tokens replaced over the whole text, so tokens in the folder name are replaced too.
 // No extension is added: the output has one only when the mask has [E] (or the automatic
 // format choice adds one later). The job calls it with the job lock held, when
-// options.Rename_enabled is true.
+// options.renameEnabled is true.
 std::string RenamedDestinationPath(const ConversionOptions& options, const MaskSubject& subject,
                                    const MaskDateConventions& dates);
 

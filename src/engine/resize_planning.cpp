@@ -90,24 +90,24 @@ void ResizeWorkingImage(WorkingImageSet& images, const ConversionOptions& option
     const Raster& image = images.image;
     const ImageSize size{image.width(), image.height()};
     const PixelRect whole{0, 0, size.width, size.height};
-    const ImageSize box{options.Resize_width, options.Resize_height};
-    const int filter = options.Resampling_filter;
-    switch (options.Selected_mode) {
+    const ImageSize box{options.resizeWidth, options.resizeHeight};
+    const int filter = options.resamplingFilter;
+    switch (options.resizeMode) {
         case 1:
-            if (!options.Resize_proportional) {
+            if (!options.keepProportions) {
                 ResampleImages(images, whole, box, filter, ResizeFailure::Kind::FixedSize);
             } else {
                 // The crop is not copied out: the fit resamples the cropped area directly.
                 std::optional<PixelRect> crop;
-                if (options.SmartCrop_enable) crop = PlanSmartCrop(size, box, options.EnlargeIfSmall);
+                if (options.smartCrop) crop = PlanSmartCrop(size, box, options.enlargeSmaller);
                 const PixelRect area = crop.value_or(whole);
                 // An image that already fits is still resampled, at its own size.
-                const ImageSize fitted = FitIntoBox({area.width, area.height}, box, options.EnlargeIfSmall);
+                const ImageSize fitted = FitIntoBox({area.width, area.height}, box, options.enlargeSmaller);
                 ResampleImages(images, area, fitted, filter, ResizeFailure::Kind::Fit);
             }
             return;
         case 2:
-            ResampleImages(images, whole, PercentageSize(size, options.Resize_percent), filter,
+            ResampleImages(images, whole, PercentageSize(size, options.resizePercent), filter,
                            ResizeFailure::Kind::Percentage);
             return;
         default:

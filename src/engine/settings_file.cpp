@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
@@ -38,16 +37,6 @@ std::int64_t ReadTotal(const IniFile& ini, std::string_view key) {
     std::optional<long long> n = ini.Integer(kSettings, key);
     return n && *n > 0 ? *n : 0;
 }
-
-// The order in which the main window's close writes the file.
-constexpr std::array kWriteOrder{
-    "Threads", "JPG_quality", "J2K_quality", "JPG_progressive", "Auto_format", "Overwrite", "SmartCrop_enable",
-    "Text_Shadow", "PNG_compression", "Output_path", "Rename_mask", "Watermark_text_mask", "Language",
-    "Output_format", "Text_position", "Text_opacity", "Resampling_filter", "Mainform_height", "Selected_mode",
-    "[Text_Font]", "Resize_width", "Resize_height", "Resize_percent", "Counter_length", "[Form_pos]",
-    "LastUpdateDate", "Resize_proportional", "Rename_enabled", "Exif", "EnlargeIfSmall", "Png_interlace",
-    "Png_filter", "J2K_Lossless", "Watermark_enable", "AllProcessedBytes", "AllProcessedFiles",
-};
 
 }  // namespace
 
@@ -148,24 +137,16 @@ AppSettings ReadSettings(const IniFile& ini, ScreenSize screen, const ShortDateF
 }
 
 void WriteSettings(IniFile& ini, const AppSettings& s, ScreenSize screen, const ShortDateFormat& dates) {
-    for (std::string_view key : kWriteOrder) {
-        if (const OptionInfo* info = FindOption(key)) {
-            ini.SetValue(kSettings, info->key, OptionText(s.options, *info));
+    for (const OptionInfo& info : OptionTable()) {
+        const std::string_view key = info.key;
+        if (info.kind == OptionInfo::Kind::Font) {
+            WriteFontSetting(ini, kFont, s.options.textFont);
+        } else if (info.IsOption()) {
+            ini.SetValue(kSettings, key, OptionText(s.options, info));
         } else if (key == "Language") {
             ini.SetValue(kSettings, key, s.language);
         } else if (key == "Mainform_height") {
             ini.SetInteger(kSettings, key, s.mainformHeight);
-        } else if (key == "[Text_Font]") {
-            WriteFontSetting(ini, kFont, s.options.Text_Font);
-        } else if (key == "[Form_pos]") {
-            const std::string section = PlacementSection(screen);
-            if (!s.placement.maximized) {
-                ini.SetInteger(section, "X", s.placement.x);
-                ini.SetInteger(section, "Y", s.placement.y);
-                ini.SetInteger(section, "Width", s.placement.width);
-                ini.SetInteger(section, "Height", s.placement.height);
-            }
-            ini.SetBool(section, "Maximized", s.placement.maximized);
         } else if (key == "LastUpdateDate") {
             ini.SetValue(kSettings, key, FormatShortDate(s.lastUpdateDate.date(), dates));
         } else if (key == "AllProcessedBytes") {
@@ -176,9 +157,15 @@ void WriteSettings(IniFile& ini, const AppSettings& s, ScreenSize screen, const 
             throw Error("settings: no value for " + std::string(key));
         }
     }
+    const std::string section = PlacementSection(screen);
+    if (!s.placement.maximized) {
+        ini.SetInteger(section, "X", s.placement.x);
+        ini.SetInteger(section, "Y", s.placement.y);
+        ini.SetInteger(section, "Width", s.placement.width);
+        ini.SetInteger(section, "Height", s.placement.height);
+    }
+    ini.SetBool(section, "Maximized", s.placement.maximized);
 }
-
-std::span<const char* const> SettingsWriteOrder() { return kWriteOrder; }
 
 std::optional<MessageText> SaveFailureMessage(std::string_view language) {
     if (EqualsIgnoreCase(language, "English")) return MessageText{"Error", "Unable to save settings."};

@@ -89,15 +89,11 @@ struct AppSettings {
 // totals). Negative totals read as 0.
 AppSettings ReadSettings(const IniFile& ini, ScreenSize screen, const ShortDateFormat& dates, const QDateTime& now);
 
-// Writes every value in the order of SettingsWriteOrder() into `ini`, which keeps whatever else
-// it holds (other screens' placements among them). A maximised window keeps the section's
+// Writes every value in the order of the option table into `ini`, then the placement section;
+// `ini` keeps whatever else it holds (other screens' placements among them). A maximised window keeps the section's
 // earlier "X", "Y", "Width" and "Height", so its normal placement survives; "Maximized" is
 // always written. Throws Error only for a text the file cannot hold (a line break).
 void WriteSettings(IniFile& ini, const AppSettings& settings, ScreenSize screen, const ShortDateFormat& dates);
-
-// The order of the writes: keys of "Settings", with "[Text_Font]" and "[Form_pos]" standing for
-// the font and the placement section.
-std::span<const char* const> SettingsWriteOrder();
 
 // The warning shown when the settings cannot be saved: for "English" and "Russian" only, since
 // the language file may be the very thing that is missing.

@@ -115,14 +115,14 @@ TextStampLayout DrawTextStamp(Raster& image, const std::string& text, const Conv
     if (surface.isNull()) throw Error("text stamp: the image cannot be drawn on");
 
     const QString qtext = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    const TextFont& textFont = options.Text_Font;
+    const TextFont& textFont = options.textFont;
     layout.points = FitPoints(textFont, qtext, TextStampWidthLimit(W), &surface);
     layout.pixelSize = TextStampPixelSize(layout.points);
     const QFont font = FontOf(textFont, layout.points);
     const QFontMetrics metrics(font, &surface);
     layout.width = metrics.horizontalAdvance(qtext);
     layout.height = metrics.height();
-    const TextPoint at = TextStampPosition(options.Text_position, W, H, layout.width, layout.height);
+    const TextPoint at = TextStampPosition(options.textPosition, W, H, layout.width, layout.height);
     layout.x = at.x;
     layout.y = at.y;
 
@@ -147,7 +147,7 @@ TextStampLayout DrawTextStamp(Raster& image, const std::string& text, const Conv
         painter.setFont(font);
         painter.setBackgroundMode(Qt::TransparentMode);
         const int baseline = metrics.ascent();
-        if (options.Text_Shadow) {
+        if (options.textShadow) {
             painter.setPen(QColor(0, 0, 0));
             painter.drawText(QPoint(at.x + 1, at.y + 1 + baseline), qtext);
         }

@@ -46,7 +46,7 @@ struct TextStampLayout {
     int height = 0;
 };
 
-// Draws `text` (UTF-8) on `image` in place with options.Text_Font, Text_position and
+// Draws `text` (UTF-8) on `image` in place with options.textFont, Text_position and
 // Text_Shadow; the text is opaque, its background transparent. A palette image is widened to
 // 24 bits first; a 32-bit image keeps its fourth byte (the stamp changes colours, never
 // transparency). An empty text changes nothing. The caller holds the job lock: the font

@@ -15,59 +15,58 @@ std::string CompleteRenameMask(const std::string& mask) {
 }
 
 PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCount) {
-    if (options.Threads <= 0) options.Threads = 1;
-    if (options.Rename_enabled) options.Rename_mask = CompleteRenameMask(options.Rename_mask);
+    if (options.threads <= 0) options.threads = 1;
+    if (options.renameEnabled) options.renameMask = CompleteRenameMask(options.renameMask);
     if (entryCount == 0) return PrepareResult::NoFiles;
-    if (options.Output_path.empty()) return PrepareResult::DirectoryCreateError;
-    if (options.Output_path.back() != '/') options.Output_path += '/';
+    if (options.outputFolder.empty()) return PrepareResult::DirectoryCreateError;
+    if (options.outputFolder.back() != '/') options.outputFolder += '/';
     std::error_code ec;
-    std::filesystem::create_directories(options.Output_path, ec);
+    std::filesystem::create_directories(options.outputFolder, ec);
     // Whatever creation said, the folder must exist now.
-    if (!DirectoryExists(options.Output_path)) return PrepareResult::DirectoryCreateError;
+    if (!DirectoryExists(options.outputFolder)) return PrepareResult::DirectoryCreateError;
     return PrepareResult::Ok;
 }
 
 Scheduler::Scheduler(LifetimeCounters& lifetime, ErrorList& errors, std::string rawPluginPath)
     : lifetime_(lifetime), errors_(errors), rawPluginPath_(std::move(rawPluginPath)), memoryLoad_(MemoryLoadPercent) {}
 
-Scheduler::~Scheduler() { state_.Jobs.clear(); }
+Scheduler::~Scheduler() { state_.jobs.clear(); }
 
 void Scheduler::BeginRun(const ConversionOptions& options, std::vector<std::string> sourcePaths,
                          std::string summaryText) {
     options_ = std::make_shared<const ConversionOptions>(options);
     maskDates_ = std::make_shared<const MaskDateConventions>(MaskDateConventions::System());
-    outputExtension_ = OutputExtensionFor(options.Output_format);
+    outputFormat_ = FindOutputFormat(options.outputFormat);
     summaryText_ = std::move(summaryText);
     finished_ = false;
     closeWhenDone_ = false;
-    state_.Counters.ProcessedCount.store(0);
-    state_.Queue.assign(std::make_move_iterator(sourcePaths.begin()), std::make_move_iterator(sourcePaths.end()));
+    state_.counters.processed.store(0);
+    state_.queue.assign(std::make_move_iterator(sourcePaths.begin()), std::make_move_iterator(sourcePaths.end()));
     startTimerOn_ = true;
     reapTimerOn_ = true;
     completionTimerOn_ = false;
-    state_.Running = true;
+    state_.running = true;
     errors_.Clear();
-    state_.StartTick = std::chrono::steady_clock::now();
-    state_.Counters.InputKiB.store(0);
-    state_.Counters.OutputKiB.store(0);
-    state_.NextJobNumber = 1;
+    state_.startedAt = std::chrono::steady_clock::now();
+    state_.counters.inputKiB.store(0);
+    state_.counters.outputKiB.store(0);
+    state_.counters.failed.store(0);
+    state_.nextJobNumber = 1;
 }
 
 std::size_t Scheduler::JobLimit() const {
     if (!options_) return 1;
-    // JPEG 2000 output runs one job at a time.
-    if (options_->Output_format == static_cast<int>(OutputFormat::Jpeg2000)) return 1;
-    return static_cast<std::size_t>(options_->Threads > 0 ? options_->Threads : 1);
+    if (outputFormat_ && outputFormat_->oneJobAtATime) return 1;
+    return static_cast<std::size_t>(options_->threads > 0 ? options_->threads : 1);
 }
 
 Scheduler::StartResult Scheduler::StartTick() {
-    std::lock_guard<std::mutex> lock(startLock_);
-    if (!state_.Running || !PreviewIdle.load() || state_.Jobs.size() >= JobLimit()) return StartResult::Nothing;
+    if (!state_.running || !previewIdle.load() || state_.jobs.size() >= JobLimit()) return StartResult::Nothing;
     // The memory guard holds back further jobs while memory is short; with no job running it
     // would only stall the run for good, so the first job always may start.
-    if (!state_.Jobs.empty() && memoryLoad_() >= 90) return StartResult::Nothing;
+    if (!state_.jobs.empty() && memoryLoad_() >= 90) return StartResult::Nothing;
 
-    if (state_.Queue.empty()) {
+    if (state_.queue.empty()) {
         startTimerOn_ = false;
         completionTimerOn_ = true;
         return StartResult::QueueEmpty;
@@ -76,32 +75,32 @@ Scheduler::StartResult Scheduler::StartTick() {
     try {
         JobEnvironment env;
         env.options = options_;
-        env.run = &state_.Counters;
+        env.run = &state_.counters;
         env.lifetime = &lifetime_;
         env.errors = &errors_;
         env.jobLock = &jobLock_;
         env.rawPluginPath = rawPluginPath_;
         env.maskDates = maskDates_;
-        auto job = std::make_unique<TConversionThread>(env);
-        job->SourcePath = state_.Queue.front();
-        job->OutputExtension = outputExtension_;
-        job->DestinationPath =
-            options_->Output_path + ChangeFileExt(ExtractFileName(job->SourcePath), "." + outputExtension_);
-        job->JobNumber = state_.NextJobNumber++;
-        job->Completed.store(false);
-        state_.Queue.pop_front();
-        TConversionThread& started = *job;
-        state_.Jobs.push_back(std::move(job));
+        auto job = std::make_unique<ConversionJob>(env);
+        job->sourcePath = state_.queue.front();
+        job->format = outputFormat_;
+        const std::string extension = outputFormat_ ? "." + std::string(outputFormat_->extension) : ".";
+        job->destinationPath = options_->outputFolder + ChangeFileExt(ExtractFileName(job->sourcePath), extension);
+        job->jobNumber = state_.nextJobNumber++;
+        job->completed.store(false);
+        state_.queue.pop_front();
+        ConversionJob& started = *job;
+        state_.jobs.push_back(std::move(job));
         try {
             if (starter_) starter_(started);
             else started.Start();
         } catch (...) {
             // A job that never started never occupies an entry.
-            state_.Jobs.pop_back();
+            state_.jobs.pop_back();
             throw;
         }
     } catch (...) {
-        state_.Running = false;
+        state_.running = false;
         startTimerOn_ = false;
         reapTimerOn_ = false;
         return StartResult::StartFailed;
@@ -110,11 +109,10 @@ Scheduler::StartResult Scheduler::StartTick() {
 }
 
 bool Scheduler::ReapTick() {
-    std::lock_guard<std::mutex> lock(reapLock_);
-    for (std::size_t i = 0; i < state_.Jobs.size(); ++i) {
-        if (state_.Jobs[i]->Completed.load(std::memory_order_acquire)) {
+    for (std::size_t i = 0; i < state_.jobs.size(); ++i) {
+        if (state_.jobs[i]->completed.load(std::memory_order_acquire)) {
             // Destroying the job waits for its thread to end.
-            state_.Jobs.erase(state_.Jobs.begin() + static_cast<std::ptrdiff_t>(i));
+            state_.jobs.erase(state_.jobs.begin() + static_cast<std::ptrdiff_t>(i));
             return true;
         }
     }
@@ -122,7 +120,7 @@ bool Scheduler::ReapTick() {
 }
 
 bool Scheduler::CompletionTick() {
-    if (!state_.Jobs.empty()) {
+    if (!state_.jobs.empty()) {
         // After a failed start the reap timer is off; reaping goes on here so that the run
         // still completes once its last job ends.
         if (!reapTimerOn_) ReapTick();
@@ -132,13 +130,13 @@ bool Scheduler::CompletionTick() {
     reapTimerOn_ = false;
     finished_ = true;
     errors_.AppendLine(kErrorListSeparator);
-    errors_.AppendLine(summaryText_ + " " + std::to_string(state_.Counters.ProcessedCount.load()));
+    errors_.AppendLine(summaryText_ + " " + std::to_string(state_.counters.processed.load()));
     return true;
 }
 
 void Scheduler::Cancel() {
     closeWhenDone_ = true;
-    state_.Running = false;
+    state_.running = false;
     startTimerOn_ = false;
     completionTimerOn_ = true;
 }

@@ -12,19 +12,20 @@
 
 #include "engine/conversion_job.h"
 #include "engine/conversion_options.h"
+#include "engine/output_formats.h"
 #include "jobs/error_list.h"
 
 namespace zelvan {
 
-// The state of one run. Jobs, Queue, Running and NextJobNumber are touched only by the thread
-// that drives the ticks; the counters are shared with the jobs.
+// The state of one run. Everything but the counters is touched only by the thread that drives
+// the ticks; the counters are shared with the jobs.
 struct RunState {
-    bool Running = false;
-    std::vector<std::unique_ptr<TConversionThread>> Jobs;  // started, not yet reaped, in start order
-    std::deque<std::string> Queue;                          // source paths not yet handed out
-    RunCounters Counters;
-    std::chrono::steady_clock::time_point StartTick{};
-    std::int32_t NextJobNumber = 1;
+    bool running = false;
+    std::vector<std::unique_ptr<ConversionJob>> jobs;  // started, not yet reaped, in start order
+    std::deque<std::string> queue;                          // source paths not yet handed out
+    RunCounters counters;
+    std::chrono::steady_clock::time_point startedAt{};
+    std::int32_t nextJobNumber = 1;
 };
 
 enum class PrepareResult { Ok, NoFiles, DirectoryCreateError };
@@ -37,6 +38,9 @@ std::string CompleteRenameMask(const std::string& mask);
 
 // Runs a list of files as parallel jobs. A driver (the main window's timers, or the command
 // line's loop) calls the three ticks while their timers are on; nothing here knows windows.
+// Every method is called from that one driving thread (the main window's, or the command
+// line's), so the scheduler's own state needs no lock; only the jobs run elsewhere, and they
+// share nothing with it but the counters, the error list and the job lock.
 class Scheduler {
 public:
     Scheduler(LifetimeCounters& lifetime, ErrorList& errors, std::string rawPluginPath);
@@ -66,27 +70,25 @@ public:
     bool CloseWhenDone() const { return closeWhenDone_; }
 
     const RunState& State() const { return state_; }
-    RunCounters& Counters() { return state_.Counters; }
-    std::size_t RunningJobs() const { return state_.Jobs.size(); }
+    RunCounters& Counters() { return state_.counters; }
+    std::size_t RunningJobs() const { return state_.jobs.size(); }
     std::size_t JobLimit() const;
 
     // False while a preview loads: no job starts then.
-    std::atomic<bool> PreviewIdle{true};
+    std::atomic<bool> previewIdle{true};
 
     // For tests and special drivers: the memory-load reading and the job starter.
     void SetMemoryLoadSource(std::function<int()> source) { memoryLoad_ = std::move(source); }
-    void SetJobStarter(std::function<void(TConversionThread&)> starter) { starter_ = std::move(starter); }
+    void SetJobStarter(std::function<void(ConversionJob&)> starter) { starter_ = std::move(starter); }
 
 private:
     LifetimeCounters& lifetime_;
     ErrorList& errors_;
     std::string rawPluginPath_;
-    std::mutex jobLock_;
-    std::mutex startLock_;
-    std::mutex reapLock_;
+    std::mutex jobLock_;  // JobEnvironment::jobLock of every job
     std::shared_ptr<const ConversionOptions> options_;
     std::shared_ptr<const MaskDateConventions> maskDates_;
-    std::string outputExtension_;
+    const OutputFormat* outputFormat_ = nullptr;
     std::string summaryText_;
     RunState state_;
     bool startTimerOn_ = false;
@@ -95,7 +97,7 @@ private:
     bool finished_ = false;
     bool closeWhenDone_ = false;
     std::function<int()> memoryLoad_;
-    std::function<void(TConversionThread&)> starter_;
+    std::function<void(ConversionJob&)> starter_;
 };
 
 }  // namespace zelvan

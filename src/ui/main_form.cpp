@@ -242,7 +242,7 @@ void TZelvanMainform::BuildLayout() {
     auto* right = new QWidget(splitter_);
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
-    preview_ = new PreviewPane(scheduler_->PreviewIdle, right);
+    preview_ = new PreviewPane(scheduler_->previewIdle, right);
     PageControl1 = new OptionPages(right);
     rightLayout->addWidget(preview_, 1);
     rightLayout->addWidget(PageControl1, 0);
@@ -383,13 +383,13 @@ void TZelvanMainform::PngBitBtn2Click() {
     ConversionOptions options = PageControl1->Options();
     const PrepareResult prepared = PrepareRunOptions(options, static_cast<std::size_t>(FileListView_->RowCount()));
     // The thread count and the completed mask show in their controls even when no run starts.
-    PageControl1->SetThreads(options.Threads);
-    PageControl1->SetRenameMaskText(options.Rename_mask);
+    PageControl1->SetThreads(options.threads);
+    PageControl1->SetRenameMaskText(options.renameMask);
     if (prepared == PrepareResult::NoFiles) {
         ShowMessage(this, QMessageBox::Critical, Tr(language_, "Error"), Tr(language_, "NoFiles"));
         return;
     }
-    if (!options.Output_path.empty()) PageControl1->SetOutputPathText(options.Output_path);
+    if (!options.outputFolder.empty()) PageControl1->SetOutputPathText(options.outputFolder);
     if (prepared == PrepareResult::DirectoryCreateError) {
         ShowMessage(this, QMessageBox::Critical, Tr(language_, "Error"), Tr(language_, "DirectoryCreateError"));
         return;
@@ -452,8 +452,8 @@ void TZelvanMainform::LoadSettings() {
     if (placement.maximized) setWindowState(windowState() | Qt::WindowMaximized);
 
     lastUpdateDate_ = settings.lastUpdateDate;
-    lifetime_.AllProcessedBytes.store(settings.allProcessedBytes);
-    lifetime_.AllProcessedFiles.store(settings.allProcessedFiles);
+    lifetime_.processedKiB.store(settings.allProcessedBytes);
+    lifetime_.processedFiles.store(settings.allProcessedFiles);
     language_.SetCurrentLanguage(settings.language);
 }
 
@@ -462,8 +462,8 @@ bool TZelvanMainform::SaveSettings() {
     settings.options = PageControl1->Options();
     settings.language = language_.CurrentLanguage();
     settings.lastUpdateDate = lastUpdateDate_;
-    settings.allProcessedFiles = lifetime_.AllProcessedFiles.load();
-    settings.allProcessedBytes = lifetime_.AllProcessedBytes.load();
+    settings.allProcessedFiles = lifetime_.processedFiles.load();
+    settings.allProcessedBytes = lifetime_.processedKiB.load();
     settings.placement.maximized = isMaximized();
     const QRect normal = isMaximized() ? normalGeometry() : geometry();
     const QPoint topLeft = isMaximized() ? normal.topLeft() : pos();

@@ -659,53 +659,53 @@ void OptionPages::ApplyLanguageLists(const LanguageFile& file) {
 }
 
 void OptionPages::ApplyOptions(const ConversionOptions& o) {
-    TrackBar1->setValue(o.JPG_quality);
-    TrackBar3->setValue(o.J2K_quality);
+    TrackBar1->setValue(o.jpegQuality);
+    TrackBar3->setValue(o.jpeg2000Quality);
     Label21->setText(QString::number(TrackBar3->value()) + "%");
 
-    CheckBox1->setChecked(o.JPG_progressive);
-    CheckBox3->setChecked(o.Auto_format);
-    switch (o.Selected_mode) {
+    CheckBox1->setChecked(o.jpegProgressive);
+    CheckBox3->setChecked(o.autoFormat);
+    switch (o.resizeMode) {
         case 0: NoResizeRadioButton->setChecked(true); break;
         case 1: ChangeSizeRadioButton->setChecked(true); break;
         case 2: ChangeSizePercentRadioButton->setChecked(true); break;
         default: break;  // any other value leaves the radio buttons as they are
     }
-    TrackBar2->setValue(o.PNG_compression);
+    TrackBar2->setValue(o.pngCompression);
 
-    Edit1->setText(QString::fromStdString(o.Output_path));
-    Edit2->setText(QString::fromStdString(o.Rename_mask));
-    Edit3->setText(QString::fromStdString(o.Watermark_text_mask));
-    ComboBox1->setCurrentIndex(o.Output_format < ComboBox1->count() ? o.Output_format : -1);
-    ComboBox5->setCurrentIndex(o.Text_position < ComboBox5->count() ? o.Text_position : -1);
-    if (KnownChoice("Output_format", o.Output_format)) lastFormat_ = o.Output_format;
-    if (KnownChoice("Text_position", o.Text_position)) lastPosition_ = o.Text_position;
+    Edit1->setText(QString::fromStdString(o.outputFolder));
+    Edit2->setText(QString::fromStdString(o.renameMask));
+    Edit3->setText(QString::fromStdString(o.textStampMask));
+    ComboBox1->setCurrentIndex(o.outputFormat < ComboBox1->count() ? o.outputFormat : -1);
+    ComboBox5->setCurrentIndex(o.textPosition < ComboBox5->count() ? o.textPosition : -1);
+    if (KnownChoice("Output_format", o.outputFormat)) lastFormat_ = o.outputFormat;
+    if (KnownChoice("Text_position", o.textPosition)) lastPosition_ = o.textPosition;
 
-    SpinEdit2->setValue(o.Resize_width);
-    SpinEdit3->setValue(o.Resize_height);
-    SpinEdit4->setValue(o.Resize_percent);
-    SpinEdit5->setValue(o.Counter_length);
+    SpinEdit2->setValue(o.resizeWidth);
+    SpinEdit3->setValue(o.resizeHeight);
+    SpinEdit4->setValue(o.resizePercent);
+    SpinEdit5->setValue(o.counterDigits);
     SpinEdit6->setValue(100);
 
-    CheckBox4->setChecked(o.Resize_proportional);
-    CheckBox5->setChecked(o.Rename_enabled);
-    CheckBox2->setChecked(o.Overwrite);
-    CheckBox8->setChecked(o.Exif);
-    CheckBox7->setChecked(o.SmartCrop_enable);
-    CheckBox11->setChecked(o.J2K_Lossless);
-    CheckBox12->setChecked(o.Watermark_enable);
-    CheckBox14->setChecked(o.Text_Shadow);
+    CheckBox4->setChecked(o.keepProportions);
+    CheckBox5->setChecked(o.renameEnabled);
+    CheckBox2->setChecked(o.overwrite);
+    CheckBox8->setChecked(o.keepExif);
+    CheckBox7->setChecked(o.smartCrop);
+    CheckBox11->setChecked(o.jpeg2000Lossless);
+    CheckBox12->setChecked(o.textStampEnabled);
+    CheckBox14->setChecked(o.textShadow);
 
-    SetTextStampFont(o.Text_Font);
+    SetTextStampFont(o.textFont);
 
-    CheckBox9->setChecked(o.Png_interlace);
-    CheckBox10->setChecked(o.Png_filter);
-    CheckBox6->setChecked(o.EnlargeIfSmall);
-    ComboBox3->setCurrentIndex(o.Resampling_filter < ComboBox3->count() ? o.Resampling_filter : -1);
-    if (KnownChoice("Resampling_filter", o.Resampling_filter)) lastFilter_ = o.Resampling_filter;
+    CheckBox9->setChecked(o.pngInterlace);
+    CheckBox10->setChecked(o.pngAllFilters);
+    CheckBox6->setChecked(o.enlargeSmaller);
+    ComboBox3->setCurrentIndex(o.resamplingFilter < ComboBox3->count() ? o.resamplingFilter : -1);
+    if (KnownChoice("Resampling_filter", o.resamplingFilter)) lastFilter_ = o.resamplingFilter;
 
     SpinEdit1->setMaximum(ProcessorCount());
-    SpinEdit1->setValue(o.Threads);
+    SpinEdit1->setValue(o.threads);
 
     // The masks were set before the resize box: the examples show the box as it is now.
     UpdateRenameExample();
@@ -714,36 +714,36 @@ void OptionPages::ApplyOptions(const ConversionOptions& o) {
 
 ConversionOptions OptionPages::Options() const {
     ConversionOptions o;
-    o.Threads = SpinEdit1->value();
-    o.Output_format = ComboBox1->currentIndex() >= 0 ? ComboBox1->currentIndex() : lastFormat_;
-    o.Output_path = Edit1->text().toStdString();
-    o.Overwrite = CheckBox2->isChecked();
-    o.Auto_format = CheckBox3->isChecked();
-    o.JPG_quality = TrackBar1->value();
-    o.JPG_progressive = CheckBox1->isChecked();
-    o.PNG_compression = TrackBar2->value();
-    o.Png_interlace = CheckBox9->isChecked();
-    o.Png_filter = CheckBox10->isChecked();
-    o.J2K_quality = TrackBar3->value();
-    o.J2K_Lossless = CheckBox11->isChecked();
-    o.Selected_mode = ChangeSizeRadioButton->isChecked() ? 1 : ChangeSizePercentRadioButton->isChecked() ? 2 : 0;
-    o.Resize_width = SpinEdit2->value();
-    o.Resize_height = SpinEdit3->value();
-    o.Resize_proportional = CheckBox4->isChecked();
-    o.EnlargeIfSmall = CheckBox6->isChecked();
-    o.SmartCrop_enable = CheckBox7->isChecked();
-    o.Resize_percent = SpinEdit4->value();
-    o.Resampling_filter = ComboBox3->currentIndex() >= 0 ? ComboBox3->currentIndex() : lastFilter_;
-    o.Rename_enabled = CheckBox5->isChecked();
-    o.Rename_mask = Edit2->text().toStdString();
-    o.Counter_length = SpinEdit5->value();
-    o.Watermark_enable = CheckBox12->isChecked();
-    o.Watermark_text_mask = Edit3->text().toStdString();
-    o.Text_position = ComboBox5->currentIndex() >= 0 ? ComboBox5->currentIndex() : lastPosition_;
-    o.Text_Font = font_;
-    o.Text_Shadow = CheckBox14->isChecked();
-    o.Text_opacity = SpinEdit6->value();
-    o.Exif = CheckBox8->isChecked();
+    o.threads = SpinEdit1->value();
+    o.outputFormat = ComboBox1->currentIndex() >= 0 ? ComboBox1->currentIndex() : lastFormat_;
+    o.outputFolder = Edit1->text().toStdString();
+    o.overwrite = CheckBox2->isChecked();
+    o.autoFormat = CheckBox3->isChecked();
+    o.jpegQuality = TrackBar1->value();
+    o.jpegProgressive = CheckBox1->isChecked();
+    o.pngCompression = TrackBar2->value();
+    o.pngInterlace = CheckBox9->isChecked();
+    o.pngAllFilters = CheckBox10->isChecked();
+    o.jpeg2000Quality = TrackBar3->value();
+    o.jpeg2000Lossless = CheckBox11->isChecked();
+    o.resizeMode = ChangeSizeRadioButton->isChecked() ? 1 : ChangeSizePercentRadioButton->isChecked() ? 2 : 0;
+    o.resizeWidth = SpinEdit2->value();
+    o.resizeHeight = SpinEdit3->value();
+    o.keepProportions = CheckBox4->isChecked();
+    o.enlargeSmaller = CheckBox6->isChecked();
+    o.smartCrop = CheckBox7->isChecked();
+    o.resizePercent = SpinEdit4->value();
+    o.resamplingFilter = ComboBox3->currentIndex() >= 0 ? ComboBox3->currentIndex() : lastFilter_;
+    o.renameEnabled = CheckBox5->isChecked();
+    o.renameMask = Edit2->text().toStdString();
+    o.counterDigits = SpinEdit5->value();
+    o.textStampEnabled = CheckBox12->isChecked();
+    o.textStampMask = Edit3->text().toStdString();
+    o.textPosition = ComboBox5->currentIndex() >= 0 ? ComboBox5->currentIndex() : lastPosition_;
+    o.textFont = font_;
+    o.textShadow = CheckBox14->isChecked();
+    o.textOpacity = SpinEdit6->value();
+    o.keepExif = CheckBox8->isChecked();
     return o;
 }
 

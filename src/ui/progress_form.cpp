@@ -158,7 +158,7 @@ int TProgressform::ShowForRun() {
 }
 
 std::int64_t TProgressform::ElapsedMs() const {
-    const auto elapsed = clock_() - scheduler_.State().StartTick;
+    const auto elapsed = clock_() - scheduler_.State().startedAt;
     return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
 }
 
@@ -167,10 +167,10 @@ SizeUnits TProgressform::LookedUpUnits() const {
 }
 
 void TProgressform::Timer1Timer() {
-    const RunCounters& counters = scheduler_.State().Counters;
-    const int processed = counters.ProcessedCount.load();
-    const std::int64_t input = counters.InputKiB.load();
-    const std::int64_t output = counters.OutputKiB.load();
+    const RunCounters& counters = scheduler_.State().counters;
+    const int processed = counters.processed.load();
+    const std::int64_t input = counters.inputKiB.load();
+    const std::int64_t output = counters.outputKiB.load();
 
     taskbar_->SetPosition(processed);
     Label4->setText(QStringLiteral("%1/%2").arg(processed).arg(taskbar_->Maximum()));
@@ -187,10 +187,10 @@ void TProgressform::WriteCompletionFigures() {
     taskbar_->SetMarquee(false);
     PngBitBtn1->setText(Tr(lookups_, "progressformPngBitBtn1CaptionClose"));
 
-    const RunCounters& counters = scheduler_.State().Counters;
-    const int processed = counters.ProcessedCount.load();
-    const std::int64_t input = counters.InputKiB.load();
-    const std::int64_t output = counters.OutputKiB.load();
+    const RunCounters& counters = scheduler_.State().counters;
+    const int processed = counters.processed.load();
+    const std::int64_t input = counters.inputKiB.load();
+    const std::int64_t output = counters.outputKiB.load();
     const SizeUnits units = LookedUpUnits();
     taskbar_->SetPosition(processed);
     Label4->setText(QStringLiteral("%1/%2").arg(processed).arg(taskbar_->Maximum()));

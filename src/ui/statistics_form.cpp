@@ -84,8 +84,8 @@ void TStatisticsform::ApplyLanguage(const std::string& langIniPath, const std::s
 }
 
 void TStatisticsform::WriteFigures() {
-    Label2->setText(QString::fromStdString(StatisticsSizeText(counters_.AllProcessedBytes.load())));
-    Label4->setText(QString::number(counters_.AllProcessedFiles.load()));
+    Label2->setText(QString::fromStdString(StatisticsSizeText(counters_.processedKiB.load())));
+    Label4->setText(QString::number(counters_.processedFiles.load()));
 }
 
 void TStatisticsform::ShowStatistics(const std::string& langIniPath, const std::string& currentLanguage) {

@@ -24,11 +24,11 @@ TEST(CommandLineSettings, TheWindowsSettingsFileDrivesARun) {
     test::WriteBytes(dir / "good.bmp", test::MakeBmp24(30, 20, Gradient));
     AppSettings s;
     s.options = DefaultConversionOptions();
-    s.options.Output_format = 1;
-    s.options.Png_interlace = true;
-    s.options.Overwrite = true;
-    s.options.Rename_enabled = false;
-    s.options.Output_path = dir / "out";
+    s.options.outputFormat = 1;
+    s.options.pngInterlace = true;
+    s.options.overwrite = true;
+    s.options.renameEnabled = false;
+    s.options.outputFolder = dir / "out";
     s.language = "Russian";
     IniFile ini;
     WriteSettings(ini, s, {1920, 1080}, ShortDateFormat::System());

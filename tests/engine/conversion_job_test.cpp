@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "base/file_io.h"
+#include "engine/output_formats.h"
 #include "jobs/error_list.h"
 #include "support/fixtures.h"
 #include "support/test_support.h"
@@ -27,8 +28,8 @@ class ConversionJobTest : public ::testing::Test {
 protected:
     ConversionJobTest() {
         options = std::make_shared<ConversionOptions>(DefaultConversionOptions());
-        options->Output_path = out();
-        options->Rename_enabled = false;  // names as the scheduler builds them
+        options->outputFolder = out();
+        options->renameEnabled = false;  // names as the scheduler builds them
         fs::create_directories(out());
     }
 
@@ -45,15 +46,15 @@ protected:
         env.errors = &errors;
         env.jobLock = &jobLock;
         env.rawPluginPath = dir / "no-plugin/rawdll.so";
-        TConversionThread job(env);
-        job.SourcePath = source;
-        job.OutputExtension = extension;
+        ConversionJob job(env);
+        job.sourcePath = source;
+        job.format = FindOutputFormat(extension);
         std::string name = fs::path(source).stem().string();
-        job.DestinationPath = destination.empty() ? out() + name + "." + extension : destination;
-        job.JobNumber = 1;
+        job.destinationPath = destination.empty() ? out() + name + "." + extension : destination;
+        job.jobNumber = 1;
         job.Execute();
-        EXPECT_TRUE(job.Completed.load());
-        return job.DestinationPath;
+        EXPECT_TRUE(job.completed.load());
+        return job.destinationPath;
     }
 
     test::TempDir dir;
@@ -70,19 +71,19 @@ TEST_F(ConversionJobTest, ExistingOutputBlocksTheJobUnlessOverwriting) {
     Run(src("photo.bmp"), "PNG");
     EXPECT_EQ(errors.Lines(), std::vector<std::string>{"AFO:" + src("photo.bmp") + ": File already exists"});
     EXPECT_EQ(test::ReadBytes(out() + "photo.PNG").size(), 3u);
-    EXPECT_EQ(run.ProcessedCount.load(), 1);
-    EXPECT_EQ(run.InputKiB.load(), 0);
-    EXPECT_EQ(run.OutputKiB.load(), 0);
-    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 0);
+    EXPECT_EQ(run.processed.load(), 1);
+    EXPECT_EQ(run.inputKiB.load(), 0);
+    EXPECT_EQ(run.outputKiB.load(), 0);
+    EXPECT_EQ(lifetime.processedFiles.load(), 0);
 
-    options->Overwrite = true;
+    options->overwrite = true;
     Run(src("photo.bmp"), "PNG");
     EXPECT_EQ(errors.Count(), 1u);
     test::PngImage png = test::ReadPngFile(out() + "photo.PNG");
     EXPECT_EQ(png.width, 40);
     EXPECT_EQ(png.colourType, 2);
-    EXPECT_EQ(run.ProcessedCount.load(), 2);
-    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 1);
+    EXPECT_EQ(run.processed.load(), 2);
+    EXPECT_EQ(lifetime.processedFiles.load(), 1);
 }
 
 TEST_F(ConversionJobTest, SizesCountInWholeKiB) {
@@ -93,16 +94,16 @@ TEST_F(ConversionJobTest, SizesCountInWholeKiB) {
     exact.resize(1024, 0);
     test::WriteBytes(src("small.bmp"), small);
     test::WriteBytes(src("exact.bmp"), exact);
-    options->Output_format = 2;
+    options->outputFormat = 2;
     Run(src("small.bmp"), "BMP");
-    EXPECT_EQ(run.InputKiB.load(), 0);
+    EXPECT_EQ(run.inputKiB.load(), 0);
     Run(src("exact.bmp"), "BMP");
-    EXPECT_EQ(run.InputKiB.load(), 1);
-    EXPECT_EQ(lifetime.AllProcessedBytes.load(), 1);
-    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 2);
+    EXPECT_EQ(run.inputKiB.load(), 1);
+    EXPECT_EQ(lifetime.processedKiB.load(), 1);
+    EXPECT_EQ(lifetime.processedFiles.load(), 2);
     EXPECT_EQ(errors.Count(), 0u) << errors.Lines().front();
     // 8x8 at 24 bits is 246 bytes: nothing to add to the output total.
-    EXPECT_EQ(run.OutputKiB.load(), 0);
+    EXPECT_EQ(run.outputKiB.load(), 0);
 }
 
 TEST_F(ConversionJobTest, UnreadableSourcesGiveOneLineAndNoOutput) {
@@ -125,8 +126,8 @@ TEST_F(ConversionJobTest, UnreadableSourcesGiveOneLineAndNoOutput) {
         EXPECT_GT(line.size(), std::string(c.expectedStart).size() + src(c.name).size() + 2) << "a message follows";
         EXPECT_FALSE(fs::exists(destination)) << c.name;
     }
-    EXPECT_EQ(run.ProcessedCount.load(), 5);
-    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 0);
+    EXPECT_EQ(run.processed.load(), 5);
+    EXPECT_EQ(lifetime.processedFiles.load(), 0);
 }
 
 TEST_F(ConversionJobTest, RawSourcesWithoutThePluginNameTheDestination) {
@@ -136,22 +137,22 @@ TEST_F(ConversionJobTest, RawSourcesWithoutThePluginNameTheDestination) {
         std::string destination = Run(src(name), "JPG");
         EXPECT_EQ(errors.Lines(), std::vector<std::string>{destination + ": rawdll.so error."}) << name;
     }
-    EXPECT_EQ(run.InputKiB.load(), 0);
+    EXPECT_EQ(run.inputKiB.load(), 0);
 }
 
 TEST_F(ConversionJobTest, FailedWriteGivesSaveErrorAndKeepsNoPartialFile) {
     test::WriteBytes(src("photo.bmp"), test::MakeBmp24(64, 64, Gradient));
-    options->Output_path = dir / "gone/";
+    options->outputFolder = dir / "gone/";
     Run(src("photo.bmp"), "TGA", dir / "gone/photo.TGA");
     ASSERT_EQ(errors.Count(), 1u);
     EXPECT_EQ(errors.Lines()[0].rfind("FSE:" + dir / "gone/photo.TGA" + ": ", 0), 0u) << errors.Lines()[0];
-    EXPECT_EQ(run.OutputKiB.load(), 0);
-    EXPECT_EQ(run.InputKiB.load(), 12) << "the source still counts";
-    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 1);
+    EXPECT_EQ(run.outputKiB.load(), 0);
+    EXPECT_EQ(run.inputKiB.load(), 12) << "the source still counts";
+    EXPECT_EQ(lifetime.processedFiles.load(), 1);
 }
 
 TEST_F(ConversionJobTest, AutomaticFormatKeepsTheSmallerCandidate) {
-    options->Auto_format = true;
+    options->autoFormat = true;
     // A photo-like JPEG source only ever gets a JPEG candidate.
     // A photo-like picture: smooth shapes under sensor noise.
     std::mt19937 random(5);
@@ -175,16 +176,16 @@ TEST_F(ConversionJobTest, AutomaticFormatKeepsTheSmallerCandidate) {
     fs::copy_file(out() + "noise.JPG", src("flat-ish.jpg"));
     EXPECT_EQ(Run(src("flat-ish.jpg"), "PNG"), out() + "flat-ish.JPG");
     EXPECT_EQ(errors.Count(), 0u);
-    EXPECT_GT(run.OutputKiB.load(), 0);
+    EXPECT_GT(run.outputKiB.load(), 0);
 }
 
 TEST_F(ConversionJobTest, AutomaticFormatWriteFailureIsReportedWithoutCode) {
-    options->Auto_format = true;
+    options->autoFormat = true;
     test::WriteBytes(src("photo.bmp"), test::MakeBmp24(16, 16, Gradient));
     Run(src("photo.bmp"), "JPG", dir / "gone/photo.JPG");
     ASSERT_EQ(errors.Count(), 1u);
     EXPECT_EQ(errors.Lines()[0].rfind(dir / "gone/photo.JPG" + ": ", 0), 0u) << errors.Lines()[0];
-    EXPECT_EQ(run.ProcessedCount.load(), 1);
+    EXPECT_EQ(run.processed.load(), 1);
 }
 
 TEST_F(ConversionJobTest, TransparencySurvivesIntoTheOutput) {

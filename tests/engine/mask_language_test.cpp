@@ -73,8 +73,8 @@ TEST(MaskLanguageRename, Table) {
     };
     for (const RenameCase& c : cases) {
         ConversionOptions options;
-        options.Rename_mask = c.mask;
-        options.Counter_length = c.counterLength;
+        options.renameMask = c.mask;
+        options.counterDigits = c.counterLength;
         EXPECT_EQ(RenamedDestinationPath(options, Subject(c.source, c.destination, c.job, c.width), Slashed()),
                   c.expected)
             << c.what;

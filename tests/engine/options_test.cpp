@@ -4,6 +4,7 @@
 
 #include "base/error.h"
 #include "base/ini.h"
+#include "engine/output_formats.h"
 
 namespace zelvan {
 namespace {
@@ -11,15 +12,15 @@ namespace {
 TEST(ConversionOptions, SetOptionByKeyWithRanges) {
     ConversionOptions o = DefaultConversionOptions();
     SetOption(o, "jpg_QUALITY", "0x10");
-    EXPECT_EQ(o.JPG_quality, 16);
+    EXPECT_EQ(o.jpegQuality, 16);
     SetOption(o, "Png_filter", "0");
-    EXPECT_FALSE(o.Png_filter);
+    EXPECT_FALSE(o.pngAllFilters);
     SetOption(o, "Overwrite", "7");
-    EXPECT_TRUE(o.Overwrite) << "any non-zero number is true";
+    EXPECT_TRUE(o.overwrite) << "any non-zero number is true";
     SetOption(o, "Output_path", " /tmp/x y ");
-    EXPECT_EQ(o.Output_path, " /tmp/x y ") << "texts stay as given";
+    EXPECT_EQ(o.outputFolder, " /tmp/x y ") << "texts stay as given";
     SetOption(o, "Output_format", "5");
-    EXPECT_EQ(o.Output_format, 5);
+    EXPECT_EQ(o.outputFormat, 5);
 
     struct Bad {
         const char* key;
@@ -29,7 +30,7 @@ TEST(ConversionOptions, SetOptionByKeyWithRanges) {
                   Bad{"Output_format", "6"}, Bad{"Resize_width", "100000"}, Bad{"Threads", "0"}, Bad{"Exif", "yes"},
                   Bad{"Resampling_filter", "-1"}})
         EXPECT_THROW(SetOption(o, b.key, b.value), Error) << b.key << "=" << b.value;
-    EXPECT_EQ(o.JPG_quality, 16) << "a refused value changes nothing";
+    EXPECT_EQ(o.jpegQuality, 16) << "a refused value changes nothing";
     EXPECT_THROW(SetOption(o, "Threads", std::to_string(ProcessorCount() + 1)), Error);
 }
 
@@ -37,10 +38,10 @@ TEST(ConversionOptions, SettingsFileAndFontFields) {
     ConversionOptions o = DefaultConversionOptions();
     ApplySettingsFile(o, IniFile::Parse("[Settings]\nPNG_compression=3\nLanguage=Russian\nLastUpdateDate=1.1.2020\n"
                                         "[Text_Font]\nFont=Arial,0,255,12,3\n"));
-    EXPECT_EQ(o.PNG_compression, 3);
-    EXPECT_EQ(o.Text_Font.face, "Arial");
-    EXPECT_EQ(o.Text_Font.colour, 255);
-    EXPECT_EQ(o.Text_Font.style, 3);
+    EXPECT_EQ(o.pngCompression, 3);
+    EXPECT_EQ(o.textFont.face, "Arial");
+    EXPECT_EQ(o.textFont.colour, 255);
+    EXPECT_EQ(o.textFont.style, 3);
 
     TextFont font;
     ApplyFontSetting(font, "Liberation Serif,204,x,40,1");
@@ -107,14 +108,21 @@ TEST(ConversionOptions, CommandLineSettingsFileIsStrict) {
     ApplySettingsFile(o, IniFile::Parse("[Settings]\nThreads=100000\nlanguage=Russian\nLastUpdateDate=x\n"
                                         "AllProcessedBytes=1\nAllProcessedFiles=2\nMainform_height=3\n"
                                         "[Form_pos_1920x1080]\nX=1\n[Text_Font]\nFont=Arial,0,255,12,3\n"));
-    EXPECT_EQ(o.Threads, ProcessorCount());
-    EXPECT_EQ(FontSettingText(o.Text_Font), "Arial,0,255,12,3");
+    EXPECT_EQ(o.threads, ProcessorCount());
+    EXPECT_EQ(FontSettingText(o.textFont), "Arial,0,255,12,3");
 }
 
-TEST(ConversionOptions, OutputExtensions) {
+TEST(OutputFormats, NumbersExtensionsAndTheFormatRange) {
     const char* expected[] = {"JPG", "PNG", "BMP", "GIF", "JP2", "TGA"};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(OutputExtensionFor(i), expected[i]);
-    EXPECT_EQ(OutputExtensionFor(6), "");
+    ASSERT_EQ(OutputFormats().size(), std::size(expected));
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_NE(FindOutputFormat(i), nullptr);
+        EXPECT_EQ(FindOutputFormat(i)->extension, expected[i]);
+        EXPECT_EQ(FindOutputFormat(std::string(".") + expected[i]), FindOutputFormat(i));
+    }
+    EXPECT_EQ(FindOutputFormat(6), nullptr);
+    EXPECT_EQ(FindOutputFormat("jp2"), FindOutputFormat(4)) << "letter case ignored";
+    EXPECT_EQ(OptionRange(*FindOption("Output_format")), std::make_pair(0, 5)) << "the range follows the registry";
 }
 
 }  // namespace

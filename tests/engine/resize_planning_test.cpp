@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/conversion_job.h"
+#include "engine/output_formats.h"
 #include "jobs/error_list.h"
 #include "support/fixtures.h"
 #include "support/test_support.h"
@@ -113,7 +114,7 @@ WorkingImageSet ImageWithMask(int width, int height) {
 
 ConversionOptions Options(int mode) {
     ConversionOptions o;
-    o.Selected_mode = mode;
+    o.resizeMode = mode;
     return o;
 }
 
@@ -134,22 +135,22 @@ TEST(ResizePlanningStep, EveryModeResizesImageAndMaskAlike) {
     };
     std::vector<Case> cases;
     ConversionOptions o = Options(1);
-    o.Resize_width = 16;
-    o.Resize_height = 20;
-    o.Resize_proportional = false;
+    o.resizeWidth = 16;
+    o.resizeHeight = 20;
+    o.keepProportions = false;
     cases.push_back({"stretched", o, {16, 20}});
-    o.Resize_proportional = true;
+    o.keepProportions = true;
     cases.push_back({"fitted", o, {16, 12}});
-    o.SmartCrop_enable = true;
+    o.smartCrop = true;
     cases.push_back({"cropped to 24x30 and fitted", o, {16, 20}});
-    o.SmartCrop_enable = false;
-    o.Resize_width = 80;
-    o.Resize_height = 90;
+    o.smartCrop = false;
+    o.resizeWidth = 80;
+    o.resizeHeight = 90;
     cases.push_back({"fits already: resampled at its own size", o, {40, 30}});
-    o.EnlargeIfSmall = true;
+    o.enlargeSmaller = true;
     cases.push_back({"enlarged", o, {80, 60}});
     o = Options(2);
-    o.Resize_percent = 35;
+    o.resizePercent = 35;
     cases.push_back({"percentage", o, {14, 10}});
     for (const Case& c : cases) {
         WorkingImageSet set = ImageWithMask(40, 30);
@@ -174,10 +175,10 @@ TEST(ResizePlanningStep, SmartCropKeepsTheCentre) {
     set.image = Raster(8, 4, 24);
     for (int y = 0; y < 4; ++y) std::memset(set.image.row(y) + 6, 100, 12);
     ConversionOptions o = Options(1);
-    o.Resize_width = 3;
-    o.Resize_height = 3;
-    o.SmartCrop_enable = true;
-    o.Resampling_filter = 5;  // Lanczos3
+    o.resizeWidth = 3;
+    o.resizeHeight = 3;
+    o.smartCrop = true;
+    o.resamplingFilter = 5;  // Lanczos3
     ResizeWorkingImage(set, o);
     ASSERT_EQ(set.image.width(), 3);
     ASSERT_EQ(set.image.height(), 3);
@@ -191,11 +192,11 @@ TEST(ResizePlanningStep, FailuresNameTheirModeAndLeaveBothImages) {
         ResizeFailure::Kind kind;
     };
     ConversionOptions stretched = Options(1);
-    stretched.Resize_width = stretched.Resize_height = 99999;
-    stretched.Resize_proportional = false;
+    stretched.resizeWidth = stretched.resizeHeight = 99999;
+    stretched.keepProportions = false;
     ConversionOptions fitted = stretched;
-    fitted.Resize_proportional = true;
-    fitted.EnlargeIfSmall = true;
+    fitted.keepProportions = true;
+    fitted.enlargeSmaller = true;
     for (const Case& c : {Case{stretched, ResizeFailure::Kind::FixedSize}, Case{fitted, ResizeFailure::Kind::Fit}}) {
         WorkingImageSet set = ImageWithMask(12, 10);
         try {
@@ -254,8 +255,8 @@ class ResizePlanningJob : public ::testing::Test {
 protected:
     ResizePlanningJob() {
         options = std::make_shared<ConversionOptions>(DefaultConversionOptions());
-        options->Output_path = dir / "out/";
-        options->Rename_enabled = false;
+        options->outputFolder = dir / "out/";
+        options->renameEnabled = false;
         std::filesystem::create_directories(dir / "out");
     }
 
@@ -267,12 +268,12 @@ protected:
         env.errors = &errors;
         env.jobLock = &jobLock;
         env.rawPluginPath = dir / "no-plugin/rawdll.so";
-        TConversionThread job(env);
-        job.SourcePath = source;
-        job.OutputExtension = extension;
-        job.DestinationPath = dir / ("out/" + std::filesystem::path(source).stem().string() + "." + extension);
+        ConversionJob job(env);
+        job.sourcePath = source;
+        job.format = FindOutputFormat(extension);
+        job.destinationPath = dir / ("out/" + std::filesystem::path(source).stem().string() + "." + extension);
         job.Execute();
-        return job.DestinationPath;
+        return job.destinationPath;
     }
 
     test::TempDir dir;
@@ -289,9 +290,9 @@ TEST_F(ResizePlanningJob, FitsAnImageWithAlpha) {
         return test::Rgba{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 7,
                           static_cast<std::uint8_t>(x + y)};
     });
-    options->Selected_mode = 1;
-    options->Resize_width = 80;
-    options->Resize_height = 60;
+    options->resizeMode = 1;
+    options->resizeWidth = 80;
+    options->resizeHeight = 60;
     const std::string out = Run(source, "PNG");
     EXPECT_TRUE(errors.Lines().empty());
     test::PngImage png = test::ReadPngFile(out);
@@ -303,9 +304,9 @@ TEST_F(ResizePlanningJob, FitsAnImageWithAlpha) {
 TEST_F(ResizePlanningJob, StretchFailureIsReportedAndTheJobGoesOn) {
     const std::string source = dir / "small.bmp";
     test::WriteBytes(source, MonochromeBmp(20, 10));
-    options->Selected_mode = 1;
-    options->Resize_proportional = false;
-    options->Resize_width = options->Resize_height = 99999;
+    options->resizeMode = 1;
+    options->keepProportions = false;
+    options->resizeWidth = options->resizeHeight = 99999;
     const std::string out = Run(source, "BMP");
     const std::vector<std::string> lines = errors.Lines();
     ASSERT_EQ(lines.size(), 1u);
@@ -317,23 +318,23 @@ TEST_F(ResizePlanningJob, StretchFailureIsReportedAndTheJobGoesOn) {
 TEST_F(ResizePlanningJob, FailedFitEndsTheJobWithALine) {
     const std::string source = dir / "small.bmp";
     test::WriteBytes(source, MonochromeBmp(20, 10));
-    options->Selected_mode = 1;
-    options->EnlargeIfSmall = true;
-    options->Resize_width = options->Resize_height = 99999;
+    options->resizeMode = 1;
+    options->enlargeSmaller = true;
+    options->resizeWidth = options->resizeHeight = 99999;
     const std::string out = Run(source, "BMP");
     const std::vector<std::string> lines = errors.Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("RE1:" + out + ": ", 0), 0u) << lines[0];
     EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_EQ(run.ProcessedCount.load(), 1);
+    EXPECT_EQ(run.processed.load(), 1);
 }
 
 TEST_F(ResizePlanningJob, PercentageFailureNamesTheSource) {
     // 11600 x 11600 is within the limit; twice that each way is not.
     const std::string source = dir / "big.bmp";
     test::WriteBytes(source, MonochromeBmp(11600, 11600));
-    options->Selected_mode = 2;
-    options->Resize_percent = 200;
+    options->resizeMode = 2;
+    options->resizePercent = 200;
     const std::string out = Run(source, "BMP");
     const std::vector<std::string> lines = errors.Lines();
     ASSERT_EQ(lines.size(), 1u);

@@ -60,9 +60,9 @@ Box PixelsWhere(const Raster& r, Pred pred) {
 
 ConversionOptions StampOptions(int position, bool shadow = true) {
     ConversionOptions o;
-    o.Watermark_enable = true;
-    o.Text_position = position;
-    o.Text_Shadow = shadow;
+    o.textStampEnabled = true;
+    o.textPosition = position;
+    o.textShadow = shadow;
     return o;  // "Times New Roman", 26 points, white
 }
 
@@ -158,9 +158,9 @@ TEST(TextStampDrawing, ColourHasRedInTheLowByte) {
             for (int y = 0; y < r.height(); ++y)
                 for (int x = 0; x < r.width(); ++x) r.row(y)[4 * x + 3] = static_cast<std::uint8_t>(x * 7 + y);
         ConversionOptions o = StampOptions(0, false);
-        o.Text_Font.colour = 0x0000FF;
-        o.Text_Font.sizePoints = 40;
-        o.Text_Font.style = 1;  // bold: stems wide enough to be covered fully
+        o.textFont.colour = 0x0000FF;
+        o.textFont.sizePoints = 40;
+        o.textFont.style = 1;  // bold: stems wide enough to be covered fully
         DrawTextStamp(r, "IIII", o);
         EXPECT_GT(PixelsWhere(r, [](Rgb c) { return c == Rgb{255, 0, 0}; }).count, 50);
         EXPECT_EQ(PixelsWhere(r, [](Rgb c) { return c.green != 0 || c.blue != 0; }).count, 0);
@@ -245,7 +245,7 @@ TEST(TextStampFitting, SizeComesDownUntilTheTextFits) {
 
 TEST(TextStampFitting, BelowEightPointsTheSizeStays) {
     ConversionOptions o = StampOptions(0);
-    o.Text_Font.sizePoints = 6;
+    o.textFont.sizePoints = 6;
     Raster r = Filled(50, 50, 24, 0);
     TextStampLayout l = DrawTextStamp(r, "a text far wider than the limit", o);
     EXPECT_EQ(l.points, 6);
@@ -258,13 +258,13 @@ TEST(TextStampFitting, HugeSizeFindsTheLargestThatFits) {
     // step past the largest size that fits.
     for (int points : {20000, INT_MAX}) {
         ConversionOptions o = StampOptions(0);
-        o.Text_Font.sizePoints = points;
+        o.textFont.sizePoints = points;
         const std::string text = "Zelvan";
         Raster r = Filled(1000, 200, 24, 0);
         TextStampLayout l = DrawTextStamp(r, text, o);
         ASSERT_LT(l.points, 1000) << points;
         EXPECT_LE(l.width, 350) << points;
-        EXPECT_GT(WidthAt(o.Text_Font, l.points + 1, text), 350) << points;
+        EXPECT_GT(WidthAt(o.textFont, l.points + 1, text), 350) << points;
     }
 }
 

@@ -28,11 +28,11 @@ TEST(RealRun, ConvertsEveryFileAndCountsEachOnce) {
     ErrorList errors;
     Scheduler scheduler(lifetime, errors, "");
     ConversionOptions options = DefaultConversionOptions();
-    options.Threads = 3;
-    options.Output_format = 1;
-    options.PNG_compression = 1;
-    options.Output_path = dir / "out";
-    options.Rename_enabled = false;
+    options.threads = 3;
+    options.outputFormat = 1;
+    options.pngCompression = 1;
+    options.outputFolder = dir / "out";
+    options.renameEnabled = false;
     ASSERT_EQ(PrepareRunOptions(options, sources.size()), PrepareResult::Ok);
     scheduler.BeginRun(options, sources, "Done:");
 
@@ -48,12 +48,12 @@ TEST(RealRun, ConvertsEveryFileAndCountsEachOnce) {
             if (scheduler.CompletionTick()) break;
         }
         // The progress display reads the counters meanwhile, without a lock.
-        (void)scheduler.Counters().ProcessedCount.load();
+        (void)scheduler.Counters().processed.load();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_LE(maxJobs, 3u);
-    EXPECT_EQ(scheduler.Counters().ProcessedCount.load(), 12);
-    EXPECT_EQ(lifetime.AllProcessedFiles.load(), 11);
+    EXPECT_EQ(scheduler.Counters().processed.load(), 12);
+    EXPECT_EQ(lifetime.processedFiles.load(), 11);
     std::vector<std::string> lines = errors.Lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].rfind("AFO:" + sources[5] + ": ", 0), 0u);

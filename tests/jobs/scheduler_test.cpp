@@ -14,7 +14,7 @@ namespace {
 class SchedulerTest : public ::testing::Test {
 protected:
     SchedulerTest() : scheduler(lifetime, errors, "/nonexistent/rawdll.so") {
-        scheduler.SetJobStarter([this](TConversionThread& job) {
+        scheduler.SetJobStarter([this](ConversionJob& job) {
             started.push_back(&job);
             maxRunning = std::max(maxRunning, scheduler.RunningJobs());
         });
@@ -23,9 +23,9 @@ protected:
 
     ConversionOptions Options(int threads, int format = 0) {
         ConversionOptions o = DefaultConversionOptions();
-        o.Threads = threads;
-        o.Output_format = format;
-        o.Output_path = out.path().string() + "/";
+        o.threads = threads;
+        o.outputFormat = format;
+        o.outputFolder = out.path().string() + "/";
         return o;
     }
 
@@ -36,9 +36,9 @@ protected:
     }
 
     // Finishes a started job as a job does at its end.
-    void Finish(TConversionThread* job) {
-        scheduler.Counters().ProcessedCount.fetch_add(1);
-        job->Completed.store(true, std::memory_order_release);
+    void Finish(ConversionJob* job) {
+        scheduler.Counters().processed.fetch_add(1);
+        job->completed.store(true, std::memory_order_release);
         started.erase(std::find(started.begin(), started.end(), job));
     }
 
@@ -57,7 +57,7 @@ protected:
     LifetimeCounters lifetime;
     ErrorList errors;
     Scheduler scheduler;
-    std::vector<TConversionThread*> started;
+    std::vector<ConversionJob*> started;
     std::size_t maxRunning = 0;
     int memoryLoad = 10;
 };
@@ -75,7 +75,7 @@ TEST_F(SchedulerTest, NeverRunsMoreJobsThanTheLimit) {
         for (int i = 0; i < 20; ++i) scheduler.StartTick();
         EXPECT_EQ(maxRunning, c.expectedMax) << "threads " << c.threads << " format " << c.format;
         RunToCompletion();
-        EXPECT_EQ(scheduler.Counters().ProcessedCount.load(), 10);
+        EXPECT_EQ(scheduler.Counters().processed.load(), 10);
     }
 }
 
@@ -85,12 +85,12 @@ TEST_F(SchedulerTest, JobsGetPathsAndNumbersFromOneInEveryRun) {
         scheduler.StartTick();
         scheduler.StartTick();
         ASSERT_EQ(started.size(), 2u);
-        EXPECT_EQ(started[0]->JobNumber, 1);
-        EXPECT_EQ(started[1]->JobNumber, 2);
-        EXPECT_EQ(started[0]->SourcePath, "/a/photo.jpeg");
-        EXPECT_EQ(started[0]->DestinationPath, out.path().string() + "/photo.PNG");
-        EXPECT_EQ(started[1]->DestinationPath, out.path().string() + "/noext.PNG");
-        EXPECT_EQ(started[0]->OutputExtension, "PNG");
+        EXPECT_EQ(started[0]->jobNumber, 1);
+        EXPECT_EQ(started[1]->jobNumber, 2);
+        EXPECT_EQ(started[0]->sourcePath, "/a/photo.jpeg");
+        EXPECT_EQ(started[0]->destinationPath, out.path().string() + "/photo.PNG");
+        EXPECT_EQ(started[1]->destinationPath, out.path().string() + "/noext.PNG");
+        EXPECT_EQ(started[0]->format->extension, "PNG");
         RunToCompletion();
     }
 }
@@ -125,19 +125,19 @@ TEST_F(SchedulerTest, CancelLetsRunningJobsFinishAndSkipsTheQueue) {
     EXPECT_TRUE(scheduler.CompletionTick());
     EXPECT_TRUE(scheduler.CloseWhenDone());
     EXPECT_EQ(errors.Lines().back(), "Done: 2");
-    EXPECT_EQ(scheduler.State().Queue.size(), 5u);
+    EXPECT_EQ(scheduler.State().queue.size(), 5u);
 }
 
 TEST_F(SchedulerTest, ReapsFinishedJobsOutOfOrderOnePerTick) {
     scheduler.BeginRun(Options(3), Paths(3), "Done:");
     for (int i = 0; i < 3; ++i) scheduler.StartTick();
-    std::vector<TConversionThread*> jobs = started;
+    std::vector<ConversionJob*> jobs = started;
     Finish(jobs[2]);
     Finish(jobs[1]);
     EXPECT_TRUE(scheduler.ReapTick());
     EXPECT_EQ(scheduler.RunningJobs(), 2u);
-    EXPECT_EQ(scheduler.State().Jobs[0].get(), jobs[0]);
-    EXPECT_EQ(scheduler.State().Jobs[1].get(), jobs[2]) << "the first finished job in start order goes first";
+    EXPECT_EQ(scheduler.State().jobs[0].get(), jobs[0]);
+    EXPECT_EQ(scheduler.State().jobs[1].get(), jobs[2]) << "the first finished job in start order goes first";
     EXPECT_TRUE(scheduler.ReapTick());
     EXPECT_FALSE(scheduler.ReapTick());
     EXPECT_EQ(scheduler.RunningJobs(), 1u);
@@ -145,9 +145,9 @@ TEST_F(SchedulerTest, ReapsFinishedJobsOutOfOrderOnePerTick) {
 
 TEST_F(SchedulerTest, HoldsBackJobsWhilePreviewLoadsOrMemoryIsShort) {
     scheduler.BeginRun(Options(4), Paths(4), "Done:");
-    scheduler.PreviewIdle = false;
+    scheduler.previewIdle = false;
     EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Nothing);
-    scheduler.PreviewIdle = true;
+    scheduler.previewIdle = true;
     memoryLoad = 95;
     // With nothing running the first job still starts, or the run would wait for ever.
     EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Started);
@@ -162,10 +162,10 @@ TEST_F(SchedulerTest, FailedStartStopsTheRunWhichStillCompletes) {
     scheduler.BeginRun(Options(2), Paths(5), "Done:");
     scheduler.StartTick();
     ASSERT_EQ(started.size(), 1u);
-    scheduler.SetJobStarter([](TConversionThread&) { throw std::system_error(EAGAIN, std::generic_category()); });
+    scheduler.SetJobStarter([](ConversionJob&) { throw std::system_error(EAGAIN, std::generic_category()); });
     EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::StartFailed);
     EXPECT_EQ(scheduler.RunningJobs(), 1u) << "a job that never started holds no entry";
-    EXPECT_FALSE(scheduler.State().Running);
+    EXPECT_FALSE(scheduler.State().running);
     EXPECT_FALSE(scheduler.StartTimerOn());
     EXPECT_FALSE(scheduler.ReapTimerOn());
     scheduler.Cancel();
@@ -178,24 +178,24 @@ TEST_F(SchedulerTest, FailedStartStopsTheRunWhichStillCompletes) {
 TEST(PrepareRunOptions, CompletesMaskThreadsAndOutputFolder) {
     test::TempDir dir;
     ConversionOptions o = DefaultConversionOptions();
-    o.Threads = 0;
-    o.Rename_mask = "photo";
-    o.Output_path = dir / "a/b";
+    o.threads = 0;
+    o.renameMask = "photo";
+    o.outputFolder = dir / "a/b";
     EXPECT_EQ(PrepareRunOptions(o, 0), PrepareResult::NoFiles);
-    EXPECT_EQ(o.Threads, 1) << "set even when the list is empty";
-    EXPECT_EQ(o.Rename_mask, "[C]_photo");
+    EXPECT_EQ(o.threads, 1) << "set even when the list is empty";
+    EXPECT_EQ(o.renameMask, "[C]_photo");
     EXPECT_EQ(PrepareRunOptions(o, 1), PrepareResult::Ok);
-    EXPECT_EQ(o.Output_path, dir / "a/b/");
+    EXPECT_EQ(o.outputFolder, dir / "a/b/");
     EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b"));
 
     for (const char* kept : {"[N]_small", "x[C]"}) EXPECT_EQ(CompleteRenameMask(kept), kept);
-    o.Rename_enabled = false;
-    o.Rename_mask = "photo";
+    o.renameEnabled = false;
+    o.renameMask = "photo";
     PrepareRunOptions(o, 1);
-    EXPECT_EQ(o.Rename_mask, "photo") << "untouched with renaming off";
+    EXPECT_EQ(o.renameMask, "photo") << "untouched with renaming off";
 
     test::WriteBytes(dir / "file", std::vector<std::uint8_t>{1});
-    o.Output_path = dir / "file/sub";
+    o.outputFolder = dir / "file/sub";
     EXPECT_EQ(PrepareRunOptions(o, 1), PrepareResult::DirectoryCreateError);
 }
 

@@ -109,14 +109,14 @@ TEST_F(MainFormTest, FirstStartShowsDefaultsAndEnglish) {
     auto window = Open();
     ASSERT_TRUE(window->Created());
     const ConversionOptions options = window->Pages()->Options();
-    EXPECT_EQ(options.JPG_quality, 85);
-    EXPECT_EQ(options.J2K_quality, 75);
-    EXPECT_EQ(options.PNG_compression, 9);
-    EXPECT_EQ(options.Rename_mask, "[N]_[C]_[W]x[H][E]");
-    EXPECT_EQ(options.Counter_length, 3);
-    EXPECT_EQ(options.Resampling_filter, 5);
-    EXPECT_EQ(options.Text_position, 6);
-    EXPECT_EQ(options.Threads, ProcessorCount());
+    EXPECT_EQ(options.jpegQuality, 85);
+    EXPECT_EQ(options.jpeg2000Quality, 75);
+    EXPECT_EQ(options.pngCompression, 9);
+    EXPECT_EQ(options.renameMask, "[N]_[C]_[W]x[H][E]");
+    EXPECT_EQ(options.counterDigits, 3);
+    EXPECT_EQ(options.resamplingFilter, 5);
+    EXPECT_EQ(options.textPosition, 6);
+    EXPECT_EQ(options.threads, ProcessorCount());
     EXPECT_EQ(window->Language().CurrentLanguage(), "English");
     EXPECT_EQ(window->findChild<QMenu*>("N1")->title(), "File");
     EXPECT_EQ(window->size(), QSize(900, 548));
@@ -131,22 +131,22 @@ TEST_F(MainFormTest, SettingsComeBackAfterClosingAndStartingAgain) {
         pages->findChild<QLineEdit*>("Edit2")->setText("[C]-[N]");
         pages->findChild<QComboBox*>("ComboBox1")->setCurrentIndex(3);
         window->ApplyLanguageEverywhere("Russian");
-        window->Lifetime().AllProcessedFiles.store(7);
-        window->Lifetime().AllProcessedBytes.store(2048);
+        window->Lifetime().processedFiles.store(7);
+        window->Lifetime().processedKiB.store(2048);
         EXPECT_TRUE(window->close());
     }
     ASSERT_TRUE(FileExists(dir / "config/Settings.ini"));
     auto window = Open();
     const ConversionOptions options = window->Pages()->Options();
-    EXPECT_EQ(options.JPG_quality, 42);
-    EXPECT_TRUE(options.Auto_format);
-    EXPECT_EQ(options.Rename_mask, "[C]-[N]");
-    EXPECT_EQ(options.Output_format, 3);
+    EXPECT_EQ(options.jpegQuality, 42);
+    EXPECT_TRUE(options.autoFormat);
+    EXPECT_EQ(options.renameMask, "[C]-[N]");
+    EXPECT_EQ(options.outputFormat, 3);
     EXPECT_FALSE(window->Pages()->findChild<QComboBox*>("ComboBox1")->isEnabled());
     EXPECT_EQ(window->Language().CurrentLanguage(), "Russian");
     EXPECT_EQ(window->findChild<QMenu*>("N1")->title(), QString::fromUtf8("Файл"));
-    EXPECT_EQ(window->Lifetime().AllProcessedFiles.load(), 7);
-    EXPECT_EQ(window->Lifetime().AllProcessedBytes.load(), 2048);
+    EXPECT_EQ(window->Lifetime().processedFiles.load(), 7);
+    EXPECT_EQ(window->Lifetime().processedKiB.load(), 2048);
 }
 
 TEST_F(MainFormTest, SwitchingLanguagesRetranslatesTheWindows) {
@@ -272,7 +272,7 @@ TEST_F(MainFormTest, ConvertRunsEveryFileAndCountsIt) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "-----------------------");
     EXPECT_EQ(lines[1], window->Language().LookupText("AllProcessed") + " 4");
-    EXPECT_EQ(window->Lifetime().AllProcessedFiles.load(), 4);
+    EXPECT_EQ(window->Lifetime().processedFiles.load(), 4);
     EXPECT_EQ(window->Progress()->findChild<QLabel*>("Label4")->text(), "4/4");
     EXPECT_EQ(window->Progress()->findChild<QPlainTextEdit*>("errorlog")->toPlainText().count('\n'), 1);
 }
@@ -317,16 +317,16 @@ TEST_F(MainFormTest, CancelLetsRunningJobsEndAndLeavesTheQueue) {
     pages->findChild<QSpinBox*>("SpinEdit1")->setMaximum(2);
     pages->findChild<QSpinBox*>("SpinEdit1")->setValue(2);
     // Jobs are held until the test lets them end, so that Cancel meets two running jobs.
-    std::vector<TConversionThread*> held;
-    window->RunScheduler().SetJobStarter([&](TConversionThread& job) { held.push_back(&job); });
+    std::vector<ConversionJob*> held;
+    window->RunScheduler().SetJobStarter([&](ConversionJob& job) { held.push_back(&job); });
     bool cancelled = false;
     Convert(*window, [&] {
         if (!cancelled && held.size() == 2) {
             window->Progress()->findChild<QPushButton*>("PngBitBtn1")->click();
             cancelled = true;
-            for (TConversionThread* job : held) {
-                window->RunScheduler().Counters().ProcessedCount.fetch_add(1);
-                job->Completed.store(true);
+            for (ConversionJob* job : held) {
+                window->RunScheduler().Counters().processed.fetch_add(1);
+                job->completed.store(true);
             }
         }
     });

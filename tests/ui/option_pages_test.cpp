@@ -42,36 +42,36 @@ void FixClock(OptionPages& pages) {
 
 ConversionOptions NonDefaultOptions() {
     ConversionOptions o;
-    o.Threads = 1;
-    o.Output_format = 3;
-    o.Output_path = "/tmp/out put/";
-    o.Overwrite = true;
-    o.Auto_format = true;
-    o.JPG_quality = 42;
-    o.JPG_progressive = true;
-    o.PNG_compression = 3;
-    o.Png_interlace = true;
-    o.Png_filter = false;
-    o.J2K_quality = 17;
-    o.J2K_Lossless = true;
-    o.Selected_mode = 2;
-    o.Resize_width = 1234;
-    o.Resize_height = 567;
-    o.Resize_proportional = false;
-    o.EnlargeIfSmall = true;
-    o.SmartCrop_enable = true;
-    o.Resize_percent = 150;
-    o.Resampling_filter = 2;
-    o.Rename_enabled = false;
-    o.Rename_mask = "[C]-[n]";
-    o.Counter_length = 7;
-    o.Watermark_enable = true;
-    o.Watermark_text_mask = QString::fromUtf8("© [ED]").toStdString();
-    o.Text_position = 1;
-    o.Text_Font = TextFont{"DejaVu Sans", 0, 255, 12, 3};
-    o.Text_Shadow = false;
-    o.Text_opacity = 100;
-    o.Exif = false;
+    o.threads = 1;
+    o.outputFormat = 3;
+    o.outputFolder = "/tmp/out put/";
+    o.overwrite = true;
+    o.autoFormat = true;
+    o.jpegQuality = 42;
+    o.jpegProgressive = true;
+    o.pngCompression = 3;
+    o.pngInterlace = true;
+    o.pngAllFilters = false;
+    o.jpeg2000Quality = 17;
+    o.jpeg2000Lossless = true;
+    o.resizeMode = 2;
+    o.resizeWidth = 1234;
+    o.resizeHeight = 567;
+    o.keepProportions = false;
+    o.enlargeSmaller = true;
+    o.smartCrop = true;
+    o.resizePercent = 150;
+    o.resamplingFilter = 2;
+    o.renameEnabled = false;
+    o.renameMask = "[C]-[n]";
+    o.counterDigits = 7;
+    o.textStampEnabled = true;
+    o.textStampMask = QString::fromUtf8("© [ED]").toStdString();
+    o.textPosition = 1;
+    o.textFont = TextFont{"DejaVu Sans", 0, 255, 12, 3};
+    o.textShadow = false;
+    o.textOpacity = 100;
+    o.keepExif = false;
     return o;
 }
 
@@ -118,60 +118,60 @@ TEST(OptionPages, ApplyOptionsThenOptionsRoundTripsEveryField) {
     pages.ApplyOptions(wanted);
     const ConversionOptions got = pages.Options();
 
-    EXPECT_EQ(got.Threads, wanted.Threads);
-    EXPECT_EQ(got.Output_format, wanted.Output_format);
-    EXPECT_EQ(got.Output_path, wanted.Output_path);
-    EXPECT_EQ(got.Overwrite, wanted.Overwrite);
-    EXPECT_EQ(got.Auto_format, wanted.Auto_format);
-    EXPECT_EQ(got.JPG_quality, wanted.JPG_quality);
-    EXPECT_EQ(got.JPG_progressive, wanted.JPG_progressive);
-    EXPECT_EQ(got.PNG_compression, wanted.PNG_compression);
-    EXPECT_EQ(got.Png_interlace, wanted.Png_interlace);
-    EXPECT_EQ(got.Png_filter, wanted.Png_filter);
-    EXPECT_EQ(got.J2K_quality, wanted.J2K_quality);
-    EXPECT_EQ(got.J2K_Lossless, wanted.J2K_Lossless);
-    EXPECT_EQ(got.Selected_mode, wanted.Selected_mode);
-    EXPECT_EQ(got.Resize_width, wanted.Resize_width);
-    EXPECT_EQ(got.Resize_height, wanted.Resize_height);
-    EXPECT_EQ(got.Resize_proportional, wanted.Resize_proportional);
-    EXPECT_EQ(got.EnlargeIfSmall, wanted.EnlargeIfSmall);
-    EXPECT_EQ(got.SmartCrop_enable, wanted.SmartCrop_enable);
-    EXPECT_EQ(got.Resize_percent, wanted.Resize_percent);
-    EXPECT_EQ(got.Resampling_filter, wanted.Resampling_filter);
-    EXPECT_EQ(got.Rename_enabled, wanted.Rename_enabled);
-    EXPECT_EQ(got.Rename_mask, wanted.Rename_mask);
-    EXPECT_EQ(got.Counter_length, wanted.Counter_length);
-    EXPECT_EQ(got.Watermark_enable, wanted.Watermark_enable);
-    EXPECT_EQ(got.Watermark_text_mask, wanted.Watermark_text_mask);
-    EXPECT_EQ(got.Text_position, wanted.Text_position);
-    EXPECT_EQ(FontSettingText(got.Text_Font), FontSettingText(wanted.Text_Font));
-    EXPECT_EQ(got.Text_Shadow, wanted.Text_Shadow);
-    EXPECT_EQ(got.Text_opacity, 100);
-    EXPECT_EQ(got.Exif, wanted.Exif);
+    EXPECT_EQ(got.threads, wanted.threads);
+    EXPECT_EQ(got.outputFormat, wanted.outputFormat);
+    EXPECT_EQ(got.outputFolder, wanted.outputFolder);
+    EXPECT_EQ(got.overwrite, wanted.overwrite);
+    EXPECT_EQ(got.autoFormat, wanted.autoFormat);
+    EXPECT_EQ(got.jpegQuality, wanted.jpegQuality);
+    EXPECT_EQ(got.jpegProgressive, wanted.jpegProgressive);
+    EXPECT_EQ(got.pngCompression, wanted.pngCompression);
+    EXPECT_EQ(got.pngInterlace, wanted.pngInterlace);
+    EXPECT_EQ(got.pngAllFilters, wanted.pngAllFilters);
+    EXPECT_EQ(got.jpeg2000Quality, wanted.jpeg2000Quality);
+    EXPECT_EQ(got.jpeg2000Lossless, wanted.jpeg2000Lossless);
+    EXPECT_EQ(got.resizeMode, wanted.resizeMode);
+    EXPECT_EQ(got.resizeWidth, wanted.resizeWidth);
+    EXPECT_EQ(got.resizeHeight, wanted.resizeHeight);
+    EXPECT_EQ(got.keepProportions, wanted.keepProportions);
+    EXPECT_EQ(got.enlargeSmaller, wanted.enlargeSmaller);
+    EXPECT_EQ(got.smartCrop, wanted.smartCrop);
+    EXPECT_EQ(got.resizePercent, wanted.resizePercent);
+    EXPECT_EQ(got.resamplingFilter, wanted.resamplingFilter);
+    EXPECT_EQ(got.renameEnabled, wanted.renameEnabled);
+    EXPECT_EQ(got.renameMask, wanted.renameMask);
+    EXPECT_EQ(got.counterDigits, wanted.counterDigits);
+    EXPECT_EQ(got.textStampEnabled, wanted.textStampEnabled);
+    EXPECT_EQ(got.textStampMask, wanted.textStampMask);
+    EXPECT_EQ(got.textPosition, wanted.textPosition);
+    EXPECT_EQ(FontSettingText(got.textFont), FontSettingText(wanted.textFont));
+    EXPECT_EQ(got.textShadow, wanted.textShadow);
+    EXPECT_EQ(got.textOpacity, 100);
+    EXPECT_EQ(got.keepExif, wanted.keepExif);
 
     // Back to the defaults: every control follows again, and the other two resize modes too.
     for (int mode : {1, 0}) {
         ConversionOptions defaults = DefaultConversionOptions(1600, 900);
-        defaults.Selected_mode = mode;
+        defaults.resizeMode = mode;
         pages.ApplyOptions(defaults);
         const ConversionOptions back = pages.Options();
-        EXPECT_EQ(back.Selected_mode, mode);
-        EXPECT_EQ(back.Resize_width, 1600);
-        EXPECT_EQ(back.Output_path, defaults.Output_path);
-        EXPECT_EQ(back.Rename_mask, "[N]_[C]_[W]x[H][E]");
-        EXPECT_EQ(FontSettingText(back.Text_Font), "Times New Roman,204,16777215,26,0");
-        EXPECT_TRUE(back.Exif);
+        EXPECT_EQ(back.resizeMode, mode);
+        EXPECT_EQ(back.resizeWidth, 1600);
+        EXPECT_EQ(back.outputFolder, defaults.outputFolder);
+        EXPECT_EQ(back.renameMask, "[N]_[C]_[W]x[H][E]");
+        EXPECT_EQ(FontSettingText(back.textFont), "Times New Roman,204,16777215,26,0");
+        EXPECT_TRUE(back.keepExif);
     }
 }
 
 TEST(OptionPages, LoadingRunsEachControlsReaction) {
     OptionPages pages;
     ConversionOptions o = DefaultConversionOptions();
-    o.JPG_quality = 42;
-    o.PNG_compression = 3;
-    o.J2K_quality = 75;  // unchanged from the design value: its label is still written
+    o.jpegQuality = 42;
+    o.pngCompression = 3;
+    o.jpeg2000Quality = 75;  // unchanged from the design value: its label is still written
     pages.Label21->setText("stale");
-    o.Auto_format = true;
+    o.autoFormat = true;
     pages.ApplyOptions(o);
     EXPECT_EQ(pages.Label3->text(), "42%");
     EXPECT_EQ(pages.Label4->text(), "3");
@@ -197,8 +197,8 @@ TEST(OptionPages, ResizeModeEnablesItsControls) {
                             Expect{1, false, true, true, false, true, true, false},
                             Expect{2, true, false, false, true, false, false, false}}) {
         ConversionOptions o = DefaultConversionOptions();
-        o.Selected_mode = e.mode;
-        o.Resize_proportional = e.proportional;
+        o.resizeMode = e.mode;
+        o.keepProportions = e.proportional;
         pages.ApplyOptions(o);
         SCOPED_TRACE(testing::Message() << "mode " << e.mode << " proportional " << e.proportional);
         EXPECT_EQ(pages.SpinEdit2->isEnabled(), e.width);
@@ -223,23 +223,23 @@ TEST(OptionPages, ResizeModeEnablesItsControls) {
 TEST(OptionPages, UnknownResizeModeAndTooManyThreads) {
     OptionPages pages;
     ConversionOptions o = DefaultConversionOptions();
-    o.Selected_mode = 7;
-    o.Threads = 12;
-    o.Output_format = 9;  // hand-edited: no such format
+    o.resizeMode = 7;
+    o.threads = 12;
+    o.outputFormat = 9;  // hand-edited: no such format
     pages.ApplyOptions(o);
     EXPECT_EQ(pages.ComboBox1->currentIndex(), -1);
-    EXPECT_EQ(pages.Options().Output_format, 0);  // a run never sees the unknown format
+    EXPECT_EQ(pages.Options().outputFormat, 0);  // a run never sees the unknown format
     EXPECT_TRUE(pages.NoResizeRadioButton->isChecked());
-    EXPECT_EQ(pages.Options().Selected_mode, 0);
+    EXPECT_EQ(pages.Options().resizeMode, 0);
     EXPECT_EQ(pages.SpinEdit1->maximum(), ProcessorCount());
-    EXPECT_EQ(pages.Options().Threads, std::min(12, ProcessorCount()));
+    EXPECT_EQ(pages.Options().threads, std::min(12, ProcessorCount()));
 }
 
 TEST(OptionPages, LanguageListsKeepTheSelection) {
     OptionPages pages;
     ConversionOptions o = DefaultConversionOptions();
-    o.Resampling_filter = 5;
-    o.Text_position = 2;
+    o.resamplingFilter = 5;
+    o.textPosition = 2;
     pages.ApplyOptions(o);
 
     LanguageFile file(IniFile::Parse("[English]\nFilterList=A;B;C\nPositionList=p0;p1;p2;p3;p4;p5;p6;\n"
@@ -252,7 +252,7 @@ TEST(OptionPages, LanguageListsKeepTheSelection) {
     EXPECT_EQ(pages.ComboBox5->currentIndex(), 2);
     EXPECT_EQ(pages.ComboBox5->currentText(), "p2");
     // With no row shown, a run still uses the filter the user chose.
-    EXPECT_EQ(pages.Options().Resampling_filter, 5);
+    EXPECT_EQ(pages.Options().resamplingFilter, 5);
 
     QString title;
     pages.SetFolderChooser([&](QWidget*, const QString& t, const QString&) {
@@ -369,10 +369,10 @@ TEST(OptionPages, FontDialogChangesTheStampFont) {
         return std::optional<TextFont>(font);
     });
     pages.PngBitBtn4->click();
-    EXPECT_EQ(FontSettingText(pages.Options().Text_Font), "Liberation Sans,204,255,26,0");
+    EXPECT_EQ(FontSettingText(pages.Options().textFont), "Liberation Sans,204,255,26,0");
     pages.SetFontChooser([](QWidget*, const TextFont&) { return std::optional<TextFont>(); });
     pages.PngBitBtn4->click();
-    EXPECT_EQ(pages.Options().Text_Font.face, "Liberation Sans");
+    EXPECT_EQ(pages.Options().textFont.face, "Liberation Sans");
 }
 
 TEST(OptionPages, CancellingTheRealDialogsChangesNothing) {

@@ -118,10 +118,10 @@ protected:
 
     ConversionOptions Options(int threads, int format) {
         ConversionOptions o = DefaultConversionOptions();
-        o.Threads = threads;
-        o.Output_format = format;
-        o.Output_path = dir / "out";
-        o.Rename_enabled = false;
+        o.threads = threads;
+        o.outputFormat = format;
+        o.outputFolder = dir / "out";
+        o.renameEnabled = false;
         return o;
     }
 
@@ -156,10 +156,10 @@ protected:
 
     // Holds every job instead of starting it, so that a test decides when jobs run.
     void HoldJobs() {
-        scheduler.SetJobStarter([this](TConversionThread& job) { held.push_back(&job); });
+        scheduler.SetJobStarter([this](ConversionJob& job) { held.push_back(&job); });
     }
     void ReleaseJobs() {
-        for (TConversionThread* job : held) job->Start();
+        for (ConversionJob* job : held) job->Start();
         held.clear();
     }
 
@@ -172,7 +172,7 @@ protected:
     TProgressform form;
     QTimer startTimer, reapTimer, completionTimer;
     int completionInterval = 250;
-    std::vector<TConversionThread*> held;
+    std::vector<ConversionJob*> held;
     std::vector<std::string> questions;
     bool answerYes = false;
     int cancelled = 0;
@@ -210,7 +210,7 @@ TEST_F(ProgressFormTest, FiguresDuringAndAfterARun) {
     WriteBmp(sources[2], 100, 100);
     HoldJobs();
     Begin(Options(2, 2), sources);  // BMP out: outputs as large as the sources
-    const auto start = scheduler.State().StartTick;
+    const auto start = scheduler.State().startedAt;
     form.SetClock([start] { return start + 7500ms; });
 
     scheduler.StartTick();
@@ -284,7 +284,7 @@ TEST_F(ProgressFormTest, ASecondRunKeepsTheOutputFigureUntilItHasOne) {
         if (scheduler.Finished()) form.close();
     });
     form.Timer1Timer();
-    EXPECT_EQ(scheduler.State().Counters.OutputKiB.load(), 0);
+    EXPECT_EQ(scheduler.State().counters.outputKiB.load(), 0);
     EXPECT_EQ(Text(form, "Label6"), "29 KiB");
     EXPECT_EQ(Text(form, "Label8"), "29 KiB (100%)");
 }
@@ -364,7 +364,7 @@ TEST_F(ProgressFormTest, CancelStopsQueuedFilesAndClosesAfterTheLastReap) {
     EXPECT_EQ(cancelled, 1);
     EXPECT_TRUE(questions.empty());
     EXPECT_EQ(scheduler.RunningJobs(), 0u);
-    EXPECT_EQ(scheduler.State().Counters.ProcessedCount.load(), 2);
+    EXPECT_EQ(scheduler.State().counters.processed.load(), 2);
     const auto out = std::filesystem::path(dir / "out");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out), std::filesystem::directory_iterator{}), 2);
     EXPECT_EQ(LogLines(form), QStringList({"-----------------------", "Files processed: 2"}));
@@ -387,7 +387,7 @@ TEST_F(ProgressFormTest, TheCloseBoxDuringARunCancelsAndClosesAtOnce) {
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(cancelled, 1);
     EXPECT_TRUE(scheduler.CloseWhenDone());
-    EXPECT_FALSE(scheduler.State().Running);
+    EXPECT_FALSE(scheduler.State().running);
     EXPECT_EQ(scheduler.RunningJobs(), 1u);
     // The started job goes on in the background and the run completes without the window.
     ReleaseJobs();
@@ -433,7 +433,7 @@ TEST_F(ProgressFormTest, AJobThatCannotStartClosesTheWindow) {
     std::vector<std::string> sources = {dir / "a.bmp", dir / "b.bmp"};
     WriteBmp(sources[0], 40, 30);
     WriteBmp(sources[1], 40, 30);
-    scheduler.SetJobStarter([](TConversionThread&) {
+    scheduler.SetJobStarter([](ConversionJob&) {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     });
     Begin(Options(1, 1), sources);

@@ -36,8 +36,8 @@ TEST(StatisticsForm, DesignTextsAndFigures) {
     };
     for (Case c : {Case{0, 0, "0 KiB", "0"}, Case{1001, 7, "1001 KiB", "7"}, Case{1002, 8, "0 MiB", "8"},
                    Case{2047, 9, "1 MiB", "9"}, Case{2048, 123456, "2 MiB", "123456"}}) {
-        counters.AllProcessedBytes.store(c.kib);
-        counters.AllProcessedFiles.store(c.files);
+        counters.processedKiB.store(c.kib);
+        counters.processedFiles.store(c.files);
         form.WriteFigures();
         EXPECT_EQ(Text(form, "Label2"), c.data) << c.kib;
         EXPECT_EQ(Text(form, "Label4"), c.count) << c.kib;
@@ -53,8 +53,8 @@ TEST(StatisticsForm, ShowsInEnglishThenTheCurrentLanguageModally) {
                               "[Russian]\nStatisticsform=Статистика\nStatisticsformLabel1=Данных:\n"
                               "StatisticsformPngBitBtn1=Закрыть\n";
     LifetimeCounters counters;
-    counters.AllProcessedBytes.store(5 * 1024 + 300);
-    counters.AllProcessedFiles.store(42);
+    counters.processedKiB.store(5 * 1024 + 300);
+    counters.processedFiles.store(42);
     TStatisticsform form(counters);
 
     struct Seen {
