@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "support/fixtures.h"
 
 namespace zelvan {
 namespace {
@@ -73,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
         WeightCase{"OnePixelSourceBell", kBell, 1, 4, 1, {{8, 0}, {176, 0}, {72, 0}}},
         // Shrinking by exactly 512 with Nearest: each weight is 0.5, which rounds to 0.
         WeightCase{"ShrinkBy512LeavesNoContributor", kNearest, 513, 2, 0, {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 TEST(ResampleWeightsEverywhere, TiesRoundToEven) {
     // 513 -> 6 shrinks by exactly 5/512, so every Nearest weight is 2.5 and rounds to 2; the

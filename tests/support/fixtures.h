@@ -52,6 +52,15 @@ std::vector<std::uint32_t> Pixels(const Raster& r);
 // reference picture; the first difference is named.
 ::testing::AssertionResult SamePixels(const Raster& r, const RgbaImage& reference);
 
+// Names each test of a table of cases after its record's `name`; the last argument of
+// INSTANTIATE_TEST_SUITE_P.
+struct CaseName {
+    template <class Case>
+    std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
+        return info.param.name;
+    }
+};
+
 // A file made in code for a reader's table of cases, with what it must decode to: its bits per
 // pixel, its width and its pixels (as the test file's Pixels() writes them, top row first).
 struct DecodedFile {

@@ -13,6 +13,7 @@
 
 #include "base/error.h"
 #include "imaging/readers/readers.h"
+#include "support/fixtures.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -267,7 +268,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {.width = 1, .height = 1, .rows = {{4, 5, 6}}, .offset = 0}, 24, {0x060504}},
         DecodeCase{"OffsetPastTheEndIgnored",
                    {.width = 1, .height = 1, .rows = {{4, 5, 6}}, .offset = 100000}, 24, {0x060504}}),
-    [](const testing::TestParamInfo<DecodeCase>& info) { return info.param.name; });
+    test::CaseName());
 
 TEST(BmpReader, AcceptsALastRowWithoutItsPadding) {
     Bytes file = Bmp{.width = 1, .height = 2, .rows = {{1, 2, 3}, {4, 5, 6}}}.Build();
@@ -337,7 +338,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {0, 5, 0xab, 0xcd, 0xe0, 0, 1, 0xf0, 0, 1},
                 {0xa, 0xb, 0xc, 0xd, 0xe, 0xf}},
         RleCase{"Rle4RunPastTheRowIsCut", 3, 1, 4, {7, 0x9a, 0, 1}, {9, 0xa, 9}}),
-    [](const testing::TestParamInfo<RleCase>& info) { return info.param.name; });
+    test::CaseName());
 
 struct BadCase {
     const char* name;
@@ -407,7 +408,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"RleDataStopsMidImage", Rle8(4, 2, {4, 1, 0, 0, 2, 1}), "truncated"},
         BadCase{"RleAbsoluteRunCut", Rle8(8, 1, {0, 6, 1, 2, 3}), "truncated"},
         BadCase{"RleAbsolutePadMissing", Rle8(8, 1, {0, 3, 1, 2, 3}), "truncated"}),
-    [](const testing::TestParamInfo<BadCase>& info) { return info.param.name; });
+    test::CaseName());
 
 // ----- the test corpora -----
 

@@ -11,6 +11,7 @@
 
 #include "base/error.h"
 #include "imaging/readers/readers.h"
+#include "support/fixtures.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -163,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         DepthCase{"Bits32ZeroAlphaMissingMaskIsOpaque",
                   {.width = 1, .height = 1, .colourRows = {Le32Row({0x00112233})}},
                   {0xff112233}}),
-    [](const testing::TestParamInfo<DepthCase>& info) { return info.param.name; });
+    test::CaseName());
 
 IconBitmap Flat8(int size, std::uint32_t colour) {
     return {.width = size, .height = size, .bits = 8, .palette = {colour},
@@ -275,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {0xff0a0a0a, 0x00141414, 0xff1e1e1e}},
         PngCase{"RgbKey", WithTrns(MakePng(3, 1, PNG_FORMAT_RGB, {1, 2, 3, 4, 5, 6, 1, 2, 3}), {0, 4, 0, 5, 0, 6}),
                 {0xff010203, 0x00040506, 0xff010203}}),
-    [](const testing::TestParamInfo<PngCase>& info) { return info.param.name; });
+    test::CaseName());
 
 struct BadCase {
     const char* name;
@@ -342,7 +343,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"PaletteBeyond256",
                 Ico({{1, 1, WithByte(IconBitmap{.bits = 8, .colourRows = {{0}}}.Build(), 34, 1)}}),
                 "palette"}),
-    [](const testing::TestParamInfo<BadCase>& info) { return info.param.name; });
+    test::CaseName());
 
 // ----- the test corpora -----
 

@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                    std::vector<std::uint32_t>(40, 0xFF030303)},
         // The last run is far longer than the image: it is cut at the end of the picture.
         DecodeCase{"RunPastTheEndIsCut", Pcx({.width = 2, .height = 1}, {0xFF, 5}), 8, 2, {0xFF050505, 0xFF050505}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 using ErrorCase = test::RefusedFile;
 
@@ -179,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"RawDataCut", Pcx({.planes = 3, .width = 2, .height = 1, .encoding = 0}, {1, 2, 3, 4, 5}),
                   "truncated"},
         ErrorCase{"RleDataCut", Pcx({.width = 4, .height = 2}, {0xC5, 1, 0xC2}), "truncated"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 TEST(PcxReaderReference, SdlSampleMatchesItsPng) {
     const std::string dir = test::CorporaDir() + "/libsdl2-image-tests/usr/libexec/installed-tests/SDL2_image/";

@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {0x070707}},
         // maxval 1: 1 is full white in a grey map.
         DecodeCase{"GreyMaxvalOne", Pnm("P2 2 1 1 1 0"), 8, 2, {W, K}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 TEST(PnmReader, BitmapRowsKeepNoBitsPastTheirWidth) {
     DecodedPicture picture = ReadPnm(Pnm("P4 3 1\n", {0xFF}));
@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"PlainBitNotABit", Pnm("P1 2 1 0 2"), "invalid bit"},
         ErrorCase{"RawDataCut", Pnm("P6 2 1 255\n", {1, 2, 3, 4, 5}), "truncated"},
         ErrorCase{"RawBitmapCut", Pnm("P4 9 2\n", {0, 0, 0}), "truncated"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 TEST(PnmReaderReference, GdkPixbufFailuresThrowAndModifiedFilesDecodeOrThrow) {
     for (int i : {1, 2, 3, 5, 6, 7, 8}) {

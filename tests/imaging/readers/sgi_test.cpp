@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"RleRowsBottomUp",
                    SgiRle({.xsize = 1, .ysize = 2, .zsize = 1}, {{0x01, 10, 0}, {0x01, 20, 0}}), 8, 1,
                    {0xFF141414, 0xFF0A0A0A}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 TEST(SgiReader, RleRowsMaySharePackedData) {
     // Both rows point at the same bytes, as some writers store repeated rows.
@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "longer than the image width"},
         ErrorCase{"RleRowShort", SgiRle({.xsize = 3, .ysize = 1, .zsize = 1}, {{0x02, 5, 0}}), "shorter"},
         ErrorCase{"RleCopyCut", SgiRle({.xsize = 3, .ysize = 1, .zsize = 1}, {{0x83, 1, 2}}), "truncated"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 
 

@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {0xFF070707, 0xFF090909}},
         // A true-colour image may carry a colour map; it is skipped.
         DecodeCase{"TrueColourWithIgnoredMap", Tga(2, 1, 1, 24, kTopDown, {1, 2, 3}, kMap24), 24, 1, {0xFF030201}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 using ErrorCase = test::RefusedFile;
 
@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"RawDataCut", Truncate(Tga(2, 2, 2, 24, 0, Bytes(12, 1)), 1), "truncated"},
         ErrorCase{"RlePacketCut", Tga(10, 4, 4, 24, 0, {0x83, 1, 2, 3, 0x05, 1, 2, 3}), "truncated"},
         ErrorCase{"MapCut", Truncate(Tga(1, 1, 1, 8, 0, {}, kMap24), 1), "truncated"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test::CaseName());
 
 // gdk-pixbuf's logo in every type, depth and orientation, each with its reference picture.
 TEST(TgaReaderReference, EveryGdkPixbufVariantMatchesItsReference) {
