@@ -71,10 +71,12 @@ std::optional<PixelRect> PlanSmartCrop(ImageSize image, ImageSize box, bool enla
     // A portrait or square image whose full-width crop would be taller than itself is left
     // alone, and so is a crop that would keep no pixel at all.
     if (cropW > w || cropH > h || cropW < 1 || cropH < 1) return std::nullopt;
-    const std::int64_t left = RoundEven((w - cropW) / 2.0);
-    const std::int64_t top = RoundEven((h - cropH) / 2.0);
+    // Within the image's sides now, so every figure below is exact in a double.
+    const auto width = static_cast<double>(cropW), height = static_cast<double>(cropH);
+    const std::int64_t left = RoundEven((w - width) / 2.0);
+    const std::int64_t top = RoundEven((h - height) / 2.0);
     // Rounding the crop to whole pixels may leave it visibly off the box's proportions.
-    if (RoundEven(ratio * 10.0) != RoundEven(static_cast<double>(cropW) / cropH * 10.0)) return std::nullopt;
+    if (RoundEven(ratio * 10.0) != RoundEven(width / height * 10.0)) return std::nullopt;
     return PixelRect{static_cast<int>(left), static_cast<int>(top), static_cast<int>(cropW), static_cast<int>(cropH)};
 }
 

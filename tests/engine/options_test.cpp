@@ -4,6 +4,7 @@
 
 #include "base/error.h"
 #include "base/ini.h"
+#include "base/path_util.h"
 #include "engine/output_formats.h"
 
 namespace zelvan {
@@ -110,6 +111,44 @@ TEST(ConversionOptions, CommandLineSettingsFileIsStrict) {
                                         "[Form_pos_1920x1080]\nX=1\n[Text_Font]\nFont=Arial,0,255,12,3\n"));
     EXPECT_EQ(o.threads, ProcessorCount());
     EXPECT_EQ(FontSettingText(o.textFont), "Arial,0,255,12,3");
+}
+
+// Every option of the table takes a value other than its default by its key, as --set gives
+// it, and shows it back as the settings file writes it; the fields start at the table's defaults.
+TEST(OptionTable, EveryOptionRoundTripsThroughItsKey) {
+    const ConversionOptions defaults;
+    int options = 0;
+    for (const OptionInfo& info : OptionTable()) {
+        if (!info.IsOption()) {
+            EXPECT_EQ(FindOption(info.key), nullptr) << info.key << " is the window's, not an option";
+            continue;
+        }
+        ++options;
+        std::string value;
+        switch (info.kind) {
+            case OptionInfo::Kind::Integer: {
+                auto [lo, hi] = OptionRange(info);
+                EXPECT_EQ(OptionText(defaults, info), std::to_string(info.defaultValue)) << info.key;
+                value = std::to_string(info.defaultValue == hi ? lo : hi);
+                break;
+            }
+            case OptionInfo::Kind::Boolean:
+                EXPECT_EQ(OptionText(defaults, info), info.defaultValue ? "1" : "0") << info.key;
+                value = info.defaultValue ? "0" : "1";
+                break;
+            case OptionInfo::Kind::Text:
+                EXPECT_EQ(OptionText(defaults, info), info.defaultText) << info.key;
+                value = "/x/[N]";
+                break;
+            case OptionInfo::Kind::Font: value = "Arial,0,255,12,3"; break;
+            case OptionInfo::Kind::Window: break;
+        }
+        ConversionOptions o;
+        SetOption(o, ToUpperAscii(info.key), value);
+        EXPECT_EQ(OptionText(o, info), value) << info.key;
+        EXPECT_NE(OptionText(o, info), OptionText(defaults, info)) << info.key;
+    }
+    EXPECT_GT(options, 0);
 }
 
 TEST(OutputFormats, NumbersExtensionsAndTheFormatRange) {

@@ -108,10 +108,10 @@ TEST(TextStampPlacement, WidthLimitAndPixelSize) {
 // Drawing
 
 TEST(TextStampDrawing, EveryPositionDrawsInsideItsBox) {
-    const std::string text = "Zelvan 07";
+    const std::string stamp = "Zelvan 07";
     for (int position = 0; position <= 6; ++position) {
         Raster r = Filled(400, 300, 24, 100);
-        TextStampLayout l = DrawTextStamp(r, text, StampOptions(position));
+        TextStampLayout l = DrawTextStamp(r, stamp, StampOptions(position));
         SCOPED_TRACE("position " + std::to_string(position));
         ASSERT_GT(l.width, 0);
         ASSERT_GT(l.height, 0);
