@@ -97,7 +97,7 @@ void SortByColumn(benchmark::State& state) {
     }();
     const int column = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        list->ColumnClick(column);
+        list->onHeaderClicked(column);
         QCoreApplication::processEvents();
     }
 }

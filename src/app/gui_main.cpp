@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include "ui/about_form.h"
-#include "ui/main_form.h"
+#include "ui/about_window.h"
+#include "ui/main_window.h"
 #include "ui/message_box.h"
 #include "ui/single_instance.h"
 #include "ui/zelvan_application.h"
@@ -19,7 +19,7 @@ namespace {
 int HandOver(const SingleInstance& instance, const QStringList& arguments) {
     auto send = [&](const QString& text) {
         if (!instance.SendToRunningInstance(text))
-            ShowMessage(nullptr, QMessageBox::NoIcon, QStringLiteral("Zelvan"),
+            ShowMessageBox(nullptr, QMessageBox::NoIcon, QStringLiteral("Zelvan"),
                         QString::fromUtf8("Ошибка при передаче данных!"));
     };
     for (const QString& argument : arguments) {
@@ -42,10 +42,10 @@ int main(int argc, char** argv) {
     SingleInstance instance(SingleInstance::DefaultFolder());
     if (!instance.BecomePrimary()) return HandOver(instance, arguments);
 
-    TZelvanMainform window(DefaultMainFormPaths());
-    if (!window.Created()) return 1;
+    MainWindow window(DefaultMainWindowPaths());
+    if (!window.Start()) return 1;
     window.CreateSecondaryWindows();
-    QObject::connect(&instance, &SingleInstance::TextReceived, &window, &TZelvanMainform::ReceiveHandOver);
+    QObject::connect(&instance, &SingleInstance::TextReceived, &window, &MainWindow::ReceiveHandOver);
     window.show();
     window.AddCommandLine(arguments);
     const int status = app.exec();

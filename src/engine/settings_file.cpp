@@ -146,7 +146,7 @@ void WriteSettings(IniFile& ini, const AppSettings& s, ScreenSize screen, const 
         } else if (key == "Language") {
             ini.SetValue(kSettings, key, s.language);
         } else if (key == "Mainform_height") {
-            ini.SetInteger(kSettings, key, s.mainformHeight);
+            ini.SetInteger(kSettings, key, s.windowHeight);
         } else if (key == "LastUpdateDate") {
             ini.SetValue(kSettings, key, FormatShortDate(s.lastUpdateDate.date(), dates));
         } else if (key == "AllProcessedBytes") {

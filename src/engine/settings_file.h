@@ -80,7 +80,7 @@ struct AppSettings {
     std::int64_t allProcessedFiles = 0;
     std::int64_t allProcessedBytes = 0;  // KiB
     WindowPlacement placement;           // for the current screen size, as stored
-    int mainformHeight = 548;            // written only: the window's height at close
+    int windowHeight = 548;  // written only: the window's height at close
 };
 
 // Reads by the file's rules: a missing section or key, or a value that is not a number or not a

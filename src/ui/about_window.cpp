@@ -1,4 +1,4 @@
-#include "ui/about_form.h"
+#include "ui/about_window.h"
 
 #include <QDesktopServices>
 #include <QGridLayout>
@@ -24,8 +24,8 @@ static void InitIconResource() { Q_INIT_RESOURCE(zelvan); }
 namespace zelvan {
 namespace {
 
-// The product name is kept back to front and turned round when the window is built.
-constexpr std::string_view kReversedTitle = "navleZ";
+// The product name is kept back to front and turned round where it is shown.
+constexpr std::string_view kReversedName = "navleZ";
 
 // Reverses a text by characters (code points), so that letters outside the basic plane survive.
 QString Reversed(const QString& text) {
@@ -59,6 +59,10 @@ void MakeLink(QLabel* label) {
 
 }  // namespace
 
+QString ProductDisplayName() {
+    return Reversed(QString::fromUtf8(kReversedName.data(), static_cast<qsizetype>(kReversedName.size())));
+}
+
 QIcon ZelvanIcon() {
     static const QIcon icon = [] {
         InitIconResource();
@@ -70,13 +74,13 @@ QIcon ZelvanIcon() {
     return icon;
 }
 
-QUrl TAboutForm::SupportMailUrl() {
+QUrl AboutWindow::SupportMailUrl() {
     return QUrl(QStringLiteral("mailto:") + QString::fromUtf8(kSupportMail.data(), kSupportMail.size()));
 }
 
-QUrl TAboutForm::WebSiteUrl() { return QUrl(ProductSiteUrl() + QLatin1Char('/')); }
+QUrl AboutWindow::WebSiteUrl() { return QUrl(ProductSiteUrl() + QLatin1Char('/')); }
 
-TAboutForm::TAboutForm(QWidget* parent)
+AboutWindow::AboutWindow(QWidget* parent)
     : QDialog(parent), openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }) {
     setObjectName(QStringLiteral("AboutForm"));
     setWindowTitle(QStringLiteral("О программе"));
@@ -92,46 +96,46 @@ TAboutForm::TAboutForm(QWidget* parent)
         l->setObjectName(QLatin1String(name));
         return l;
     };
-    Label1 = label("Label1", Reversed(QString::fromUtf8(kReversedTitle.data(), kReversedTitle.size())));
-    QFont titleFont = Label1->font();
+    productName_ = label("Label1", ProductDisplayName());
+    QFont titleFont = productName_->font();
     titleFont.setPointSize(11);
     titleFont.setBold(true);
-    Label1->setFont(titleFont);
-    Label2 = label("Label2", QStringLiteral("..."));
-    Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Label3 = label("Label3", QStringLiteral("Дата компиляции: "));
-    Label4 = label("Label4", QStringLiteral("..."));
-    Label5 = label("Label5", QStringLiteral("sss"));
-    Label6 = label("Label6", QStringLiteral("Сайт программы"));
-    Label6->setToolTip(QStringLiteral("Перейти на сайт программы"));
-    for (QLabel* link : {Label5, Label6}) {
+    productName_->setFont(titleFont);
+    version_ = label("Label2", QStringLiteral("..."));
+    version_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    buildDateCaption_ = label("Label3", QStringLiteral("Дата компиляции: "));
+    buildDate_ = label("Label4", QStringLiteral("..."));
+    supportMail_ = label("Label5", QStringLiteral("sss"));
+    webSite_ = label("Label6", QStringLiteral("Сайт программы"));
+    webSite_->setToolTip(QStringLiteral("Перейти на сайт программы"));
+    for (QLabel* link : {supportMail_, webSite_}) {
         MakeLink(link);
         link->installEventFilter(this);
     }
 
-    PngBitBtn1 = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Закрыть"), this);
-    PngBitBtn1->setObjectName(QStringLiteral("PngBitBtn1"));
-    PngBitBtn1->setDefault(true);
-    connect(PngBitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+    closeButton_ = new QPushButton(style()->standardIcon(QStyle::SP_DialogCloseButton), QStringLiteral("Закрыть"), this);
+    closeButton_->setObjectName(QStringLiteral("PngBitBtn1"));
+    closeButton_->setDefault(true);
+    connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* heading = new QGridLayout;
     heading->setHorizontalSpacing(12);
     heading->setVerticalSpacing(2);
     heading->addWidget(image, 0, 0, 2, 1, Qt::AlignTop);
-    heading->addWidget(Label1, 0, 1, Qt::AlignBottom);
-    heading->addWidget(Label2, 1, 1, Qt::AlignTop);
+    heading->addWidget(productName_, 0, 1, Qt::AlignBottom);
+    heading->addWidget(version_, 1, 1, Qt::AlignTop);
     heading->setColumnStretch(1, 1);
 
     // lang.ini drops the blank after the caption, so the layout keeps the gap.
     auto* built = new QHBoxLayout;
     built->setSpacing(4);
-    built->addWidget(Label3);
-    built->addWidget(Label4);
+    built->addWidget(buildDateCaption_);
+    built->addWidget(buildDate_);
     built->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(PngBitBtn1);
+    buttons->addWidget(closeButton_);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(12, 12, 12, 12);
@@ -139,36 +143,36 @@ TAboutForm::TAboutForm(QWidget* parent)
     column->addSpacing(10);
     column->addLayout(built);
     column->addSpacing(6);
-    column->addWidget(Label5, 0, Qt::AlignLeft);
-    column->addWidget(Label6, 0, Qt::AlignLeft);
+    column->addWidget(supportMail_, 0, Qt::AlignLeft);
+    column->addWidget(webSite_, 0, Qt::AlignLeft);
     column->addStretch(1);
     column->addLayout(buttons);
 }
 
-void TAboutForm::ApplyLanguage(const std::string& langIniPath, const std::string& language) {
+void AboutWindow::ApplyLanguage(const std::string& langIniPath, const std::string& language) {
     ApplyWindowTextsFromFile(*this, "AboutForm", langIniPath, language, AboutWindowTextRules());
 }
 
-void TAboutForm::ShowAbout(const QString& versionText, const QString& buildDateText) {
-    Label2->setText(versionText);
-    Label4->setText(buildDateText);
+void AboutWindow::ShowAbout(const QString& versionText, const QString& buildDateText) {
+    version_->setText(versionText);
+    buildDate_->setText(buildDateText);
     exec();
 }
 
-void TAboutForm::showEvent(QShowEvent* event) {
-    Label5->setText(QString::fromUtf8(kSupportMail.data(), kSupportMail.size()));
+void AboutWindow::showEvent(QShowEvent* event) {
+    supportMail_->setText(QString::fromUtf8(kSupportMail.data(), kSupportMail.size()));
     QDialog::showEvent(event);
 }
 
-bool TAboutForm::eventFilter(QObject* watched, QEvent* event) {
+bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         // A link that cannot be opened (no mail program, no browser) is not reported.
-        if (watched == Label5) {
+        if (watched == supportMail_) {
             openUrl_(SupportMailUrl());
             return true;
         }
-        if (watched == Label6) {
+        if (watched == webSite_) {
             openUrl_(WebSiteUrl());
             return true;
         }
@@ -178,4 +182,4 @@ bool TAboutForm::eventFilter(QObject* watched, QEvent* event) {
 
 }  // namespace zelvan
 
-#include "about_form.moc"
+#include "about_window.moc"

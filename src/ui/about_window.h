@@ -14,13 +14,16 @@ namespace zelvan {
 
 // The application's icon (every size of it), compiled into the program.
 QIcon ZelvanIcon();
+// The product's name as the windows show it: the about window's heading and the main window's
+// title.
+QString ProductDisplayName();
 
 // The about window: product picture and name, version, build date, a support mail link and a
 // link to the product web site. The main window creates it at start-up and keeps it for its life.
-class TAboutForm : public QDialog {
+class AboutWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TAboutForm(QWidget* parent = nullptr);
+    explicit AboutWindow(QWidget* parent = nullptr);
 
     // Reads lang.ini afresh and applies `language` by the naming rule (window name "AboutForm");
     // labels take their hints too. An unreadable file leaves every text as it is.
@@ -42,13 +45,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label4;
-    QLabel* Label5;
-    QLabel* Label6;
-    QPushButton* PngBitBtn1;
+    QLabel* productName_;
+    QLabel* version_;
+    QLabel* buildDateCaption_;
+    QLabel* buildDate_;
+    QLabel* supportMail_;
+    QLabel* webSite_;
+    QPushButton* closeButton_;
     std::function<void(const QUrl&)> openUrl_;
 };
 

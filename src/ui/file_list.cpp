@@ -31,8 +31,8 @@ public:
     FileListItem() : QTreeWidgetItem(UserType) {}
 
     bool operator<(const QTreeWidgetItem& other) const override {
-        const auto* view = static_cast<const FileListView*>(treeWidget());
-        return view->Less(*this, static_cast<const FileListItem&>(other));
+        const auto* list = static_cast<const FileListView*>(treeWidget());
+        return list->Less(*this, static_cast<const FileListItem&>(other));
     }
 
     std::string fullPath;
@@ -90,24 +90,15 @@ private:
     QPointer<FileListView> view_;
 };
 
-FileListDialogs FileListDialogs::Standard() {
-    FileListDialogs d;
-    d.openFiles = [](QWidget* parent, const QString& title, const QString& filter) {
-        return QFileDialog::getOpenFileNames(parent, title, QString(), filter);
-    };
-    d.chooseFolder = [](QWidget* parent, const QString& title) {
-        return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
-    };
-    d.information = [](QWidget* parent, const QString& caption, const QString& text) {
-        QMessageBox::information(parent, caption, text);
-    };
-    d.confirm = [](QWidget* parent, const QString& caption, const QString& text) {
-        return QMessageBox::warning(parent, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    };
-    return d;
-}
-
-FileListView::FileListView(QWidget* parent) : QTreeWidget(parent), dialogs_(FileListDialogs::Standard()) {
+FileListView::FileListView(QWidget* parent)
+    : QTreeWidget(parent),
+      openFilesDialog_([](QWidget* owner, const QString& title, const QString& filter) {
+          return QFileDialog::getOpenFileNames(owner, title, QString(), filter);
+      }),
+      folderDialog_([](QWidget* owner, const QString& title) {
+          return QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+      }),
+      messageBox_(ShowMessageBox) {
     setObjectName("FileListView");
     setColumnCount(ColumnCount);
     setRootIsDecorated(false);
@@ -131,17 +122,17 @@ FileListView::FileListView(QWidget* parent) : QTreeWidget(parent), dialogs_(File
     header()->setSectionsMovable(false);
     header()->setStretchLastSection(true);
     header()->setMinimumSectionSize(16);
-    connect(header(), &QHeaderView::sectionClicked, this, &FileListView::ColumnClick);
+    connect(header(), &QHeaderView::sectionClicked, this, &FileListView::onHeaderClicked);
 
     // The set of listed paths follows the model, whoever adds or removes rows.
-    connect(model(), &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent, int first, int last) {
-        if (parent.isValid()) return;
+    connect(model(), &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parentIndex, int first, int last) {
+        if (parentIndex.isValid()) return;
         for (int row = first; row <= last; ++row)
             if (const FileListItem* item = ItemOf(topLevelItem(row))) listed_.insert(item->fullPath);
     });
     connect(model(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
-            [this](const QModelIndex& parent, int first, int last) {
-                if (parent.isValid()) return;
+            [this](const QModelIndex& parentIndex, int first, int last) {
+                if (parentIndex.isValid()) return;
                 for (int row = first; row <= last; ++row)
                     if (const FileListItem* item = ItemOf(topLevelItem(row))) listed_.erase(item->fullPath);
             });
@@ -200,14 +191,14 @@ FileListView::~FileListView() {
     for (FileListItem* item : pending_) delete item;
 }
 
-void FileListView::SetLanguageFile(const LanguageFile* texts) { texts_ = texts; }
-
 void FileListView::ApplyLanguage(const LanguageFile& texts) {
     texts_ = &texts;
     ApplyColumnCaptions();
 }
 
-void FileListView::SetDialogs(FileListDialogs dialogs) { dialogs_ = std::move(dialogs); }
+void FileListView::Inform(const char* captionKey, const char* textKey) {
+    messageBox_(this, QMessageBox::Information, Text(captionKey), Text(textKey), QMessageBox::Ok);
+}
 
 QString FileListView::Text(const char* key) const {
     return texts_ ? QString::fromStdString(texts_->LookupText(key)) : QString::fromLatin1(key);
@@ -312,11 +303,6 @@ std::vector<std::string> FileListView::FullPaths() const {
     return paths;
 }
 
-std::string FileListView::CurrentPath() const {
-    const FileListItem* item = ItemOf(currentItem());
-    return item ? item->fullPath : std::string();
-}
-
 std::string FileListView::FirstSelectedPath() const {
     int first = -1;
     for (const QModelIndex& index : selectionModel()->selectedRows())
@@ -349,8 +335,9 @@ void FileListView::DeleteSelected() {
 
 void FileListView::ClearList() {
     if (topLevelItemCount() == 0) {
-        dialogs_.information(this, Text("Error"), Text("FilelistEmpty"));
-    } else if (dialogs_.confirm(this, Text("Confirmation"), Text("ClearFilelist"))) {
+        Inform("Error", "FilelistEmpty");
+    } else if (messageBox_(this, QMessageBox::Warning, Text("Confirmation"), Text("ClearFilelist"),
+                           QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         clear();
     }
     ListChanged();
@@ -387,7 +374,7 @@ void FileListView::SortBy(int mode, Qt::SortOrder order) {
     sortItems(mode == kFolderOrder ? PathColumn : mode, order);
 }
 
-void FileListView::ColumnClick(int column) {
+void FileListView::onHeaderClicked(int column) {
     if (column < 0 || column >= ColumnCount) return;
     sortDirection_ = -sortDirection_;
     SortBy(column, sortDirection_ > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
@@ -402,14 +389,11 @@ QString FileListView::DialogFilter() {
         for (const QString& pattern : patterns.split(' '))
             if (!all.contains(pattern)) all.push_back(pattern);
     };
-    for (std::string_view extension : RawExtensions()) addOnce(PatternsOf(extension));
-    for (const char* extension : {".jpg", ".bmp", ".gif", ".png", ".jpeg", ".tif", ".tiff", ".ico", ".emf", ".wmf",
-                                  ".jp2", ".j2k", ".jpc"})
-        addOnce(PatternsOf(extension));
+    // The extensions a dropped or scanned file is accepted by.
+    for (const std::string& extension : AcceptedExtensions()) addOnce(PatternsOf(extension));
     QStringList entries;
     for (std::string_view extension : ReaderExtensions()) {
         const std::string dotted = "." + std::string(extension);
-        addOnce(PatternsOf(dotted));
         entries.push_back(QString::fromStdString(ToUpperAscii(dotted)) + " (" + PatternsOf(dotted) + ")");
     }
     entries.push_front("All (" + all.join(' ') + ")");
@@ -417,7 +401,7 @@ QString FileListView::DialogFilter() {
 }
 
 void FileListView::AddFilesDialog() {
-    const QStringList files = dialogs_.openFiles(this, openDialogTitle_, DialogFilter());
+    const QStringList files = openFilesDialog_(this, openDialogTitle_, DialogFilter());
     if (files.isEmpty()) return;
     {
         Batch batch(this);
@@ -428,7 +412,7 @@ void FileListView::AddFilesDialog() {
 
 void FileListView::AddFolderDialog() {
     if (folderScanActive_) return;
-    const QString folder = dialogs_.chooseFolder(this, Text("AddDir"));
+    const QString folder = folderDialog_(this, Text("AddDir"));
     if (folder.isEmpty()) return;
     AddFolderTree(QFile::encodeName(folder).toStdString());
 }
@@ -537,7 +521,7 @@ void FileListView::AddCommandLinePaths(const std::vector<std::string>& paths) {
 void FileListView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         scanCancelled_ = true;
-        dialogs_.information(this, Text("Information"), Text("Cancelled!"));
+        Inform("Information", "Cancelled!");
         return;
     }
     QTreeWidget::keyPressEvent(event);

@@ -13,6 +13,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "ui/message_box.h"
+
 class QAction;
 
 namespace zelvan {
@@ -23,28 +25,13 @@ class FileListItem;
 // Which commands the list's state allows; the main window enables its own tool-bar buttons,
 // menu items and Convert button from it.
 struct FileListControlStates {
-    bool addFolder = true;       // N6, N18, ToolButton2: not while a scan or drop runs
-    bool convertTool = false;    // ToolButton5: the list has rows
-    bool clearList = false;      // N8: the list has rows
-    bool selectAll = false;      // N14: the list has rows
-    bool convertButton = false;  // PngBitBtn2: the list has rows and no scan or drop runs
-    bool deleteSelected = false; // N12546, ToolButton4: a row is selected
+    bool addFolder = true;        // add folder (menu items, tool button): not while a scan or drop runs
+    bool convertTool = false;     // the Convert tool button: the list has rows
+    bool clearList = false;       // the list's "clear": the list has rows
+    bool selectAll = false;       // the list's "select all": the list has rows
+    bool convertButton = false;   // the Convert button: the list has rows and no scan or drop runs
+    bool deleteSelected = false;  // delete selected (menu item, tool button): a row is selected
     friend bool operator==(const FileListControlStates&, const FileListControlStates&) = default;
-};
-
-// The dialogs and message boxes the list opens. The defaults are Qt's; tests put their own in
-// so that nothing waits for a user.
-struct FileListDialogs {
-    // The files chosen in the add-files dialog; empty when cancelled.
-    std::function<QStringList(QWidget* parent, const QString& title, const QString& filter)> openFiles;
-    // The folder chosen for "add folder"; empty when cancelled.
-    std::function<QString(QWidget* parent, const QString& title)> chooseFolder;
-    // A message with the information icon.
-    std::function<void(QWidget* parent, const QString& caption, const QString& text)> information;
-    // A question with the warning icon and Yes and No; true for Yes.
-    std::function<bool(QWidget* parent, const QString& caption, const QString& text)> confirm;
-
-    static FileListDialogs Standard();
 };
 
 // The list of source images of the next run: one row per file with its folder, name, type,
@@ -60,12 +47,19 @@ public:
     explicit FileListView(QWidget* parent = nullptr);
     ~FileListView() override;
 
-    // Where the list looks up its column captions and message texts (the main window's
-    // language file, which outlives the list); without one the keys themselves are shown.
-    void SetLanguageFile(const LanguageFile* texts);
-    // Keeps the language file for the message texts and applies the column captions.
+    // Keeps the language file for the column captions and message texts (the main window's,
+    // which outlives the list; without one the keys themselves are shown) and applies the
+    // column captions.
     void ApplyLanguage(const LanguageFile& texts);
-    void SetDialogs(FileListDialogs dialogs);
+
+    // The dialogs and message boxes the list opens: Qt's by default; tests answer instead.
+    // The files chosen in the add-files dialog; empty when cancelled.
+    using OpenFilesDialog = std::function<QStringList(QWidget* owner, const QString& title, const QString& filter)>;
+    // The folder chosen for "add folder"; empty when cancelled.
+    using FolderDialog = std::function<QString(QWidget* owner, const QString& title)>;
+    void SetOpenFilesDialog(OpenFilesDialog dialog) { openFilesDialog_ = std::move(dialog); }
+    void SetFolderDialog(FolderDialog dialog) { folderDialog_ = std::move(dialog); }
+    void SetMessageBox(MessageBoxFunction show) { messageBox_ = std::move(show); }
 
     // Appends one row unless the file is listed already or does not exist; false then.
     bool AddFileToList(const std::string& path);
@@ -75,8 +69,6 @@ public:
     int RowCount() const;
     // Every row's full path (folder + name), in display order: what a run queues.
     std::vector<std::string> FullPaths() const;
-    // The full path of the current row; empty when there is none.
-    std::string CurrentPath() const;
     // The full path of the first selected row in display order; empty when none is selected.
     std::string FirstSelectedPath() const;
     std::string PathOfRow(int row) const;
@@ -108,7 +100,6 @@ public:
 
     // Set by Escape and by closing the window: a running scan or drop stops at its next check.
     bool ScanCancelled() const { return scanCancelled_; }
-    void SetScanCancelled(bool cancelled) { scanCancelled_ = cancelled; }
     void CancelScan() { scanCancelled_ = true; }
     // True while a scan or a drop adds rows; the preview waits meanwhile.
     bool AddingFiles() const { return addingFiles_; }
@@ -135,7 +126,7 @@ public slots:
     void DeleteSelected();
     void ClearList();
     // A header click: the shared direction flips, then the rows are sorted by that column.
-    void ColumnClick(int column);
+    void onHeaderClicked(int column);
     // Recomputes which commands are allowed and the Name caption; emits ControlStatesChanged.
     void UpdateControlStates();
 
@@ -158,6 +149,7 @@ private:
     struct ScanStopped {};
 
     QString Text(const char* key) const;
+    void Inform(const char* captionKey, const char* textKey);
     void InsertInFolderOrder(FileListItem* item);
     void SortBy(int mode, Qt::SortOrder order);
     bool Less(const FileListItem& a, const FileListItem& b) const;
@@ -172,7 +164,9 @@ private:
     void FlushPendingRows();
 
     const LanguageFile* texts_ = nullptr;
-    FileListDialogs dialogs_;
+    OpenFilesDialog openFilesDialog_;
+    FolderDialog folderDialog_;
+    MessageBoxFunction messageBox_;
     QString openDialogTitle_ = QStringLiteral("Добавить изображение...");
     QString nameColumnCaption_ = QStringLiteral("Name");
     std::unordered_set<std::string> listed_;

@@ -1,4 +1,4 @@
-#include "ui/main_form.h"
+#include "ui/main_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,14 +29,14 @@
 #include "base/path_util.h"
 #include "base/program_folder.h"
 #include "engine/extensions.h"
-#include "ui/about_form.h"
+#include "ui/about_window.h"
 #include "ui/file_list.h"
 #include "ui/message_box.h"
 #include "ui/option_pages.h"
 #include "ui/preview.h"
-#include "ui/progress_form.h"
+#include "ui/progress_window.h"
 #include "ui/single_instance.h"
-#include "ui/statistics_form.h"
+#include "ui/statistics_window.h"
 #include "ui/update_ui.h"
 #include "ui/window_texts.h"
 #include "jobs/version_info.h"
@@ -46,14 +46,6 @@ namespace zelvan {
 namespace {
 
 constexpr const char* kComponentName = "ZelvanMainform";
-// The product's display name, kept reversed as the about window keeps its title.
-constexpr const char* kDisplayNameReversed = "nalveZ";
-
-QString Reversed(const QString& text) {
-    QString out(text);
-    std::reverse(out.begin(), out.end());
-    return out;
-}
 
 // The language menu's pictures, 16 by 10.
 QIcon RussianFlag() {
@@ -91,16 +83,16 @@ ScreenSize PrimaryScreenSize() {
 
 }  // namespace
 
-MainFormPaths DefaultMainFormPaths() {
-    MainFormPaths paths;
+MainWindowPaths DefaultMainWindowPaths() {
+    MainWindowPaths paths;
     paths.programFolder = ProgramFolder();
     paths.dataFolder = DataFolder(ZELVAN_DATA_DIR);
     paths.settingsFile = SettingsFilePath();
     return paths;
 }
 
-TZelvanMainform::TZelvanMainform(MainFormPaths paths, QWidget* parent)
-    : QMainWindow(parent), paths_(std::move(paths)) {
+MainWindow::MainWindow(MainWindowPaths paths, QWidget* parent)
+    : QMainWindow(parent), paths_(std::move(paths)), messageBox_(ShowMessageBox) {
     setObjectName(kComponentName);
     setMinimumSize(kMainWindowMinWidth, kMainWindowMinHeight);
     screen_ = PrimaryScreenSize();
@@ -111,21 +103,23 @@ TZelvanMainform::TZelvanMainform(MainFormPaths paths, QWidget* parent)
     BuildToolBar();
     BuildLayout();
 
-    Timer1.setInterval(1);
-    Timer2.setInterval(1);
-    Timer3.setInterval(250);
-    connect(&Timer1, &QTimer::timeout, this, &TZelvanMainform::Timer1Timer);
-    connect(&Timer2, &QTimer::timeout, this, &TZelvanMainform::Timer2Timer);
-    connect(&Timer3, &QTimer::timeout, this, &TZelvanMainform::Timer3Timer);
+    startTimer_.setInterval(1);
+    reapTimer_.setInterval(1);
+    completionTimer_.setInterval(250);
+    connect(&startTimer_, &QTimer::timeout, this, &MainWindow::onStartTick);
+    connect(&reapTimer_, &QTimer::timeout, this, &MainWindow::onReapTick);
+    connect(&completionTimer_, &QTimer::timeout, this, &MainWindow::onCompletionTick);
 
     versionText_ = QString::fromStdString(VersionString());
     buildDateText_ = zelvan::BuildDateText(BuildDate(), QLocale::system());
-    setWindowTitle(Reversed(kDisplayNameReversed) + " v" + versionText_);
+    setWindowTitle(ProductDisplayName() + " v" + versionText_);
+}
 
+bool MainWindow::Start() {
     // Settings into the controls, then the language over them.
     LoadSettings();
     updateCheck_ = new UpdateCheck(this, language_, lastUpdateDate_);
-    N126->setVisible(true);
+    checkUpdatesAction_->setVisible(true);
 
     // Without its texts the program cannot show itself: it says so in both languages and ends.
     languagePath_ = FindLanguageFile(paths_.programFolder, paths_.dataFolder);
@@ -135,77 +129,83 @@ TZelvanMainform::TZelvanMainform(MainFormPaths paths, QWidget* parent)
         language_ = LanguageFile::Load(languagePath_);
         language_.SetCurrentLanguage(current);
     } catch (const Error&) {
-        ShowMessage(nullptr, QMessageBox::Critical, QString::fromUtf8("Error/Ошибка"),
-                    QString::fromUtf8("Не найден языковой файл!/Language file not found!"));
-        return;
+        // The window has not been shown: the box stands alone.
+        messageBox_(nullptr, QMessageBox::Critical, QString::fromUtf8("Error/Ошибка"),
+                    QString::fromUtf8("Не найден языковой файл!/Language file not found!"), QMessageBox::Ok);
+        return false;
     }
     ApplyLanguage(language_.CurrentLanguage());
     BuildLanguageMenu();
 
     // The option pages get the width their seven tabs need in this language; the list the rest.
-    const int pagesWidth = PageControl1->sizeHint().width() + 16;
+    const int pagesWidth = optionPages_->sizeHint().width() + 16;
     splitter_->setSizes({std::max(260, width() - pagesWidth), pagesWidth});
 
     setAcceptDrops(true);
-    FileListView_->UpdateControlStates();
+    fileList_->UpdateControlStates();
     updateCheck_->StartReminderIfDue();
-    created_ = true;
+    return true;
 }
 
-TZelvanMainform::~TZelvanMainform() {
+QMessageBox::StandardButton MainWindow::ShowMessage(QMessageBox::Icon icon, const QString& caption,
+                                                    const QString& text, QMessageBox::StandardButtons buttons) {
+    return messageBox_(this, icon, caption, text, buttons);
+}
+
+MainWindow::~MainWindow() {
     // The other windows and the widgets hold references into the run state, the error list and
     // the language file, which are members: they go first.
-    Timer1.stop();
-    Timer2.stop();
-    Timer3.stop();
-    delete progressform_;
-    delete statisticsform_;
-    delete aboutform_;
+    startTimer_.stop();
+    reapTimer_.stop();
+    completionTimer_.stop();
+    delete progressWindow_;
+    delete statisticsWindow_;
+    delete aboutWindow_;
     delete updateCheck_;
     delete takeCentralWidget();
 }
 
-void TZelvanMainform::BuildMenus() {
-    N1 = menuBar()->addMenu(QString::fromUtf8("Файл"));
-    N1->setObjectName("N1");
-    N17 = N1->addAction(QString::fromUtf8("Добавить файлы..."));
-    N17->setObjectName("N17");
-    N17->setShortcut(QKeySequence("Ctrl+A"));
-    N18 = N1->addAction(QString::fromUtf8("Добавить папку..."));
-    N18->setObjectName("N18");
-    N18->setShortcut(QKeySequence("Ctrl+D"));
-    N1->addSeparator()->setObjectName("N16");
-    N10 = N1->addAction(QString::fromUtf8("Статистика"));
-    N10->setObjectName("N10");
-    N1->addSeparator()->setObjectName("N9");
-    N2 = N1->addAction(QString::fromUtf8("Выход"));
-    N2->setObjectName("N2");
-    N2->setShortcut(QKeySequence("Alt+F4"));
+void MainWindow::BuildMenus() {
+    fileMenu_ = menuBar()->addMenu(QString::fromUtf8("Файл"));
+    fileMenu_->setObjectName("N1");
+    addFilesAction_ = fileMenu_->addAction(QString::fromUtf8("Добавить файлы..."));
+    addFilesAction_->setObjectName("N17");
+    addFilesAction_->setShortcut(QKeySequence("Ctrl+A"));
+    addFolderAction_ = fileMenu_->addAction(QString::fromUtf8("Добавить папку..."));
+    addFolderAction_->setObjectName("N18");
+    addFolderAction_->setShortcut(QKeySequence("Ctrl+D"));
+    fileMenu_->addSeparator()->setObjectName("N16");
+    statisticsAction_ = fileMenu_->addAction(QString::fromUtf8("Статистика"));
+    statisticsAction_->setObjectName("N10");
+    fileMenu_->addSeparator()->setObjectName("N9");
+    exitAction_ = fileMenu_->addAction(QString::fromUtf8("Выход"));
+    exitAction_->setObjectName("N2");
+    exitAction_->setShortcut(QKeySequence("Alt+F4"));
 
-    N3 = menuBar()->addMenu(QString::fromUtf8("Помощь"));
-    N3->setObjectName("N3");
-    N15 = N3->addAction(QString::fromUtf8("Справка"));
-    N15->setObjectName("N15");
-    N15->setShortcut(QKeySequence(Qt::Key_F1));
-    N4 = N3->addAction(QString::fromUtf8("О программе"));
-    N4->setObjectName("N4");
-    N3->addSeparator()->setObjectName("N20");
-    Language1 = N3->addMenu(QString::fromUtf8("Язык"));
-    Language1->setObjectName("Language1");
-    N126 = N3->addAction(QString::fromUtf8("Проверить обновления..."));
-    N126->setObjectName("N126");
-    N126->setVisible(false);
+    helpMenu_ = menuBar()->addMenu(QString::fromUtf8("Помощь"));
+    helpMenu_->setObjectName("N3");
+    helpAction_ = helpMenu_->addAction(QString::fromUtf8("Справка"));
+    helpAction_->setObjectName("N15");
+    helpAction_->setShortcut(QKeySequence(Qt::Key_F1));
+    aboutAction_ = helpMenu_->addAction(QString::fromUtf8("О программе"));
+    aboutAction_->setObjectName("N4");
+    helpMenu_->addSeparator()->setObjectName("N20");
+    languageMenu_ = helpMenu_->addMenu(QString::fromUtf8("Язык"));
+    languageMenu_->setObjectName("Language1");
+    checkUpdatesAction_ = helpMenu_->addAction(QString::fromUtf8("Проверить обновления..."));
+    checkUpdatesAction_->setObjectName("N126");
+    checkUpdatesAction_->setVisible(false);
 
-    connect(N2, &QAction::triggered, this, &QWidget::close);
-    connect(N10, &QAction::triggered, this, [this] {
-        statisticsform_->ShowStatistics(languagePath_, language_.CurrentLanguage());
+    connect(exitAction_, &QAction::triggered, this, &QWidget::close);
+    connect(statisticsAction_, &QAction::triggered, this, [this] {
+        statisticsWindow_->ShowStatistics(languagePath_, language_.CurrentLanguage());
     });
-    connect(N15, &QAction::triggered, this, &TZelvanMainform::ShowHelp);
-    connect(N4, &QAction::triggered, this, [this] { aboutform_->ShowAbout(versionText_, buildDateText_); });
-    connect(N126, &QAction::triggered, this, [this] { updateCheck_->N126Click(); });
+    connect(helpAction_, &QAction::triggered, this, &MainWindow::ShowHelp);
+    connect(aboutAction_, &QAction::triggered, this, [this] { aboutWindow_->ShowAbout(versionText_, buildDateText_); });
+    connect(checkUpdatesAction_, &QAction::triggered, this, [this] { updateCheck_->CheckForUpdates(); });
 }
 
-void TZelvanMainform::BuildToolBar() {
+void MainWindow::BuildToolBar() {
     QToolBar* bar = addToolBar(QStringLiteral("ToolBar1"));
     bar->setObjectName("ToolBar1");
     bar->setMovable(false);
@@ -220,33 +220,33 @@ void TZelvanMainform::BuildToolBar() {
         bar->addWidget(button);
         return button;
     };
-    ToolButton2 = makeButton("ToolButton2", QStyle::SP_DirOpenIcon, "folder-open",
+    addFolderButton_ = makeButton("ToolButton2", QStyle::SP_DirOpenIcon, "folder-open",
                              QString::fromUtf8("Добавить папку..."));
     bar->addSeparator();
-    ToolButton1 = makeButton("ToolButton1", QStyle::SP_FileIcon, "document-open",
+    addFilesButton_ = makeButton("ToolButton1", QStyle::SP_FileIcon, "document-open",
                              QString::fromUtf8("Добавить файлы..."));
-    ToolButton4 = makeButton("ToolButton4", QStyle::SP_TrashIcon, "list-remove",
+    deleteSelectedButton_ = makeButton("ToolButton4", QStyle::SP_TrashIcon, "list-remove",
                              QString::fromUtf8("Удалить выбранное"));
     bar->addSeparator();
-    ToolButton5 = makeButton("ToolButton5", QStyle::SP_MediaPlay, "system-run",
+    convertToolButton_ = makeButton("ToolButton5", QStyle::SP_MediaPlay, "system-run",
                              QString::fromUtf8("Преобразовать"));
 }
 
-void TZelvanMainform::BuildLayout() {
+void MainWindow::BuildLayout() {
     auto* central = new QWidget(this);
     auto* outer = new QVBoxLayout(central);
     outer->setContentsMargins(6, 4, 6, 6);
 
     splitter_ = new QSplitter(Qt::Horizontal, central);
-    FileListView_ = new FileListView(splitter_);
+    fileList_ = new FileListView(splitter_);
     auto* right = new QWidget(splitter_);
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
     preview_ = new PreviewPane(scheduler_->previewIdle, right);
-    PageControl1 = new OptionPages(right);
+    optionPages_ = new OptionPages(right);
     rightLayout->addWidget(preview_, 1);
-    rightLayout->addWidget(PageControl1, 0);
-    splitter_->addWidget(FileListView_);
+    rightLayout->addWidget(optionPages_, 0);
+    splitter_->addWidget(fileList_);
     splitter_->addWidget(right);
     splitter_->setStretchFactor(0, 1);
     splitter_->setStretchFactor(1, 0);
@@ -262,68 +262,68 @@ void TZelvanMainform::BuildLayout() {
     addingIndicator_ = busy;
     bottom->addWidget(busy);
     bottom->addStretch(1);
-    PngBitBtn2 = new QPushButton(QString::fromUtf8("Преобразовать"), central);
-    PngBitBtn2->setObjectName("PngBitBtn2");
-    PngBitBtn2->setIcon(QIcon::fromTheme("system-run", style()->standardIcon(QStyle::SP_MediaPlay)));
-    PngBitBtn2->setDefault(true);
-    CloseButton = new QPushButton(QString::fromUtf8("Выход"), central);
-    CloseButton->setObjectName("CloseButton");
-    CloseButton->setIcon(QIcon::fromTheme("application-exit", style()->standardIcon(QStyle::SP_DialogCloseButton)));
-    bottom->addWidget(PngBitBtn2);
-    bottom->addWidget(CloseButton);
+    convertButton_ = new QPushButton(QString::fromUtf8("Преобразовать"), central);
+    convertButton_->setObjectName("PngBitBtn2");
+    convertButton_->setIcon(QIcon::fromTheme("system-run", style()->standardIcon(QStyle::SP_MediaPlay)));
+    convertButton_->setDefault(true);
+    exitButton_ = new QPushButton(QString::fromUtf8("Выход"), central);
+    exitButton_->setObjectName("CloseButton");
+    exitButton_->setIcon(QIcon::fromTheme("application-exit", style()->standardIcon(QStyle::SP_DialogCloseButton)));
+    bottom->addWidget(convertButton_);
+    bottom->addWidget(exitButton_);
     outer->addLayout(bottom);
     setCentralWidget(central);
 
-    connect(PngBitBtn2, &QPushButton::clicked, this, &TZelvanMainform::PngBitBtn2Click);
-    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
-    connect(ToolButton5, &QToolButton::clicked, this, [this] {
-        if (ToolButton5->isEnabled()) PngBitBtn2Click();
+    connect(convertButton_, &QPushButton::clicked, this, &MainWindow::onConvertClicked);
+    connect(exitButton_, &QPushButton::clicked, this, &QWidget::close);
+    connect(convertToolButton_, &QToolButton::clicked, this, [this] {
+        if (convertToolButton_->isEnabled()) onConvertClicked();
     });
-    connect(N17, &QAction::triggered, FileListView_, &FileListView::AddFilesDialog);
-    connect(N18, &QAction::triggered, FileListView_, &FileListView::AddFolderDialog);
-    connect(ToolButton1, &QToolButton::clicked, N17, &QAction::trigger);
-    connect(ToolButton2, &QToolButton::clicked, N18, &QAction::trigger);
-    connect(ToolButton4, &QToolButton::clicked, FileListView_, &FileListView::DeleteSelected);
-    connect(FileListView_, &FileListView::ControlStatesChanged, this, &TZelvanMainform::UpdateControlStates);
-    connect(FileListView_, &FileListView::AddingChanged, busy, &QWidget::setVisible);
-    connect(FileListView_, &FileListView::CurrentPathChanged, preview_,
+    connect(addFilesAction_, &QAction::triggered, fileList_, &FileListView::AddFilesDialog);
+    connect(addFolderAction_, &QAction::triggered, fileList_, &FileListView::AddFolderDialog);
+    connect(addFilesButton_, &QToolButton::clicked, addFilesAction_, &QAction::trigger);
+    connect(addFolderButton_, &QToolButton::clicked, addFolderAction_, &QAction::trigger);
+    connect(deleteSelectedButton_, &QToolButton::clicked, fileList_, &FileListView::DeleteSelected);
+    connect(fileList_, &FileListView::ControlStatesChanged, this, &MainWindow::UpdateControlStates);
+    connect(fileList_, &FileListView::AddingChanged, busy, &QWidget::setVisible);
+    connect(fileList_, &FileListView::CurrentPathChanged, preview_,
             [this](const std::string& path) { preview_->ShowPreview(path); });
-    preview_->SetListHasRows([this] { return FileListView_->RowCount() > 0; });
+    preview_->SetListHasRows([this] { return fileList_->RowCount() > 0; });
 }
 
-void TZelvanMainform::CreateSecondaryWindows() {
-    progressform_ = new TProgressform(*scheduler_, errors_, language_, this);
-    statisticsform_ = new TStatisticsform(lifetime_, this);
-    aboutform_ = new TAboutForm(this);
-    connect(progressform_, &TProgressform::RunCancelled, this, &TZelvanMainform::SyncTimers);
-    connect(progressform_, &TProgressform::TerminateRequested, this, [this] {
+void MainWindow::CreateSecondaryWindows() {
+    progressWindow_ = new ProgressWindow(*scheduler_, errors_, language_, this);
+    statisticsWindow_ = new StatisticsWindow(lifetime_, this);
+    aboutWindow_ = new AboutWindow(this);
+    connect(progressWindow_, &ProgressWindow::RunCancelled, this, &MainWindow::SyncTimers);
+    connect(progressWindow_, &ProgressWindow::TerminateRequested, this, [this] {
         terminateRequested_ = true;
         QCoreApplication::exit(0);
     });
     ApplyLanguageEverywhere(language_.CurrentLanguage());
 }
 
-void TZelvanMainform::ApplyLanguage(const std::string& language) {
+void MainWindow::ApplyLanguage(const std::string& language) {
     language_.SetCurrentLanguage(language);
     ApplyWindowTexts(*this, kComponentName, language_, language, MainWindowTextRules());
-    FileListView_->SetOpenDialogTitle(WindowTextOf(language_, language, std::string(kComponentName) + "OpenDialog",
-                                                   FileListView_->OpenDialogTitle()));
-    FileListView_->ApplyLanguage(language_);
-    PageControl1->ApplyLanguageLists(language_);
+    fileList_->SetOpenDialogTitle(WindowTextOf(language_, language, std::string(kComponentName) + "OpenDialog",
+                                                   fileList_->OpenDialogTitle()));
+    fileList_->ApplyLanguage(language_);
+    optionPages_->ApplyLanguageLists(language_);
 }
 
-void TZelvanMainform::ApplyLanguageEverywhere(const std::string& language) {
+void MainWindow::ApplyLanguageEverywhere(const std::string& language) {
     ApplyLanguage(language);
-    if (progressform_) progressform_->ApplyLanguage(languagePath_, language);
-    if (aboutform_) aboutform_->ApplyLanguage(languagePath_, language);
-    if (statisticsform_) statisticsform_->ApplyLanguage(languagePath_, language);
+    if (progressWindow_) progressWindow_->ApplyLanguage(languagePath_, language);
+    if (aboutWindow_) aboutWindow_->ApplyLanguage(languagePath_, language);
+    if (statisticsWindow_) statisticsWindow_->ApplyLanguage(languagePath_, language);
 }
 
-void TZelvanMainform::BuildLanguageMenu() {
+void MainWindow::BuildLanguageMenu() {
     const std::vector<std::string> languages = language_.Languages();
     for (std::size_t i = 0; i < languages.size(); ++i) {
         const QString name = QString::fromStdString(languages[i]);
-        QAction* entry = Language1->addAction(name);
+        QAction* entry = languageMenu_->addAction(name);
         // The flag goes by the section's name, so that the file's order of sections never
         // puts one language's flag beside another.
         if (languages[i] == "Russian") entry->setIcon(RussianFlag());
@@ -333,22 +333,22 @@ void TZelvanMainform::BuildLanguageMenu() {
     }
 }
 
-void TZelvanMainform::UpdateControlStates(const FileListControlStates& states) {
-    ToolButton5->setEnabled(states.convertTool);
-    PngBitBtn2->setEnabled(states.convertButton);
-    ToolButton4->setEnabled(states.deleteSelected);
-    N18->setEnabled(states.addFolder);
-    ToolButton2->setEnabled(states.addFolder);
+void MainWindow::UpdateControlStates(const FileListControlStates& states) {
+    convertToolButton_->setEnabled(states.convertTool);
+    convertButton_->setEnabled(states.convertButton);
+    deleteSelectedButton_->setEnabled(states.deleteSelected);
+    addFolderAction_->setEnabled(states.addFolder);
+    addFolderButton_->setEnabled(states.addFolder);
 }
 
-void TZelvanMainform::AddCommandLine(const QStringList& arguments) {
+void MainWindow::AddCommandLine(const QStringList& arguments) {
     std::vector<std::string> paths;
     for (const QString& argument : arguments) paths.push_back(argument.toStdString());
-    FileListView_->AddCommandLinePaths(paths);
+    fileList_->AddCommandLinePaths(paths);
     preview_->RememberBoxSize();
 }
 
-void TZelvanMainform::ReceiveHandOver(const QString& text) {
+void MainWindow::ReceiveHandOver(const QString& text) {
     if (text == QLatin1String(kShowWindowRequest)) {
         if (isMinimized()) showNormal();
         show();
@@ -357,72 +357,72 @@ void TZelvanMainform::ReceiveHandOver(const QString& text) {
         return;
     }
     const std::string path = text.toStdString();
-    if (FileExists(path) && IsAcceptedExtension(ExtractFileExt(path))) FileListView_->AddFileToList(path);
+    if (FileExists(path) && IsAcceptedExtension(ExtractFileExt(path))) fileList_->AddFileToList(path);
 }
 
-void TZelvanMainform::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls() && !FileListView_->FolderScanActive()) event->acceptProposedAction();
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !fileList_->FolderScanActive()) event->acceptProposedAction();
 }
 
-void TZelvanMainform::dropEvent(QDropEvent* event) {
+void MainWindow::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
-    FileListView_->AddPaths(LocalPathsOfUrls(event->mimeData()->urls()));
+    fileList_->AddPaths(LocalPathsOfUrls(event->mimeData()->urls()));
 }
 
-void TZelvanMainform::SyncTimers() {
+void MainWindow::SyncTimers() {
     auto follow = [](QTimer& timer, bool on) {
         if (on && !timer.isActive()) timer.start();
         if (!on && timer.isActive()) timer.stop();
     };
-    follow(Timer1, scheduler_->StartTimerOn());
-    follow(Timer2, scheduler_->ReapTimerOn());
-    follow(Timer3, scheduler_->CompletionTimerOn());
+    follow(startTimer_, scheduler_->StartTimerOn());
+    follow(reapTimer_, scheduler_->ReapTimerOn());
+    follow(completionTimer_, scheduler_->CompletionTimerOn());
 }
 
-void TZelvanMainform::PngBitBtn2Click() {
-    ConversionOptions options = PageControl1->Options();
-    const PrepareResult prepared = PrepareRunOptions(options, static_cast<std::size_t>(FileListView_->RowCount()));
+void MainWindow::onConvertClicked() {
+    ConversionOptions options = optionPages_->Options();
+    const PrepareResult prepared = PrepareRunOptions(options, static_cast<std::size_t>(fileList_->RowCount()));
     // The thread count and the completed mask show in their controls even when no run starts.
-    PageControl1->SetThreads(options.threads);
-    PageControl1->SetRenameMaskText(options.renameMask);
+    optionPages_->SetThreads(options.threads);
+    optionPages_->SetRenameMaskText(options.renameMask);
     if (prepared == PrepareResult::NoFiles) {
-        ShowMessage(this, QMessageBox::Critical, Tr(language_, "Error"), Tr(language_, "NoFiles"));
+        ShowMessage(QMessageBox::Critical, Tr(language_, "Error"), Tr(language_, "NoFiles"));
         return;
     }
-    if (!options.outputFolder.empty()) PageControl1->SetOutputPathText(options.outputFolder);
+    if (!options.outputFolder.empty()) optionPages_->SetOutputPathText(options.outputFolder);
     if (prepared == PrepareResult::DirectoryCreateError) {
-        ShowMessage(this, QMessageBox::Critical, Tr(language_, "Error"), Tr(language_, "DirectoryCreateError"));
+        ShowMessage(QMessageBox::Critical, Tr(language_, "Error"), Tr(language_, "DirectoryCreateError"));
         return;
     }
-    std::vector<std::string> paths = FileListView_->FullPaths();
-    progressform_->PrepareForRun(static_cast<int>(paths.size()));
+    std::vector<std::string> paths = fileList_->FullPaths();
+    progressWindow_->PrepareForRun(static_cast<int>(paths.size()));
     scheduler_->BeginRun(options, std::move(paths), language_.LookupText("AllProcessed"));
     SyncTimers();
-    progressform_->ShowForRun();
+    progressWindow_->ShowForRun();
 }
 
-void TZelvanMainform::Timer1Timer() {
+void MainWindow::onStartTick() {
     const Scheduler::StartResult result = scheduler_->StartTick();
     // The timers follow the scheduler before any message box runs its own event loop.
     SyncTimers();
     if (result == Scheduler::StartResult::StartFailed) {
-        progressform_->CloseByProgram();
-        ShowMessage(this, QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Error creating thread!"));
+        progressWindow_->CloseByProgram();
+        ShowMessage(QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Error creating thread!"));
     }
 }
 
-void TZelvanMainform::Timer2Timer() {
+void MainWindow::onReapTick() {
     scheduler_->ReapTick();
     SyncTimers();
 }
 
-void TZelvanMainform::Timer3Timer() {
+void MainWindow::onCompletionTick() {
     if (!scheduler_->CompletionTick()) return;
     SyncTimers();
-    progressform_->CompleteRun();
+    progressWindow_->CompleteRun();
 }
 
-void TZelvanMainform::ShowHelp() {
+void MainWindow::ShowHelp() {
     const std::string& language = language_.CurrentLanguage();
     std::string name;
     if (language == "Russian") name = "help_ru.html";
@@ -436,7 +436,7 @@ void TZelvanMainform::ShowHelp() {
     }
 }
 
-void TZelvanMainform::LoadSettings() {
+void MainWindow::LoadSettings() {
     try {
         settingsIni_ = LoadSettingsFile(paths_.settingsFile);
     } catch (const Error&) {
@@ -444,7 +444,7 @@ void TZelvanMainform::LoadSettings() {
     }
     const AppSettings settings =
         ReadSettings(settingsIni_, screen_, ShortDateFormat::System(), QDateTime::currentDateTime());
-    PageControl1->ApplyOptions(settings.options);
+    optionPages_->ApplyOptions(settings.options);
 
     const WindowPlacement placement = PlaceOnScreen(settings.placement, screen_);
     move(placement.x, placement.y);
@@ -457,9 +457,9 @@ void TZelvanMainform::LoadSettings() {
     language_.SetCurrentLanguage(settings.language);
 }
 
-bool TZelvanMainform::SaveSettings() {
+bool MainWindow::SaveSettings() {
     AppSettings settings;
-    settings.options = PageControl1->Options();
+    settings.options = optionPages_->Options();
     settings.language = language_.CurrentLanguage();
     settings.lastUpdateDate = lastUpdateDate_;
     settings.allProcessedFiles = lifetime_.processedFiles.load();
@@ -471,7 +471,7 @@ bool TZelvanMainform::SaveSettings() {
     settings.placement.y = topLeft.y();
     settings.placement.width = normal.width();
     settings.placement.height = normal.height();
-    settings.mainformHeight = height();
+    settings.windowHeight = height();
     try {
         EnsureFolderExists(ExtractFilePath(paths_.settingsFile));
         WriteSettings(settingsIni_, settings, screen_, ShortDateFormat::System());
@@ -479,36 +479,36 @@ bool TZelvanMainform::SaveSettings() {
         return true;
     } catch (const Error&) {
         if (const auto message = SaveFailureMessage(language_.CurrentLanguage())) {
-            ShowMessage(this, QMessageBox::Warning, QString::fromStdString(message->caption),
+            ShowMessage(QMessageBox::Warning, QString::fromStdString(message->caption),
                         QString::fromStdString(message->text));
         }
         return false;
     }
 }
 
-bool TZelvanMainform::FormCloseQuery() {
-    if (FileListView_->RowCount() == 0) return true;
-    return ShowMessage(this, QMessageBox::Warning, Tr(language_, "Confirmation"), Tr(language_, "ExitConfirmation"),
+bool MainWindow::ConfirmClose() {
+    if (fileList_->RowCount() == 0) return true;
+    return ShowMessage(QMessageBox::Warning, Tr(language_, "Confirmation"), Tr(language_, "ExitConfirmation"),
                        QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-void TZelvanMainform::FormClose() {
-    FileListView_->CancelScan();
+void MainWindow::PrepareToClose() {
+    fileList_->CancelScan();
     preview_->WaitForLoad();
     SaveSettings();
 }
 
-void TZelvanMainform::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     if (closing_) {
         event->accept();
         return;
     }
-    if (!FormCloseQuery()) {
+    if (!ConfirmClose()) {
         event->ignore();
         return;
     }
     closing_ = true;
-    FormClose();
+    PrepareToClose();
     event->accept();
 }
 

@@ -11,6 +11,7 @@
 #include "jobs/error_list.h"
 #include "jobs/language.h"
 #include "jobs/scheduler.h"
+#include "ui/message_box.h"
 
 class QAction;
 class QLabel;
@@ -26,30 +27,36 @@ class FileListView;
 struct FileListControlStates;
 class OptionPages;
 class PreviewPane;
-class TAboutForm;
-class TProgressform;
-class TStatisticsform;
+class AboutWindow;
+class ProgressWindow;
+class StatisticsWindow;
 class UpdateCheck;
 
 // Where the main window finds its files and keeps its settings; tests point these elsewhere.
-struct MainFormPaths {
+struct MainWindowPaths {
     std::string programFolder;  // with a trailing "/": lang.ini, help files, rawdll.so
     std::string dataFolder;     // the installed data folder, searched after programFolder
     std::string settingsFile;   // Settings.ini
 };
-MainFormPaths DefaultMainFormPaths();
+MainWindowPaths DefaultMainWindowPaths();
 
 // The main window: the file list, the preview, the option pages, Convert and Exit, the menus,
 // and the run's timers. It owns the run state, the lifetime counters, the language file and
 // the settings for the program's whole life.
-class TZelvanMainform : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TZelvanMainform(MainFormPaths paths, QWidget* parent = nullptr);
-    ~TZelvanMainform() override;
+    // Builds the window's controls; Start() then fills them.
+    explicit MainWindow(MainWindowPaths paths, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    // False when start-up could not finish (no language file): the program then ends.
-    bool Created() const { return created_; }
+    // Every message box of the main window goes through this; the real box by default, tests
+    // answer instead. Set it before Start(), which may already need it.
+    void SetMessageBox(MessageBoxFunction show) { messageBox_ = std::move(show); }
+
+    // Reads the settings and the language file into the window. False when start-up could not
+    // finish (no language file): the program then ends.
+    bool Start();
 
     // The other windows, created after the main window; then the language is applied to all.
     void CreateSecondaryWindows();
@@ -64,16 +71,16 @@ public:
     void ApplyLanguage(const std::string& language);
 
     // Convert: validates, fills the queue and shows the progress window modally until it closes.
-    void PngBitBtn2Click();
+    void onConvertClicked();
 
     // Reads the settings into the controls and writes them back, as at start and close.
     void LoadSettings();
     bool SaveSettings();
 
-    FileListView* FileList() const { return FileListView_; }
-    OptionPages* Pages() const { return PageControl1; }
-    TProgressform* Progress() const { return progressform_; }
-    TStatisticsform* Statistics() const { return statisticsform_; }
+    FileListView* FileList() const { return fileList_; }
+    OptionPages* Pages() const { return optionPages_; }
+    ProgressWindow* Progress() const { return progressWindow_; }
+    StatisticsWindow* Statistics() const { return statisticsWindow_; }
     Scheduler& RunScheduler() { return *scheduler_; }
     ErrorList& Errors() { return errors_; }
     LifetimeCounters& Lifetime() { return lifetime_; }
@@ -99,15 +106,18 @@ private:
     void BuildLanguageMenu();
     void UpdateControlStates(const FileListControlStates& states);
     void SyncTimers();
-    void Timer1Timer();
-    void Timer2Timer();
-    void Timer3Timer();
+    void onStartTick();
+    void onReapTick();
+    void onCompletionTick();
     void ShowHelp();
-    bool FormCloseQuery();
-    void FormClose();
+    bool ConfirmClose();
+    void PrepareToClose();
 
-    MainFormPaths paths_;
-    bool created_ = false;
+    QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                            QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
+    MainWindowPaths paths_;
+    MessageBoxFunction messageBox_;
     bool closing_ = false;
     bool terminateRequested_ = false;
     std::string languagePath_;
@@ -122,35 +132,35 @@ private:
     LifetimeCounters lifetime_;
     std::unique_ptr<Scheduler> scheduler_;
 
-    // Controls, named as lang.ini names them.
-    QMenu* N1 = nullptr;
-    QMenu* N3 = nullptr;
-    QMenu* Language1 = nullptr;
-    QAction* N17 = nullptr;
-    QAction* N18 = nullptr;
-    QAction* N10 = nullptr;
-    QAction* N2 = nullptr;
-    QAction* N15 = nullptr;
-    QAction* N4 = nullptr;
-    QAction* N126 = nullptr;
-    QToolButton* ToolButton1 = nullptr;
-    QToolButton* ToolButton2 = nullptr;
-    QToolButton* ToolButton4 = nullptr;
-    QToolButton* ToolButton5 = nullptr;
-    FileListView* FileListView_ = nullptr;
+    // Controls; their objectNames are lang.ini keys.
+    QMenu* fileMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
+    QMenu* languageMenu_ = nullptr;
+    QAction* addFilesAction_ = nullptr;
+    QAction* addFolderAction_ = nullptr;
+    QAction* statisticsAction_ = nullptr;
+    QAction* exitAction_ = nullptr;
+    QAction* helpAction_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+    QAction* checkUpdatesAction_ = nullptr;
+    QToolButton* addFilesButton_ = nullptr;
+    QToolButton* addFolderButton_ = nullptr;
+    QToolButton* deleteSelectedButton_ = nullptr;
+    QToolButton* convertToolButton_ = nullptr;
+    FileListView* fileList_ = nullptr;
     PreviewPane* preview_ = nullptr;
-    OptionPages* PageControl1 = nullptr;
+    OptionPages* optionPages_ = nullptr;
     QWidget* addingIndicator_ = nullptr;
-    QPushButton* PngBitBtn2 = nullptr;
-    QPushButton* CloseButton = nullptr;
+    QPushButton* convertButton_ = nullptr;
+    QPushButton* exitButton_ = nullptr;
     QSplitter* splitter_ = nullptr;
-    QTimer Timer1;
-    QTimer Timer2;
-    QTimer Timer3;
+    QTimer startTimer_;
+    QTimer reapTimer_;
+    QTimer completionTimer_;
 
-    TProgressform* progressform_ = nullptr;
-    TStatisticsform* statisticsform_ = nullptr;
-    TAboutForm* aboutform_ = nullptr;
+    ProgressWindow* progressWindow_ = nullptr;
+    StatisticsWindow* statisticsWindow_ = nullptr;
+    AboutWindow* aboutWindow_ = nullptr;
     UpdateCheck* updateCheck_ = nullptr;
 };
 

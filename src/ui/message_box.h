@@ -8,17 +8,15 @@ class QWidget;
 
 namespace zelvan {
 
-// Every message box of the main window goes through here, so that tests can answer them.
-using MessageBoxHook = std::function<QMessageBox::StandardButton(
+// Shows a message box owned by `owner` and returns the button pressed. A window that shows
+// message boxes holds one of these, set to ShowMessageBox unless a test answers instead.
+using MessageBoxFunction = std::function<QMessageBox::StandardButton(
     QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text,
     QMessageBox::StandardButtons buttons)>;
 
-// Shows a message box (or asks the hook, when one is set) and returns the button pressed.
-QMessageBox::StandardButton ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
-                                        const QString& text,
-                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok);
-
-// Replaces the boxes by `hook` until it is reset with an empty function.
-void SetMessageBoxHook(MessageBoxHook hook);
+// The real message box, modal until the user answers.
+QMessageBox::StandardButton ShowMessageBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
+                                           const QString& text,
+                                           QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
 }  // namespace zelvan

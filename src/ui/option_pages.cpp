@@ -28,7 +28,9 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <type_traits>
 
+#include "engine/output_formats.h"
 #include "jobs/size_presets.h"
 #include "ui/image_size.h"
 #include "ui/window_texts.h"
@@ -47,36 +49,44 @@ QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent) {
     return Named(new QLabel(text, parent), name);
 }
 
-QCheckBox* MakeCheckBox(const char* name, const QString& text, QWidget* parent) {
-    return Named(new QCheckBox(text, parent), name);
+// The table's row of an option that has a control on these pages.
+const OptionInfo& OptionRow(const char* key) {
+    const OptionInfo* row = FindOption(key);
+    Q_ASSERT(row != nullptr && row->control != nullptr);
+    return *row;
 }
 
-QSlider* MakeSlider(const char* name, int minimum, int maximum, int value, int tickInterval, QWidget* parent) {
-    auto* slider = Named(new QSlider(Qt::Horizontal, parent), name);
-    slider->setRange(minimum, maximum);
-    slider->setValue(value);
-    slider->setTickPosition(QSlider::TicksBelow);
-    slider->setTickInterval(tickInterval);
-    slider->setPageStep(std::max(1, (maximum - minimum) / 10));
-    return slider;
+// The control that shows an option, named as the option table names it, with the option's
+// range and default.
+template <typename Control>
+Control* OptionControl(QWidget* parent, const char* key) {
+    const OptionInfo& row = OptionRow(key);
+    auto* control = Named(new Control(parent), row.control);
+    if constexpr (std::is_same_v<Control, QSlider> || std::is_same_v<Control, QSpinBox>) {
+        const auto [minimum, maximum] = OptionRange(row);
+        control->setRange(minimum, maximum);
+        control->setValue(OptionDefault(row));
+    } else if constexpr (std::is_same_v<Control, QCheckBox>) {
+        control->setChecked(OptionDefault(row) != 0);
+    } else if constexpr (std::is_same_v<Control, QLineEdit>) {
+        control->setText(QString::fromUtf8(row.defaultText));
+    }
+    return control;
 }
 
-QSpinBox* MakeSpinBox(const char* name, int minimum, int maximum, int value, QWidget* parent) {
-    auto* spin = Named(new QSpinBox(parent), name);
-    spin->setRange(minimum, maximum);
-    spin->setValue(value);
+QCheckBox* OptionCheckBox(QWidget* parent, const char* key, const QString& text) {
+    auto* box = OptionControl<QCheckBox>(parent, key);
+    box->setText(text);
+    return box;
+}
+
+QSpinBox* OptionSpinBox(QWidget* parent, const char* key) {
+    auto* spin = OptionControl<QSpinBox>(parent, key);
     spin->setAccelerated(true);
     return spin;
 }
 
 QWidget* MakePage(const char* name) { return Named(new QWidget, name); }
-
-// A value label beside a slider keeps the width of its widest value, so the slider does not
-// jump while it moves.
-void ReserveWidth(QLabel* label, const QString& widest) {
-    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(widest) + 4);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-}
 
 QStringList ListItems(const std::string& text) {
     QStringList items = QString::fromStdString(text).split(';');
@@ -96,9 +106,9 @@ void ReplaceItems(QComboBox* list, const QStringList& items) {
 
 // Whether a stored list index names a choice the conversion knows (its option's range), whatever
 // the list in the window shows.
-bool KnownChoice(const char* key, int index) {
-    const OptionInfo* info = FindOption(key);
-    return info != nullptr && index >= info->minimum && index <= info->maximum;
+bool KnownChoice(const OptionInfo& row, int index) {
+    const auto [minimum, maximum] = OptionRange(row);
+    return index >= minimum && index <= maximum;
 }
 
 // A page's layout with the margins and spacing of a compact dialog.
@@ -169,305 +179,324 @@ OptionPages::OptionPages(QWidget* parent)
     BuildOutputPage();
     BuildVariableMenus();
 
-    Timer7 = Named(new QTimer(this), "Timer7");
-    Timer7->setInterval(1);
-    Timer7->setSingleShot(true);
-    connect(Timer7, &QTimer::timeout, this, [this] { applyingPreset_ = false; });
+    presetTimer_ = Named(new QTimer(this), "Timer7");
+    presetTimer_->setInterval(1);
+    presetTimer_->setSingleShot(true);
+    connect(presetTimer_, &QTimer::timeout, this, [this] { applyingPreset_ = false; });
 
-    setCurrentWidget(TabSheet7);
+    setCurrentWidget(outputPage_);
     UpdateResizeControls();
     UpdateRenameExample();
     UpdateTextExample();
 }
 
+QComboBox* OptionPages::MakeOptionList(QWidget* parent, const char* key, const QStringList& items) {
+    const OptionInfo& row = OptionRow(key);
+    auto* list = OptionControl<QComboBox>(parent, key);
+    list->addItems(items);
+    list->setCurrentIndex(OptionDefault(row));
+    lastChoice_[&row] = OptionDefault(row);
+    connect(list, &QComboBox::currentIndexChanged, this, [this, &row](int index) {
+        if (KnownChoice(row, index)) lastChoice_[&row] = index;
+    });
+    return list;
+}
+
+QSlider* OptionPages::MakeOptionSlider(QWidget* parent, const char* key, int tickInterval, QLabel* valueLabel,
+                                       const QString& suffix) {
+    auto* slider = OptionControl<QSlider>(parent, key);
+    slider->setOrientation(Qt::Horizontal);
+    slider->setTickPosition(QSlider::TicksBelow);
+    slider->setTickInterval(tickInterval);
+    slider->setPageStep(std::max(1, (slider->maximum() - slider->minimum()) / 10));
+    // The value label keeps the width of the widest value, so the slider does not jump while
+    // it moves.
+    valueLabel->setMinimumWidth(valueLabel->fontMetrics().horizontalAdvance("100%") + 4);
+    valueLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    sliderValues_.push_back({slider, valueLabel, suffix});
+    connect(slider, &QSlider::valueChanged, this, [this] { ShowSliderValues(); });
+    ShowSliderValues();
+    return slider;
+}
+
+void OptionPages::ShowSliderValues() {
+    for (const SliderValue& shown : sliderValues_)
+        shown.label->setText(QString::number(shown.slider->value()) + shown.suffix);
+}
+
 void OptionPages::BuildJpegPage() {
-    TabSheet1 = MakePage("TabSheet1");
-    auto* grid = PageLayout<QGridLayout>(TabSheet1);
-    Label1 = MakeLabel("Label1", QString::fromUtf8("Качество: "), TabSheet1);
-    TrackBar1 = MakeSlider("TrackBar1", 1, 100, 85, 2, TabSheet1);
-    Label3 = MakeLabel("Label3", "85%", TabSheet1);
-    ReserveWidth(Label3, "100%");
-    CheckBox1 = MakeCheckBox("CheckBox1", QString::fromUtf8("Прогресивный"), TabSheet1);
-    grid->addWidget(Label1, 0, 0);
-    grid->addWidget(TrackBar1, 0, 1);
-    grid->addWidget(Label3, 0, 2);
-    grid->addWidget(CheckBox1, 1, 0, 1, 3);
+    QWidget* page = MakePage("TabSheet1");
+    auto* grid = PageLayout<QGridLayout>(page);
+    QLabel* caption = MakeLabel("Label1", QString::fromUtf8("Качество: "), page);
+    QLabel* value = MakeLabel("Label3", QString(), page);
+    QSlider* quality = MakeOptionSlider(page, "JPG_quality", 2, value, "%");
+    QCheckBox* progressive = OptionCheckBox(page, "JPG_progressive", QString::fromUtf8("Прогресивный"));
+    grid->addWidget(caption, 0, 0);
+    grid->addWidget(quality, 0, 1);
+    grid->addWidget(value, 0, 2);
+    grid->addWidget(progressive, 1, 0, 1, 3);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(2, 1);
-    connect(TrackBar1, &QSlider::valueChanged, this, [this](int value) { Label3->setText(QString::number(value) + "%"); });
-    addTab(TabSheet1, "JPG");
+    addTab(page, "JPG");
 }
 
 void OptionPages::BuildPngPage() {
-    TabSheet2 = MakePage("TabSheet2");
-    auto* grid = PageLayout<QGridLayout>(TabSheet2);
-    Label2 = MakeLabel("Label2", QString::fromUtf8("Сжатие: "), TabSheet2);
-    TrackBar2 = MakeSlider("TrackBar2", 0, 9, 9, 1, TabSheet2);
-    Label4 = MakeLabel("Label4", "9", TabSheet2);
-    ReserveWidth(Label4, "100%");
-    CheckBox9 = MakeCheckBox("CheckBox9", "Interlaced (Adam7)", TabSheet2);
-    CheckBox10 = MakeCheckBox("CheckBox10", "Filter (Reduces size)", TabSheet2);
-    CheckBox10->setChecked(true);
-    grid->addWidget(Label2, 0, 0);
-    grid->addWidget(TrackBar2, 0, 1);
-    grid->addWidget(Label4, 0, 2);
-    grid->addWidget(CheckBox9, 1, 0, 1, 3);
-    grid->addWidget(CheckBox10, 2, 0, 1, 3);
+    QWidget* page = MakePage("TabSheet2");
+    auto* grid = PageLayout<QGridLayout>(page);
+    QLabel* caption = MakeLabel("Label2", QString::fromUtf8("Сжатие: "), page);
+    QLabel* value = MakeLabel("Label4", QString(), page);
+    QSlider* compression = MakeOptionSlider(page, "PNG_compression", 1, value, QString());
+    QCheckBox* interlace = OptionCheckBox(page, "Png_interlace", "Interlaced (Adam7)");
+    QCheckBox* filters = OptionCheckBox(page, "Png_filter", "Filter (Reduces size)");
+    grid->addWidget(caption, 0, 0);
+    grid->addWidget(compression, 0, 1);
+    grid->addWidget(value, 0, 2);
+    grid->addWidget(interlace, 1, 0, 1, 3);
+    grid->addWidget(filters, 2, 0, 1, 3);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(3, 1);
-    connect(TrackBar2, &QSlider::valueChanged, this, [this](int value) { Label4->setText(QString::number(value)); });
-    addTab(TabSheet2, "PNG");
+    addTab(page, "PNG");
 }
 
 void OptionPages::BuildJpeg2000Page() {
-    TabSheet8 = MakePage("TabSheet8");
-    auto* grid = PageLayout<QGridLayout>(TabSheet8);
-    Label20 = MakeLabel("Label20", QString::fromUtf8("Качество:"), TabSheet8);
-    TrackBar3 = MakeSlider("TrackBar3", 1, 100, 75, 2, TabSheet8);
-    Label21 = MakeLabel("Label21", "75%", TabSheet8);
-    ReserveWidth(Label21, "100%");
-    CheckBox11 = MakeCheckBox("CheckBox11", "Lossless", TabSheet8);
-    grid->addWidget(Label20, 0, 0);
-    grid->addWidget(TrackBar3, 0, 1);
-    grid->addWidget(Label21, 0, 2);
-    grid->addWidget(CheckBox11, 1, 0, 1, 3);
+    QWidget* page = MakePage("TabSheet8");
+    auto* grid = PageLayout<QGridLayout>(page);
+    QLabel* caption = MakeLabel("Label20", QString::fromUtf8("Качество:"), page);
+    QLabel* value = MakeLabel("Label21", QString(), page);
+    QSlider* quality = MakeOptionSlider(page, "J2K_quality", 2, value, "%");
+    QCheckBox* lossless = OptionCheckBox(page, "J2K_Lossless", "Lossless");
+    grid->addWidget(caption, 0, 0);
+    grid->addWidget(quality, 0, 1);
+    grid->addWidget(value, 0, 2);
+    grid->addWidget(lossless, 1, 0, 1, 3);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(2, 1);
-    connect(TrackBar3, &QSlider::valueChanged, this, [this](int value) { Label21->setText(QString::number(value) + "%"); });
-    addTab(TabSheet8, "JPEG 2000");
+    addTab(page, "JPEG 2000");
 }
 
 void OptionPages::BuildRenamePage() {
-    TabSheet4 = MakePage("TabSheet4");
-    auto* grid = PageLayout<QGridLayout>(TabSheet4);
-    CheckBox5 = MakeCheckBox("CheckBox5", QString::fromUtf8("Переименовать"), TabSheet4);
-    CheckBox5->setChecked(true);
-    Label10 = MakeLabel("Label10", QString::fromUtf8("Маска:"), TabSheet4);
-    Edit2 = Named(new QLineEdit("[N]", TabSheet4), "Edit2");
-    PngBitBtn6 = Named(new QPushButton("Add variable", TabSheet4), "PngBitBtn6");
-    Label11 = MakeLabel("Label11", QString::fromUtf8("Цифр счетчика:"), TabSheet4);
-    SpinEdit5 = MakeSpinBox("SpinEdit5", 1, 10, 3, TabSheet4);
-    Label16 = MakeLabel("Label16", QString::fromUtf8("Пример: "), TabSheet4);
-    Label17 = MakeLabel("Label17", QString(), TabSheet4);
-    Label10->setBuddy(Edit2);
-    Label11->setBuddy(SpinEdit5);
+    QWidget* page = MakePage("TabSheet4");
+    auto* grid = PageLayout<QGridLayout>(page);
+    QCheckBox* enabled = OptionCheckBox(page, "Rename_enabled", QString::fromUtf8("Переименовать"));
+    QLabel* maskCaption = MakeLabel("Label10", QString::fromUtf8("Маска:"), page);
+    renameMask_ = OptionControl<QLineEdit>(page, "Rename_mask");
+    renameVariableButton_ = Named(new QPushButton("Add variable", page), "PngBitBtn6");
+    QLabel* digitsCaption = MakeLabel("Label11", QString::fromUtf8("Цифр счетчика:"), page);
+    counterDigits_ = OptionSpinBox(page, "Counter_length");
+    QLabel* exampleCaption = MakeLabel("Label16", QString::fromUtf8("Пример: "), page);
+    renameExample_ = MakeLabel("Label17", QString(), page);
+    maskCaption->setBuddy(renameMask_);
+    digitsCaption->setBuddy(counterDigits_);
 
-    grid->addWidget(CheckBox5, 0, 0, 1, 3);
-    grid->addWidget(Label10, 1, 0);
-    grid->addWidget(Edit2, 1, 1);
-    grid->addWidget(PngBitBtn6, 1, 2);
-    grid->addWidget(Label11, 2, 0);
-    grid->addWidget(SpinEdit5, 2, 1, Qt::AlignLeft);
-    grid->addWidget(Label16, 3, 0);
-    grid->addWidget(Label17, 3, 1, 1, 2);
+    grid->addWidget(enabled, 0, 0, 1, 3);
+    grid->addWidget(maskCaption, 1, 0);
+    grid->addWidget(renameMask_, 1, 1);
+    grid->addWidget(renameVariableButton_, 1, 2);
+    grid->addWidget(digitsCaption, 2, 0);
+    grid->addWidget(counterDigits_, 2, 1, Qt::AlignLeft);
+    grid->addWidget(exampleCaption, 3, 0);
+    grid->addWidget(renameExample_, 3, 1, 1, 2);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(4, 1);
 
-    connect(Edit2, &QLineEdit::textChanged, this, [this] { UpdateRenameExample(); });
-    connect(SpinEdit5, &QSpinBox::valueChanged, this, [this] { UpdateRenameExample(); });
-    addTab(TabSheet4, "Rename");
+    connect(renameMask_, &QLineEdit::textChanged, this, [this] { UpdateRenameExample(); });
+    connect(counterDigits_, &QSpinBox::valueChanged, this, [this] { UpdateRenameExample(); });
+    addTab(page, "Rename");
 }
 
 void OptionPages::BuildResizePage() {
-    TabSheet6 = MakePage("TabSheet6");
-    auto* row = PageLayout<QVBoxLayout>(TabSheet6);
+    QWidget* page = MakePage("TabSheet6");
+    auto* row = PageLayout<QVBoxLayout>(page);
 
-    GroupBox3 = Named(new QGroupBox(QString::fromUtf8("Изменение размера"), TabSheet6), "GroupBox3");
-    auto* box = new QGridLayout(GroupBox3);
+    // The option's three radio buttons, in the order of its values.
+    auto* group = OptionControl<QGroupBox>(page, "Selected_mode");
+    group->setTitle(QString::fromUtf8("Изменение размера"));
+    auto* box = new QGridLayout(group);
     box->setContentsMargins(6, 4, 6, 4);
     box->setVerticalSpacing(4);
-    NoResizeRadioButton = Named(new QRadioButton(QString::fromUtf8("Не изменять"), GroupBox3), "NoResizeRadioButton");
-    NoResizeRadioButton->setChecked(true);
-    ChangeSizeRadioButton =
-        Named(new QRadioButton(QString::fromUtf8("Изменить размер:"), GroupBox3), "ChangeSizeRadioButton");
-    ChangeSizePercentRadioButton =
-        Named(new QRadioButton(QString::fromUtf8("В процентах:"), GroupBox3), "ChangeSizePercentRadioButton");
-    SpinEdit2 = MakeSpinBox("SpinEdit2", 1, 99999, 800, GroupBox3);
-    SpinEdit3 = MakeSpinBox("SpinEdit3", 1, 99999, 600, GroupBox3);
-    auto* times = new QLabel(QString::fromUtf8("×"), GroupBox3);
-    Label19 = MakeLabel("Label19", AspectRatioText(800, 600), GroupBox3);
-    Label19->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    SpinEdit4 = MakeSpinBox("SpinEdit4", 1, 200, 75, GroupBox3);
-    Label8 = MakeLabel("Label8", "%", GroupBox3);
+    noResize_ = Named(new QRadioButton(QString::fromUtf8("Не изменять"), group), "NoResizeRadioButton");
+    noResize_->setChecked(true);
+    resizeToBox_ = Named(new QRadioButton(QString::fromUtf8("Изменить размер:"), group), "ChangeSizeRadioButton");
+    resizeByPercent_ =
+        Named(new QRadioButton(QString::fromUtf8("В процентах:"), group), "ChangeSizePercentRadioButton");
+    resizeWidth_ = OptionSpinBox(group, "Resize_width");
+    resizeHeight_ = OptionSpinBox(group, "Resize_height");
+    auto* times = new QLabel(QString::fromUtf8("×"), group);
+    aspectRatio_ = MakeLabel("Label19", QString(), group);
+    aspectRatio_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    resizePercent_ = OptionSpinBox(group, "Resize_percent");
+    QLabel* percentSign = MakeLabel("Label8", "%", group);
 
-    box->addWidget(NoResizeRadioButton, 0, 0, 1, 5);
-    box->addWidget(ChangeSizeRadioButton, 1, 0, 1, 5);
+    box->addWidget(noResize_, 0, 0, 1, 5);
+    box->addWidget(resizeToBox_, 1, 0, 1, 5);
     auto* size = new QHBoxLayout;
     size->setSpacing(4);
     size->addSpacing(20);
-    size->addWidget(SpinEdit2);
+    size->addWidget(resizeWidth_);
     size->addWidget(times);
-    size->addWidget(SpinEdit3);
+    size->addWidget(resizeHeight_);
     size->addSpacing(4);
-    size->addWidget(Label19, 1);
+    size->addWidget(aspectRatio_, 1);
     box->addLayout(size, 2, 0, 1, 5);
-    box->addWidget(ChangeSizePercentRadioButton, 3, 0);
+    box->addWidget(resizeByPercent_, 3, 0);
     auto* percent = new QHBoxLayout;
     percent->setSpacing(4);
-    percent->addWidget(SpinEdit4);
-    percent->addWidget(Label8);
+    percent->addWidget(resizePercent_);
+    percent->addWidget(percentSign);
     percent->addStretch(1);
     box->addLayout(percent, 3, 1, 1, 4);
     box->setRowStretch(4, 1);
 
     auto* checks = new QVBoxLayout;
     checks->setSpacing(4);
-    CheckBox4 = MakeCheckBox("CheckBox4", QString::fromUtf8("Пропорции"), TabSheet6);
-    CheckBox4->setChecked(true);
-    CheckBox6 = MakeCheckBox("CheckBox6", QString::fromUtf8("Увеличить если меньше"), TabSheet6);
-    CheckBox7 = MakeCheckBox("CheckBox7", "Smart crop", TabSheet6);
-    checks->addWidget(CheckBox4);
-    checks->addWidget(CheckBox6);
-    checks->addWidget(CheckBox7);
+    keepProportions_ = OptionCheckBox(page, "Resize_proportional", QString::fromUtf8("Пропорции"));
+    enlargeSmaller_ = OptionCheckBox(page, "EnlargeIfSmall", QString::fromUtf8("Увеличить если меньше"));
+    smartCrop_ = OptionCheckBox(page, "SmartCrop_enable", "Smart crop");
+    checks->addWidget(keepProportions_);
+    checks->addWidget(enlargeSmaller_);
+    checks->addWidget(smartCrop_);
     checks->addStretch(1);
 
-    Label14 = MakeLabel("Label14", QString::fromUtf8("Фильтр:"), TabSheet6);
-    ComboBox3 = Named(new QComboBox(TabSheet6), "ComboBox3");
-    ComboBox3->addItems({"Nearest neighbour", "Bilinear", "Hermite", "Bell", "B-spline", "Lanczos3", "Mitchell"});
-    ComboBox3->setCurrentIndex(5);
-    Label15 = MakeLabel("Label15", QString::fromUtf8("Стандартные размеры:"), TabSheet6);
-    ComboBox4 = Named(new QComboBox(TabSheet6), "ComboBox4");
-    ComboBox4->setMaxVisibleItems(15);
+    QLabel* filterCaption = MakeLabel("Label14", QString::fromUtf8("Фильтр:"), page);
+    resamplingFilter_ = MakeOptionList(page, "Resampling_filter",
+                                       {"Nearest neighbour", "Bilinear", "Hermite", "Bell", "B-spline", "Lanczos3",
+                                        "Mitchell"});
+    QLabel* presetsCaption = MakeLabel("Label15", QString::fromUtf8("Стандартные размеры:"), page);
+    sizePresets_ = Named(new QComboBox(page), "ComboBox4");
+    sizePresets_->setMaxVisibleItems(15);
     for (const std::string& design : SizePresetDesignTexts()) {
         const QString text = QString::fromStdString(design);
         const auto [width, height] = ParseSizeText(text);
-        ComboBox4->addItem(SizePresetCaption(text, width, height));
+        sizePresets_->addItem(SizePresetCaption(text, width, height));
     }
-    ComboBox4->setCurrentIndex(0);
+    sizePresets_->setCurrentIndex(0);
     // The captions are long; the closed list may be narrow, its open list shows them whole.
-    ComboBox4->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    ComboBox4->setMinimumContentsLength(8);
-    ComboBox4->view()->setMinimumWidth(ComboBox4->view()->sizeHintForColumn(0) + 24);
-    ComboBox3->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    ComboBox3->setMinimumContentsLength(8);
-    ComboBox3->view()->setMinimumWidth(ComboBox3->view()->sizeHintForColumn(0) + 24);
-    Label14->setBuddy(ComboBox3);
-    Label15->setBuddy(ComboBox4);
+    for (QComboBox* list : {sizePresets_, resamplingFilter_}) {
+        list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        list->setMinimumContentsLength(8);
+        list->view()->setMinimumWidth(list->view()->sizeHintForColumn(0) + 24);
+    }
+    filterCaption->setBuddy(resamplingFilter_);
+    presetsCaption->setBuddy(sizePresets_);
+    aspectRatio_->setText(AspectRatioText(static_cast<std::uint64_t>(resizeWidth_->value()),
+                                          static_cast<std::uint64_t>(resizeHeight_->value())));
 
     auto* lists = new QHBoxLayout;
-    lists->addWidget(Label14);
-    lists->addWidget(ComboBox3, 1);
+    lists->addWidget(filterCaption);
+    lists->addWidget(resamplingFilter_, 1);
     lists->addSpacing(6);
-    lists->addWidget(Label15);
-    lists->addWidget(ComboBox4, 1);
+    lists->addWidget(presetsCaption);
+    lists->addWidget(sizePresets_, 1);
 
     auto* top = new QHBoxLayout;
-    top->addWidget(GroupBox3, 0);
+    top->addWidget(group, 0);
     top->addSpacing(6);
     top->addLayout(checks, 1);
     row->addLayout(top);
     row->addLayout(lists);
     row->addStretch(1);
 
-    for (QRadioButton* radio : {NoResizeRadioButton, ChangeSizeRadioButton, ChangeSizePercentRadioButton}) {
+    for (QRadioButton* radio : {noResize_, resizeToBox_, resizeByPercent_}) {
         connect(radio, &QRadioButton::toggled, this, [this](bool on) {
             if (on) UpdateResizeControls();
         });
     }
-    connect(CheckBox4, &QCheckBox::toggled, this, [this] { UpdateResizeControls(); });
-    connect(CheckBox6, &QCheckBox::toggled, this, [this] { UpdateResizeControls(); });
-    connect(SpinEdit2, &QSpinBox::valueChanged, this, [this] { SizeBoxChanged(); });
-    connect(SpinEdit3, &QSpinBox::valueChanged, this, [this] { SizeBoxChanged(); });
-    connect(ComboBox4, &QComboBox::currentIndexChanged, this, [this](int index) { PresetChosen(index); });
-    connect(ComboBox3, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (KnownChoice("Resampling_filter", index)) lastFilter_ = index;
-    });
-    addTab(TabSheet6, "Resize");
+    connect(keepProportions_, &QCheckBox::toggled, this, [this] { UpdateResizeControls(); });
+    connect(enlargeSmaller_, &QCheckBox::toggled, this, [this] { UpdateResizeControls(); });
+    connect(resizeWidth_, &QSpinBox::valueChanged, this, [this] { SizeBoxChanged(); });
+    connect(resizeHeight_, &QSpinBox::valueChanged, this, [this] { SizeBoxChanged(); });
+    connect(sizePresets_, &QComboBox::currentIndexChanged, this, [this](int index) { PresetChosen(index); });
+    addTab(page, "Resize");
 }
 
 void OptionPages::BuildTextPage() {
-    TabSheet12 = MakePage("TabSheet12");
-    auto* grid = PageLayout<QGridLayout>(TabSheet12);
-    CheckBox12 = MakeCheckBox("CheckBox12", "Draw text", TabSheet12);
-    Label23 = MakeLabel("Label23", "Mask:", TabSheet12);
-    Edit3 = Named(new QLineEdit(TabSheet12), "Edit3");
-    PngBitBtn5 = Named(new QPushButton("Add variable", TabSheet12), "PngBitBtn5");
-    PngBitBtn4 = Named(new QPushButton("Font", TabSheet12), "PngBitBtn4");
-    Label24 = MakeLabel("Label24", "Sample: ", TabSheet12);
-    Label25 = MakeLabel("Label25", QString(), TabSheet12);
-    Label22 = MakeLabel("Label22", "Text position:", TabSheet12);
-    ComboBox5 = Named(new QComboBox(TabSheet12), "ComboBox5");
-    ComboBox5->addItems(
+    QWidget* page = MakePage("TabSheet12");
+    auto* grid = PageLayout<QGridLayout>(page);
+    QCheckBox* enabled = OptionCheckBox(page, "Watermark_enable", "Draw text");
+    QLabel* maskCaption = MakeLabel("Label23", "Mask:", page);
+    textStampMask_ = OptionControl<QLineEdit>(page, "Watermark_text_mask");
+    textVariableButton_ = Named(new QPushButton("Add variable", page), "PngBitBtn5");
+    fontButton_ = Named(new QPushButton("Font", page), "PngBitBtn4");
+    QLabel* exampleCaption = MakeLabel("Label24", "Sample: ", page);
+    textStampExample_ = MakeLabel("Label25", QString(), page);
+    QLabel* positionCaption = MakeLabel("Label22", "Text position:", page);
+    textPosition_ = MakeOptionList(
+        page, "Text_position",
         {"Top-Left", "Top-Center", "Top-Right", "Center", "Bottom-Left", "Bottom-Center", "Bottom-Right"});
-    ComboBox5->setCurrentIndex(6);
-    CheckBox14 = MakeCheckBox("CheckBox14", "Shadow", TabSheet12);
-    CheckBox14->setChecked(true);
-    SpinEdit6 = MakeSpinBox("SpinEdit6", 1, 100, 100, TabSheet12);
-    SpinEdit6->hide();
-    fontSummary_ = new QLabel(TabSheet12);
-    Label23->setBuddy(Edit3);
-    Label22->setBuddy(ComboBox5);
+    QCheckBox* shadow = OptionCheckBox(page, "Text_Shadow", "Shadow");
+    // The stamp's opacity: kept in the settings, never shown, always 100.
+    OptionSpinBox(page, "Text_opacity")->hide();
+    fontSummary_ = new QLabel(page);
+    maskCaption->setBuddy(textStampMask_);
+    positionCaption->setBuddy(textPosition_);
 
-    grid->addWidget(CheckBox12, 0, 0, 1, 2);
-    grid->addWidget(CheckBox14, 0, 2);
-    grid->addWidget(Label23, 1, 0);
-    grid->addWidget(Edit3, 1, 1);
-    grid->addWidget(PngBitBtn5, 1, 2);
-    grid->addWidget(Label24, 2, 0);
-    grid->addWidget(Label25, 2, 1, 1, 2);
-    grid->addWidget(Label22, 3, 0);
+    grid->addWidget(enabled, 0, 0, 1, 2);
+    grid->addWidget(shadow, 0, 2);
+    grid->addWidget(maskCaption, 1, 0);
+    grid->addWidget(textStampMask_, 1, 1);
+    grid->addWidget(textVariableButton_, 1, 2);
+    grid->addWidget(exampleCaption, 2, 0);
+    grid->addWidget(textStampExample_, 2, 1, 1, 2);
+    grid->addWidget(positionCaption, 3, 0);
     auto* position = new QHBoxLayout;
-    position->addWidget(ComboBox5);
+    position->addWidget(textPosition_);
     position->addSpacing(8);
-    position->addWidget(PngBitBtn4);
+    position->addWidget(fontButton_);
     position->addWidget(fontSummary_, 1);
     grid->addLayout(position, 3, 1, 1, 2);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(4, 1);
 
-    connect(Edit3, &QLineEdit::textChanged, this, [this] { UpdateTextExample(); });
-    connect(ComboBox5, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (KnownChoice("Text_position", index)) lastPosition_ = index;
-    });
-    connect(PngBitBtn4, &QPushButton::clicked, this, [this] { ChooseFont(); });
+    connect(textStampMask_, &QLineEdit::textChanged, this, [this] { UpdateTextExample(); });
+    connect(fontButton_, &QPushButton::clicked, this, [this] { ChooseFont(); });
     ShowFontSummary();
-    addTab(TabSheet12, "Text");
+    addTab(page, "Text");
 }
 
 void OptionPages::BuildOutputPage() {
-    TabSheet7 = MakePage("TabSheet7");
-    auto* grid = PageLayout<QGridLayout>(TabSheet7);
-    Label5 = MakeLabel("Label5", QString::fromUtf8("Папка для вывода:"), TabSheet7);
-    Edit1 = Named(new QLineEdit(TabSheet7), "Edit1");
-    PngBitBtn3 = Named(new QPushButton(QString::fromUtf8("Обзор"), TabSheet7), "PngBitBtn3");
-    Label6 = MakeLabel("Label6", QString::fromUtf8("Формат вывода:"), TabSheet7);
-    ComboBox1 = Named(new QComboBox(TabSheet7), "ComboBox1");
-    ComboBox1->addItems({"JPEG", "PNG", "BMP", "GIF", "JPEG 2000", "TGA"});
-    Label7 = MakeLabel("Label7", QString::fromUtf8("Потоков:"), TabSheet7);
-    SpinEdit1 = MakeSpinBox("SpinEdit1", 1, ProcessorCount(), ProcessorCount(), TabSheet7);
-    SpinEdit1->setToolTip(QString::fromUtf8("Рекомендуется число потоков, равное числу процессоров"));
-    CheckBox2 = MakeCheckBox("CheckBox2", QString::fromUtf8("Перезапись"), TabSheet7);
-    CheckBox2->setToolTip(QString::fromUtf8("Перезапись существующих файлов"));
-    CheckBox3 = MakeCheckBox("CheckBox3", QString::fromUtf8("Авто формат"), TabSheet7);
-    CheckBox3->setToolTip(QString::fromUtf8("Выбор оптимального формата по размеру файла"));
-    CheckBox8 = MakeCheckBox("CheckBox8", "Use Exif", TabSheet7);
-    CheckBox8->setChecked(true);
-    Label5->setBuddy(Edit1);
-    Label6->setBuddy(ComboBox1);
-    Label7->setBuddy(SpinEdit1);
+    outputPage_ = MakePage("TabSheet7");
+    QWidget* page = outputPage_;
+    auto* grid = PageLayout<QGridLayout>(page);
+    QLabel* folderCaption = MakeLabel("Label5", QString::fromUtf8("Папка для вывода:"), page);
+    outputFolder_ = OptionControl<QLineEdit>(page, "Output_path");
+    auto* browse = Named(new QPushButton(QString::fromUtf8("Обзор"), page), "PngBitBtn3");
+    QLabel* formatCaption = MakeLabel("Label6", QString::fromUtf8("Формат вывода:"), page);
+    QStringList formats;
+    for (const OutputFormat& writer : OutputFormats())
+        formats << QString::fromUtf8(writer.caption.data(), static_cast<qsizetype>(writer.caption.size()));
+    QComboBox* format = MakeOptionList(page, "Output_format", formats);
+    QLabel* threadsCaption = MakeLabel("Label7", QString::fromUtf8("Потоков:"), page);
+    threads_ = OptionSpinBox(page, "Threads");
+    threads_->setToolTip(QString::fromUtf8("Рекомендуется число потоков, равное числу процессоров"));
+    QCheckBox* overwrite = OptionCheckBox(page, "Overwrite", QString::fromUtf8("Перезапись"));
+    overwrite->setToolTip(QString::fromUtf8("Перезапись существующих файлов"));
+    QCheckBox* automatic = OptionCheckBox(page, "Auto_format", QString::fromUtf8("Авто формат"));
+    automatic->setToolTip(QString::fromUtf8("Выбор оптимального формата по размеру файла"));
+    QCheckBox* exif = OptionCheckBox(page, "Exif", "Use Exif");
+    folderCaption->setBuddy(outputFolder_);
+    formatCaption->setBuddy(format);
+    threadsCaption->setBuddy(threads_);
 
-    grid->addWidget(Label5, 0, 0);
-    grid->addWidget(Edit1, 0, 1, 1, 2);
-    grid->addWidget(PngBitBtn3, 0, 3);
-    grid->addWidget(Label6, 1, 0);
-    grid->addWidget(ComboBox1, 1, 1);
-    grid->addWidget(CheckBox3, 1, 2, 1, 2);
-    grid->addWidget(Label7, 2, 0);
-    grid->addWidget(SpinEdit1, 2, 1);
-    grid->addWidget(CheckBox2, 2, 2, 1, 2);
-    grid->addWidget(CheckBox8, 3, 2, 1, 2);
+    grid->addWidget(folderCaption, 0, 0);
+    grid->addWidget(outputFolder_, 0, 1, 1, 2);
+    grid->addWidget(browse, 0, 3);
+    grid->addWidget(formatCaption, 1, 0);
+    grid->addWidget(format, 1, 1);
+    grid->addWidget(automatic, 1, 2, 1, 2);
+    grid->addWidget(threadsCaption, 2, 0);
+    grid->addWidget(threads_, 2, 1);
+    grid->addWidget(overwrite, 2, 2, 1, 2);
+    grid->addWidget(exif, 3, 2, 1, 2);
     grid->setColumnStretch(2, 1);
     grid->setRowStretch(4, 1);
 
-    connect(CheckBox3, &QCheckBox::toggled, this, [this](bool automatic) {
-        ComboBox1->setEnabled(!automatic);
-        Label6->setEnabled(!automatic);
+    // The automatic choice leaves no format to pick.
+    connect(automatic, &QCheckBox::toggled, this, [format, formatCaption](bool on) {
+        format->setEnabled(!on);
+        formatCaption->setEnabled(!on);
     });
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (KnownChoice("Output_format", index)) lastFormat_ = index;
-    });
-    connect(PngBitBtn3, &QPushButton::clicked, this, [this] { BrowseOutputFolder(); });
-    addTab(TabSheet7, "Output settings");
+    connect(browse, &QPushButton::clicked, this, [this] { BrowseOutputFolder(); });
+    addTab(page, "Output settings");
 }
 
 QAction* OptionPages::AddVariable(QMenu* menu, const char* name, const char* caption, const char* token,
@@ -484,38 +513,38 @@ QAction* OptionPages::AddVariable(QMenu* menu, const char* name, const char* cap
 }
 
 void OptionPages::BuildVariableMenus() {
-    RenameVariableMenu = new QMenu(this);
-    AddVariable(RenameVariableMenu, "NTheoriginalfilename1", "[N] - Original filename ", "[N]", Edit2);
-    AddVariable(RenameVariableMenu, "EFileextension1", "[E] - File extension ", "[E]", Edit2);
-    AddVariable(RenameVariableMenu, "WThewidthoftheimageinpixels1", "[W] - Image width in pixels ", "[W]", Edit2);
-    AddVariable(RenameVariableMenu, "HImageheightinpixels1", "[H] - Image height in pixels ", "[H]", Edit2);
-    AddVariable(RenameVariableMenu, "Currenttime2", "[T] - Current time ", "[T]", Edit2);
-    AddVariable(RenameVariableMenu, "DCurrentDate1", "[D] - Current Date", "[D]", Edit2);
-    AddVariable(RenameVariableMenu, "CFilecounter1", "[C] - File counter", "[C]", Edit2);
-    AddVariable(RenameVariableMenu, "FCDFilecreationdate1", "[FCD] - File creation date", "[FCD]", Edit2);
-    AddVariable(RenameVariableMenu, "FCTFilecreationtime1", "[FCT] - File creation time", "[FCT]", Edit2);
+    renameVariableMenu_ = new QMenu(this);
+    AddVariable(renameVariableMenu_, "NTheoriginalfilename1", "[N] - Original filename ", "[N]", renameMask_);
+    AddVariable(renameVariableMenu_, "EFileextension1", "[E] - File extension ", "[E]", renameMask_);
+    AddVariable(renameVariableMenu_, "WThewidthoftheimageinpixels1", "[W] - Image width in pixels ", "[W]", renameMask_);
+    AddVariable(renameVariableMenu_, "HImageheightinpixels1", "[H] - Image height in pixels ", "[H]", renameMask_);
+    AddVariable(renameVariableMenu_, "Currenttime2", "[T] - Current time ", "[T]", renameMask_);
+    AddVariable(renameVariableMenu_, "DCurrentDate1", "[D] - Current Date", "[D]", renameMask_);
+    AddVariable(renameVariableMenu_, "CFilecounter1", "[C] - File counter", "[C]", renameMask_);
+    AddVariable(renameVariableMenu_, "FCDFilecreationdate1", "[FCD] - File creation date", "[FCD]", renameMask_);
+    AddVariable(renameVariableMenu_, "FCTFilecreationtime1", "[FCT] - File creation time", "[FCT]", renameMask_);
 
-    TextVariableMenu = new QMenu(this);
-    AddVariable(TextVariableMenu, "Currentdate1", "[D] - Current date", "[D]", Edit3);
-    AddVariable(TextVariableMenu, "Currenttime1", "[T] - Current time", "[T]", Edit3);
-    TextVariableMenu->addSeparator();
-    AddVariable(TextVariableMenu, "Filecreationdate1", "[FCD] - File creation date", "[FCD]", Edit3);
-    AddVariable(TextVariableMenu, "Filecreationtime1", "[FCT] - File creation time", "[FCT]", Edit3);
-    TextVariableMenu->addSeparator();
-    AddVariable(TextVariableMenu, "Filename1", "[N] - Original filename", "[N]", Edit3);
-    AddVariable(TextVariableMenu, "Extension1", "[E] - Extension", "[E]", Edit3);
-    AddVariable(TextVariableMenu, "Width1", "[W] - Width", "[W]", Edit3);
-    AddVariable(TextVariableMenu, "Height1", "[H] - Height", "[H]", Edit3);
-    AddVariable(TextVariableMenu, "Counter1", "[C] - Counter", "[C]", Edit3);
-    TextVariableMenu->addSeparator();
-    AddVariable(TextVariableMenu, "Exifdate1", "[ED] - Exif date", "[ED]", Edit3);
-    AddVariable(TextVariableMenu, "Exiftime1", "[ET] - Exif time", "[ET]", Edit3);
-    TextVariableMenu->addSeparator();
-    Addsymbol1 = Named(new QMenu("Add symbol", TextVariableMenu), "Addsymbol1");
-    TextVariableMenu->addMenu(Addsymbol1);
-    AddVariable(Addsymbol1, "N25", "© - Copyright", "©", Edit3);
-    AddVariable(Addsymbol1, "Registered1", "® - Registered", "®", Edit3);
-    AddVariable(Addsymbol1, "rademark1", "™ - Trade mark", "™", Edit3);
+    textVariableMenu_ = new QMenu(this);
+    AddVariable(textVariableMenu_, "Currentdate1", "[D] - Current date", "[D]", textStampMask_);
+    AddVariable(textVariableMenu_, "Currenttime1", "[T] - Current time", "[T]", textStampMask_);
+    textVariableMenu_->addSeparator();
+    AddVariable(textVariableMenu_, "Filecreationdate1", "[FCD] - File creation date", "[FCD]", textStampMask_);
+    AddVariable(textVariableMenu_, "Filecreationtime1", "[FCT] - File creation time", "[FCT]", textStampMask_);
+    textVariableMenu_->addSeparator();
+    AddVariable(textVariableMenu_, "Filename1", "[N] - Original filename", "[N]", textStampMask_);
+    AddVariable(textVariableMenu_, "Extension1", "[E] - Extension", "[E]", textStampMask_);
+    AddVariable(textVariableMenu_, "Width1", "[W] - Width", "[W]", textStampMask_);
+    AddVariable(textVariableMenu_, "Height1", "[H] - Height", "[H]", textStampMask_);
+    AddVariable(textVariableMenu_, "Counter1", "[C] - Counter", "[C]", textStampMask_);
+    textVariableMenu_->addSeparator();
+    AddVariable(textVariableMenu_, "Exifdate1", "[ED] - Exif date", "[ED]", textStampMask_);
+    AddVariable(textVariableMenu_, "Exiftime1", "[ET] - Exif time", "[ET]", textStampMask_);
+    textVariableMenu_->addSeparator();
+    auto* symbols = Named(new QMenu("Add symbol", textVariableMenu_), "Addsymbol1");
+    textVariableMenu_->addMenu(symbols);
+    AddVariable(symbols, "N25", "© - Copyright", "©", textStampMask_);
+    AddVariable(symbols, "Registered1", "® - Registered", "®", textStampMask_);
+    AddVariable(symbols, "rademark1", "™ - Trade mark", "™", textStampMask_);
 
     // Each button opens its menu where the pointer is, on a click and as its context menu.
     const auto attach = [this](QPushButton* button, QMenu* menu) {
@@ -524,8 +553,8 @@ void OptionPages::BuildVariableMenus() {
         connect(button, &QWidget::customContextMenuRequested, menu,
                 [button, menu](const QPoint& at) { menu->popup(button->mapToGlobal(at)); });
     };
-    attach(PngBitBtn6, RenameVariableMenu);
-    attach(PngBitBtn5, TextVariableMenu);
+    attach(renameVariableButton_, renameVariableMenu_);
+    attach(textVariableButton_, textVariableMenu_);
 }
 
 QSize OptionPages::sizeHint() const {
@@ -536,30 +565,30 @@ QSize OptionPages::sizeHint() const {
 }
 
 void OptionPages::UpdateResizeControls() {
-    const bool fixed = ChangeSizeRadioButton->isChecked();
-    const bool percent = ChangeSizePercentRadioButton->isChecked();
-    SpinEdit2->setEnabled(fixed);
-    SpinEdit3->setEnabled(fixed);
-    CheckBox4->setEnabled(fixed);
-    CheckBox6->setEnabled(fixed);
-    CheckBox7->setEnabled(fixed && CheckBox4->isChecked());
-    SpinEdit4->setEnabled(percent);
+    const bool fixed = resizeToBox_->isChecked();
+    const bool percent = resizeByPercent_->isChecked();
+    resizeWidth_->setEnabled(fixed);
+    resizeHeight_->setEnabled(fixed);
+    keepProportions_->setEnabled(fixed);
+    enlargeSmaller_->setEnabled(fixed);
+    smartCrop_->setEnabled(fixed && keepProportions_->isChecked());
+    resizePercent_->setEnabled(percent);
 }
 
 void OptionPages::SizeBoxChanged() {
-    if (!applyingPreset_) ComboBox4->setCurrentIndex(0);
-    Label19->setText(AspectRatioText(static_cast<std::uint64_t>(SpinEdit2->value()),
-                                     static_cast<std::uint64_t>(SpinEdit3->value())));
+    if (!applyingPreset_) sizePresets_->setCurrentIndex(0);
+    aspectRatio_->setText(AspectRatioText(static_cast<std::uint64_t>(resizeWidth_->value()),
+                                     static_cast<std::uint64_t>(resizeHeight_->value())));
 }
 
 void OptionPages::PresetChosen(int index) {
     if (index <= 0) return;
-    ChangeSizeRadioButton->setChecked(true);
+    resizeToBox_->setChecked(true);
     applyingPreset_ = true;
-    const auto [width, height] = ParseSizeText(ComboBox4->itemText(index));
-    SpinEdit2->setValue(width);  // a text that does not parse gives -1: the box's minimum
-    SpinEdit3->setValue(height);
-    Timer7->start();
+    const auto [width, height] = ParseSizeText(sizePresets_->itemText(index));
+    resizeWidth_->setValue(width);  // a text that does not parse gives -1: the box's minimum
+    resizeHeight_->setValue(height);
+    presetTimer_->start();
 }
 
 MaskSubject OptionPages::ExampleSubject() const {
@@ -567,23 +596,23 @@ MaskSubject OptionPages::ExampleSubject() const {
     subject.sourcePath = "Filename.jpg";
     subject.destinationPath = "Filename.jpg";
     subject.jobNumber = 15;
-    subject.width = SpinEdit2->value();
-    subject.height = SpinEdit3->value();
+    subject.width = resizeWidth_->value();
+    subject.height = resizeHeight_->value();
     subject.now = clock_();
     subject.sourceWritten = subject.now;  // the file dates show as the current ones
     return subject;
 }
 
 void OptionPages::UpdateRenameExample() {
-    renameExample_ = QString::fromStdString(ExpandMask(Edit2->text().toStdString(), ExampleSubject(),
-                                                       MaskKind::Rename, dates_, SpinEdit5->value()));
-    ShowElided(Label17, renameExample_);
+    renameExampleText_ = QString::fromStdString(ExpandMask(renameMask_->text().toStdString(), ExampleSubject(),
+                                                       MaskKind::Rename, dates_, counterDigits_->value()));
+    ShowElided(renameExample_, renameExampleText_);
 }
 
 void OptionPages::UpdateTextExample() {
-    textExample_ = QString::fromStdString(
-        ExpandMask(Edit3->text().toStdString(), ExampleSubject(), MaskKind::TextStamp, dates_, 1));
-    ShowElided(Label25, textExample_);
+    textExampleText_ = QString::fromStdString(
+        ExpandMask(textStampMask_->text().toStdString(), ExampleSubject(), MaskKind::TextStamp, dates_, 1));
+    ShowElided(textStampExample_, textExampleText_);
 }
 
 void OptionPages::ShowElided(QLabel* label, const QString& text) {
@@ -601,7 +630,7 @@ void OptionPages::ShowElided(QLabel* label, const QString& text) {
 }
 
 bool OptionPages::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Resize && (watched == Label17 || watched == Label25 || watched == fontSummary_)) {
+    if (event->type() == QEvent::Resize && (watched == renameExample_ || watched == textStampExample_ || watched == fontSummary_)) {
         auto* label = static_cast<QLabel*>(watched);
         const QString text = label->property("fullText").toString();
         label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
@@ -610,11 +639,11 @@ bool OptionPages::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void OptionPages::BrowseOutputFolder() {
-    QString folder = folderChooser_(window(), selectDirTitle_, Edit1->text());
+    QString folder = folderChooser_(window(), selectDirTitle_, outputFolder_->text());
     if (folder.isEmpty()) return;
     // The path as chosen, without a trailing separator except for the root; Convert adds it.
     while (folder.size() > 1 && folder.endsWith('/')) folder.chop(1);
-    Edit1->setText(folder);
+    outputFolder_->setText(folder);
 }
 
 void OptionPages::ChooseFont() {
@@ -637,14 +666,14 @@ void OptionPages::ShowFontSummary() {
         painter.drawRect(0, 0, side - 1, side - 1);
     }
     ShowElided(fontSummary_, QString::fromStdString(font_.face) + ", " + QString::number(font_.sizePoints) + " pt");
-    PngBitBtn4->setIcon(QIcon(swatch));
+    fontButton_->setIcon(QIcon(swatch));
 }
 
-void OptionPages::SetOutputPathText(const std::string& path) { Edit1->setText(QString::fromStdString(path)); }
+void OptionPages::SetOutputPathText(const std::string& path) { outputFolder_->setText(QString::fromStdString(path)); }
 
-void OptionPages::SetRenameMaskText(const std::string& mask) { Edit2->setText(QString::fromStdString(mask)); }
+void OptionPages::SetRenameMaskText(const std::string& mask) { renameMask_->setText(QString::fromStdString(mask)); }
 
-void OptionPages::SetThreads(int threads) { SpinEdit1->setValue(threads); }
+void OptionPages::SetThreads(int threads) { threads_->setValue(threads); }
 
 void OptionPages::ApplyLanguageLists(const LanguageFile& file) {
     // The naming rule's tab pages belong to a plain tab widget; these pages take their
@@ -653,60 +682,71 @@ void OptionPages::ApplyLanguageLists(const LanguageFile& file) {
         const std::string key = "ZelvanMainform" + widget(i)->objectName().toStdString();
         setTabText(i, WindowTextOf(file, file.CurrentLanguage(), key, tabText(i)));
     }
-    ReplaceItems(ComboBox3, ListItems(file.LookupText("FilterList")));
-    ReplaceItems(ComboBox5, ListItems(file.LookupText("PositionList")));
+    ReplaceItems(resamplingFilter_, ListItems(file.LookupText("FilterList")));
+    ReplaceItems(textPosition_, ListItems(file.LookupText("PositionList")));
     selectDirTitle_ = Tr(file, "SelectDir");
 }
 
-void OptionPages::ApplyOptions(const ConversionOptions& o) {
-    TrackBar1->setValue(o.jpegQuality);
-    TrackBar3->setValue(o.jpeg2000Quality);
-    Label21->setText(QString::number(TrackBar3->value()) + "%");
+QWidget* OptionPages::ControlOf(const OptionInfo& row) const {
+    return findChild<QWidget*>(QLatin1String(row.control));
+}
 
-    CheckBox1->setChecked(o.jpegProgressive);
-    CheckBox3->setChecked(o.autoFormat);
-    switch (o.resizeMode) {
-        case 0: NoResizeRadioButton->setChecked(true); break;
-        case 1: ChangeSizeRadioButton->setChecked(true); break;
-        case 2: ChangeSizePercentRadioButton->setChecked(true); break;
-        default: break;  // any other value leaves the radio buttons as they are
+void OptionPages::ShowValue(const OptionInfo& row, QWidget* control, int value) {
+    if (auto* slider = qobject_cast<QSlider*>(control)) {
+        const auto [minimum, maximum] = OptionRange(row);
+        slider->setRange(minimum, maximum);
+        slider->setValue(value);
+    } else if (auto* spin = qobject_cast<QSpinBox*>(control)) {
+        // The range again: the processor count may differ from the one the box was made with.
+        const auto [minimum, maximum] = OptionRange(row);
+        spin->setRange(minimum, maximum);
+        spin->setValue(value);
+    } else if (auto* check = qobject_cast<QCheckBox*>(control)) {
+        check->setChecked(value != 0);
+    } else if (auto* list = qobject_cast<QComboBox*>(control)) {
+        list->setCurrentIndex(value < list->count() ? value : -1);
+        if (KnownChoice(row, value)) lastChoice_[&row] = value;
+    } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
+        // Any other value leaves the radio buttons as they are.
+        const QList<QRadioButton*> choices = group->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+        if (value >= 0 && value < choices.size()) choices[value]->setChecked(true);
     }
-    TrackBar2->setValue(o.pngCompression);
+}
 
-    Edit1->setText(QString::fromStdString(o.outputFolder));
-    Edit2->setText(QString::fromStdString(o.renameMask));
-    Edit3->setText(QString::fromStdString(o.textStampMask));
-    ComboBox1->setCurrentIndex(o.outputFormat < ComboBox1->count() ? o.outputFormat : -1);
-    ComboBox5->setCurrentIndex(o.textPosition < ComboBox5->count() ? o.textPosition : -1);
-    if (KnownChoice("Output_format", o.outputFormat)) lastFormat_ = o.outputFormat;
-    if (KnownChoice("Text_position", o.textPosition)) lastPosition_ = o.textPosition;
+int OptionPages::ShownValue(const OptionInfo& row, const QWidget* control) const {
+    if (auto* slider = qobject_cast<const QSlider*>(control)) return slider->value();
+    if (auto* spin = qobject_cast<const QSpinBox*>(control)) return spin->value();
+    if (auto* check = qobject_cast<const QCheckBox*>(control)) return check->isChecked() ? 1 : 0;
+    if (auto* list = qobject_cast<const QComboBox*>(control))
+        return list->currentIndex() >= 0 ? list->currentIndex() : lastChoice_.at(&row);
+    if (auto* group = qobject_cast<const QGroupBox*>(control)) {
+        const QList<QRadioButton*> choices = group->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly);
+        for (int i = 0; i < choices.size(); ++i)
+            if (choices[i]->isChecked()) return i;
+    }
+    return OptionDefault(row);
+}
 
-    SpinEdit2->setValue(o.resizeWidth);
-    SpinEdit3->setValue(o.resizeHeight);
-    SpinEdit4->setValue(o.resizePercent);
-    SpinEdit5->setValue(o.counterDigits);
-    SpinEdit6->setValue(100);
-
-    CheckBox4->setChecked(o.keepProportions);
-    CheckBox5->setChecked(o.renameEnabled);
-    CheckBox2->setChecked(o.overwrite);
-    CheckBox8->setChecked(o.keepExif);
-    CheckBox7->setChecked(o.smartCrop);
-    CheckBox11->setChecked(o.jpeg2000Lossless);
-    CheckBox12->setChecked(o.textStampEnabled);
-    CheckBox14->setChecked(o.textShadow);
-
-    SetTextStampFont(o.textFont);
-
-    CheckBox9->setChecked(o.pngInterlace);
-    CheckBox10->setChecked(o.pngAllFilters);
-    CheckBox6->setChecked(o.enlargeSmaller);
-    ComboBox3->setCurrentIndex(o.resamplingFilter < ComboBox3->count() ? o.resamplingFilter : -1);
-    if (KnownChoice("Resampling_filter", o.resamplingFilter)) lastFilter_ = o.resamplingFilter;
-
-    SpinEdit1->setMaximum(ProcessorCount());
-    SpinEdit1->setValue(o.threads);
-
+void OptionPages::ApplyOptions(const ConversionOptions& o) {
+    for (const OptionInfo& row : OptionTable()) {
+        if (row.kind == OptionInfo::Kind::Font) SetTextStampFont(o.*row.font);
+        if (!row.IsOption() || row.control == nullptr) continue;
+        QWidget* control = ControlOf(row);
+        switch (row.kind) {
+            case OptionInfo::Kind::Integer:
+                // The stamp's opacity is not the user's to choose: its hidden box always holds 100.
+                ShowValue(row, control, row.integer == &ConversionOptions::textOpacity ? 100 : o.*row.integer);
+                break;
+            case OptionInfo::Kind::Boolean: ShowValue(row, control, o.*row.boolean ? 1 : 0); break;
+            case OptionInfo::Kind::Text:
+                qobject_cast<QLineEdit*>(control)->setText(QString::fromStdString(o.*row.text));
+                break;
+            case OptionInfo::Kind::Font:
+            case OptionInfo::Kind::Window: break;
+        }
+    }
+    // A value equal to the slider's own changes nothing, so its label is written here too.
+    ShowSliderValues();
     // The masks were set before the resize box: the examples show the box as it is now.
     UpdateRenameExample();
     UpdateTextExample();
@@ -714,36 +754,18 @@ void OptionPages::ApplyOptions(const ConversionOptions& o) {
 
 ConversionOptions OptionPages::Options() const {
     ConversionOptions o;
-    o.threads = SpinEdit1->value();
-    o.outputFormat = ComboBox1->currentIndex() >= 0 ? ComboBox1->currentIndex() : lastFormat_;
-    o.outputFolder = Edit1->text().toStdString();
-    o.overwrite = CheckBox2->isChecked();
-    o.autoFormat = CheckBox3->isChecked();
-    o.jpegQuality = TrackBar1->value();
-    o.jpegProgressive = CheckBox1->isChecked();
-    o.pngCompression = TrackBar2->value();
-    o.pngInterlace = CheckBox9->isChecked();
-    o.pngAllFilters = CheckBox10->isChecked();
-    o.jpeg2000Quality = TrackBar3->value();
-    o.jpeg2000Lossless = CheckBox11->isChecked();
-    o.resizeMode = ChangeSizeRadioButton->isChecked() ? 1 : ChangeSizePercentRadioButton->isChecked() ? 2 : 0;
-    o.resizeWidth = SpinEdit2->value();
-    o.resizeHeight = SpinEdit3->value();
-    o.keepProportions = CheckBox4->isChecked();
-    o.enlargeSmaller = CheckBox6->isChecked();
-    o.smartCrop = CheckBox7->isChecked();
-    o.resizePercent = SpinEdit4->value();
-    o.resamplingFilter = ComboBox3->currentIndex() >= 0 ? ComboBox3->currentIndex() : lastFilter_;
-    o.renameEnabled = CheckBox5->isChecked();
-    o.renameMask = Edit2->text().toStdString();
-    o.counterDigits = SpinEdit5->value();
-    o.textStampEnabled = CheckBox12->isChecked();
-    o.textStampMask = Edit3->text().toStdString();
-    o.textPosition = ComboBox5->currentIndex() >= 0 ? ComboBox5->currentIndex() : lastPosition_;
-    o.textFont = font_;
-    o.textShadow = CheckBox14->isChecked();
-    o.textOpacity = SpinEdit6->value();
-    o.keepExif = CheckBox8->isChecked();
+    for (const OptionInfo& row : OptionTable()) {
+        if (row.kind == OptionInfo::Kind::Font) o.*row.font = font_;
+        if (!row.IsOption() || row.control == nullptr) continue;
+        const QWidget* control = ControlOf(row);
+        switch (row.kind) {
+            case OptionInfo::Kind::Integer: o.*row.integer = ShownValue(row, control); break;
+            case OptionInfo::Kind::Boolean: o.*row.boolean = ShownValue(row, control) != 0; break;
+            case OptionInfo::Kind::Text: o.*row.text = qobject_cast<const QLineEdit*>(control)->text().toStdString(); break;
+            case OptionInfo::Kind::Font:
+            case OptionInfo::Kind::Window: break;
+        }
+    }
     return o;
 }
 

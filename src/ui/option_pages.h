@@ -5,8 +5,10 @@
 #include <QTabWidget>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/conversion_options.h"
 #include "engine/mask_language.h"
@@ -29,9 +31,9 @@ class QTimer;
 namespace zelvan {
 
 // The option pages below the preview: every conversion setting has one control here, and the
-// controls are the options (Options() reads them, ApplyOptions() sets them). Each control is a
-// public member named, and with an object name, as lang.ini keys it ("ZelvanMainform" + name),
-// so that the main window's ApplyWindowTexts finds and translates them.
+// controls are the options (Options() reads them, ApplyOptions() sets them). The option table
+// gives each option's control its objectName, range and default; the objectNames are lang.ini
+// keys ("ZelvanMainform" + name), so that the main window's ApplyWindowTexts translates them.
 class OptionPages : public QTabWidget {
     Q_OBJECT
 public:
@@ -43,9 +45,9 @@ public:
 
     explicit OptionPages(QWidget* parent = nullptr);
 
-    // Sets every control from `options` in the order the settings are loaded at start-up, each
-    // control's own reaction running as it would for the user (value labels, the enabling of
-    // the resize controls and of the format list).
+    // Sets every control from `options` in the option table's order, each control's own
+    // reaction running as it would for the user (value labels, the enabling of the resize
+    // controls and of the format list). The stamp's opacity always shows 100.
     void ApplyOptions(const ConversionOptions& options);
     // Every option as the controls hold it now.
     ConversionOptions Options() const;
@@ -64,102 +66,26 @@ public:
 
     // Enables the resize controls that the chosen resize mode uses.
     void UpdateResizeControls();
-    // Refill the two live examples (Label17 and Label25).
+    // Refill the two live examples, of the rename mask and of the text stamp.
     void UpdateRenameExample();
     void UpdateTextExample();
     // The examples in full; the labels cut them at their end when they are too long.
-    QString RenameExampleText() const { return renameExample_; }
-    QString TextExampleText() const { return textExample_; }
+    QString RenameExampleText() const { return renameExampleText_; }
+    QString TextExampleText() const { return textExampleText_; }
 
-    // True from choosing a size preset until Timer7's next tick: the width and height set by
-    // the preset then leave the preset list alone.
+    // True from choosing a size preset until the preset timer's next tick: the width and
+    // height set by the preset then leave the preset list alone.
     bool ApplyingPreset() const { return applyingPreset_; }
 
-    // Hooks for the dialogs and the clock, so that tests run unattended and with fixed dates.
+    // The dialogs and the clock: the real ones by default; tests run unattended and with fixed
+    // dates.
     void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
     void SetFontChooser(FontChooser chooser) { fontChooser_ = std::move(chooser); }
     void SetClock(Clock clock) { clock_ = std::move(clock); }
     void SetDateConventions(const MaskDateConventions& dates) { dates_ = dates; }
 
-    // The pages, in tab order.
-    QWidget* TabSheet1;   // JPG
-    QWidget* TabSheet2;   // PNG
-    QWidget* TabSheet8;   // JPEG 2000
-    QWidget* TabSheet4;   // Rename
-    QWidget* TabSheet6;   // Resize
-    QWidget* TabSheet12;  // Text
-    QWidget* TabSheet7;   // Output settings
-
-    // JPG
-    QLabel* Label1;
-    QLabel* Label3;  // the quality, "85%"
-    QSlider* TrackBar1;
-    QCheckBox* CheckBox1;
-    // PNG
-    QLabel* Label2;
-    QLabel* Label4;  // the compression level
-    QSlider* TrackBar2;
-    QCheckBox* CheckBox9;
-    QCheckBox* CheckBox10;
-    // JPEG 2000
-    QLabel* Label20;
-    QLabel* Label21;  // the quality, "75%"
-    QSlider* TrackBar3;
-    QCheckBox* CheckBox11;
-    // Rename
-    QCheckBox* CheckBox5;
-    QLabel* Label10;
-    QLineEdit* Edit2;
-    QLabel* Label11;
-    QSpinBox* SpinEdit5;
-    QPushButton* PngBitBtn6;
-    QLabel* Label16;
-    QLabel* Label17;  // the rename example
-    // Resize
-    QGroupBox* GroupBox3;
-    QRadioButton* NoResizeRadioButton;
-    QRadioButton* ChangeSizeRadioButton;
-    QRadioButton* ChangeSizePercentRadioButton;
-    QSpinBox* SpinEdit2;  // width
-    QSpinBox* SpinEdit3;  // height
-    QLabel* Label19;      // the box's aspect ratio
-    QCheckBox* CheckBox4;
-    QSpinBox* SpinEdit4;  // percent
-    QLabel* Label8;
-    QCheckBox* CheckBox6;
-    QLabel* Label14;
-    QComboBox* ComboBox3;  // resampling filter
-    QLabel* Label15;
-    QComboBox* ComboBox4;  // size presets
-    QCheckBox* CheckBox7;
-    // Text
-    QCheckBox* CheckBox12;
-    QLabel* Label23;
-    QLineEdit* Edit3;
-    QPushButton* PngBitBtn5;
-    QPushButton* PngBitBtn4;
-    QLabel* Label24;
-    QLabel* Label25;  // the text example
-    QLabel* Label22;
-    QComboBox* ComboBox5;  // text position
-    QCheckBox* CheckBox14;
-    QSpinBox* SpinEdit6;  // the stamp's opacity: hidden, always 100
-    // Output settings
-    QLabel* Label5;
-    QLineEdit* Edit1;
-    QPushButton* PngBitBtn3;
-    QLabel* Label6;
-    QComboBox* ComboBox1;  // output format
-    QLabel* Label7;
-    QSpinBox* SpinEdit1;  // threads
-    QCheckBox* CheckBox2;
-    QCheckBox* CheckBox3;
-    QCheckBox* CheckBox8;
-
-    QTimer* Timer7;            // ends ApplyingPreset
-    QMenu* RenameVariableMenu;  // opened by PngBitBtn6
-    QMenu* TextVariableMenu;    // opened by PngBitBtn5
-    QMenu* Addsymbol1;          // the symbols, a submenu of the text menu
+    // The rename page's variable menu (its button opens it).
+    QMenu* RenameVariableMenu() const { return renameVariableMenu_; }
 
     // Wide enough for every tab's caption, so a window that can afford it shows them all
     // without the tab bar's scroll buttons.
@@ -179,6 +105,19 @@ private:
     void BuildVariableMenus();
     QAction* AddVariable(QMenu* menu, const char* name, const char* caption, const char* token, QLineEdit* target);
 
+    // The list of an option that stores a list index, with its items and the option's default
+    // row chosen; it remembers the last row chosen that the option knows.
+    QComboBox* MakeOptionList(QWidget* parent, const char* key, const QStringList& items);
+    // A slider of an option with the label beside it that shows its value (`suffix` after it).
+    QSlider* MakeOptionSlider(QWidget* parent, const char* key, int tickInterval, QLabel* valueLabel,
+                              const QString& suffix);
+    void ShowSliderValues();
+    // The control of an option's row: found by the objectName the table gives it.
+    QWidget* ControlOf(const OptionInfo& row) const;
+    // An Integer or Boolean option's value into its control, and back.
+    void ShowValue(const OptionInfo& row, QWidget* control, int value);
+    int ShownValue(const OptionInfo& row, const QWidget* control) const;
+
     void SizeBoxChanged();
     void PresetChosen(int index);
     void BrowseOutputFolder();
@@ -187,17 +126,53 @@ private:
     MaskSubject ExampleSubject() const;
     void ShowElided(QLabel* label, const QString& text);
 
-    TextFont font_;
+    QWidget* outputPage_ = nullptr;
+    struct SliderValue {
+        QSlider* slider;
+        QLabel* label;
+        QString suffix;
+    };
+    std::vector<SliderValue> sliderValues_;
+    // Rename
+    QLineEdit* renameMask_ = nullptr;
+    QSpinBox* counterDigits_ = nullptr;
+    QLabel* renameExample_ = nullptr;
+    QPushButton* renameVariableButton_ = nullptr;
+    QMenu* renameVariableMenu_ = nullptr;
+    // Resize
+    QRadioButton* noResize_ = nullptr;
+    QRadioButton* resizeToBox_ = nullptr;
+    QRadioButton* resizeByPercent_ = nullptr;
+    QSpinBox* resizeWidth_ = nullptr;
+    QSpinBox* resizeHeight_ = nullptr;
+    QLabel* aspectRatio_ = nullptr;
+    QSpinBox* resizePercent_ = nullptr;
+    QCheckBox* keepProportions_ = nullptr;
+    QCheckBox* enlargeSmaller_ = nullptr;
+    QCheckBox* smartCrop_ = nullptr;
+    QComboBox* resamplingFilter_ = nullptr;
+    QComboBox* sizePresets_ = nullptr;
+    QTimer* presetTimer_ = nullptr;  // ends ApplyingPreset
+    // Text
+    QLineEdit* textStampMask_ = nullptr;
+    QLabel* textStampExample_ = nullptr;
+    QComboBox* textPosition_ = nullptr;
+    QPushButton* textVariableButton_ = nullptr;
+    QMenu* textVariableMenu_ = nullptr;
+    QPushButton* fontButton_ = nullptr;
     QLabel* fontSummary_ = nullptr;
-    QString renameExample_;
-    QString textExample_;
+    // Output settings
+    QLineEdit* outputFolder_ = nullptr;
+    QSpinBox* threads_ = nullptr;
+
+    TextFont font_;
+    QString renameExampleText_;
+    QString textExampleText_;
     QString selectDirTitle_;
     bool applyingPreset_ = false;
-    // The rows last chosen in the lists: a list that shows no row (a language's list shorter
-    // than the stored index) still converts with the choice the user made.
-    int lastFormat_ = 0;
-    int lastFilter_ = 5;
-    int lastPosition_ = 6;
+    // The rows last chosen in the lists, by option: a list that shows no row (a language's list
+    // shorter than the stored index) still converts with the choice the user made.
+    std::map<const OptionInfo*, int> lastChoice_;
 
     FolderChooser folderChooser_;
     FontChooser fontChooser_;

@@ -90,17 +90,11 @@ void LoadScaledPreview(const std::string& path, QSize box, PreviewResult& result
     LoadWithOwnReaders(path, box, result);
 }
 
-std::function<void(const std::string&)>& LoadHook() {
-    static std::function<void(const std::string&)> hook;
-    return hook;
-}
-
 }  // namespace
 
 PreviewResult LoadPreview(const std::string& path, QSize box) {
     PreviewResult result;
     try {
-        if (LoadHook()) LoadHook()(path);
         if (FileSizeOf(path) >= kSmallestPreviewFile) {
             if (IsRawExtension(ExtractFileExt(path))) result.message = QStringLiteral("No preview for RAW");
             else LoadScaledPreview(path, box, result);
@@ -246,8 +240,6 @@ PreviewPane::PreviewPane(std::atomic<bool>& previewIdle, QWidget* parent)
 
 PreviewPane::~PreviewPane() { WaitForLoad(); }
 
-void PreviewPane::SetLoadHookForTesting(std::function<void(const std::string&)> hook) { LoadHook() = std::move(hook); }
-
 void PreviewPane::WaitForLoad() {
     if (loader_.joinable()) loader_.join();
 }
@@ -271,7 +263,8 @@ void PreviewPane::StartPreviewLoad(const std::string& path) {
     const QSize box = picture_->size();
     previewPath_ = path;
     delivered_ = false;
-    loader_ = std::thread([this, path, box] {
+    loader_ = std::thread([this, path, box, started = loadStarted_] {
+        if (started) started(path);
         PreviewResult result = LoadPreview(path, box);
         // Delivered on the window's thread; dropped if the pane is gone by then.
         QMetaObject::invokeMethod(

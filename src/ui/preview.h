@@ -67,8 +67,9 @@ public:
     const std::string& PreviewPath() const { return previewPath_; }
     bool Loading() const { return loader_.joinable() && !delivered_; }
 
-    // Called on the loader's thread as a load starts: lets tests hold a load back.
-    static void SetLoadHookForTesting(std::function<void(const std::string&)> hook);
+    // Called on the loader's thread as each load starts, with the file's path: lets tests hold
+    // a load back. Nothing by default.
+    void SetLoadStarted(std::function<void(const std::string&)> started) { loadStarted_ = std::move(started); }
 
 public slots:
     // The selected row changed: the preview of this file, now or when the running load ends.
@@ -96,6 +97,7 @@ private:
     std::string previewPath_;
     std::string wantedPath_;
     std::function<bool()> hasRows_;
+    std::function<void(const std::string&)> loadStarted_;
     QSize previewBoxSize_;
     QElapsedTimer clock_;
     qint64 lastResizeTick_ = -1000000;

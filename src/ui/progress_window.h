@@ -27,11 +27,11 @@ namespace zelvan {
 // it changes the run only through its button (Cancel) and its close query. The main window
 // owns the run and its timers: it prepares this window, shows it modally and, from its
 // completion tick, writes the completion figures.
-class TProgressform : public QDialog {
+class ProgressWindow : public QDialog {
     Q_OBJECT
 public:
-    TProgressform(Scheduler& scheduler, ErrorList& errors, const LanguageFile& lookups, QWidget* parent = nullptr);
-    ~TProgressform() override;
+    ProgressWindow(Scheduler& scheduler, ErrorList& errors, const LanguageFile& lookups, QWidget* parent = nullptr);
+    ~ProgressWindow() override;
 
     // Convert, before the run starts: the Cancel caption, the bar's maximum, the button enabled,
     // the error list's display emptied, the bar in its normal state and mirrored on the launcher.
@@ -56,16 +56,17 @@ public:
     void ApplyLanguage(const std::string& langIniPath, const std::string& language);
 
     // The refresh tick, every 100 ms from construction on.
-    void Timer1Timer();
+    void onRefreshTick();
     // The button: Cancel while the run goes, Close once it has completed.
-    void PngBitBtn1Click();
+    void onCancelOrCloseClicked();
 
     TaskbarProgress& Taskbar() { return *taskbar_; }
 
-    // For tests: the question "Terminate program?" (true for Yes), the clock of the elapsed
-    // time, and the user's decimal separator.
-    using QuestionHook = std::function<bool(QWidget* parent, const QString& caption, const QString& text)>;
-    void SetQuestionHook(QuestionHook hook) { question_ = std::move(hook); }
+    // The question "Terminate program?" (true for Yes; a message box with No as its default),
+    // the clock of the elapsed time and the user's decimal separator: the real ones by default,
+    // tests put in their own.
+    using TerminateQuestion = std::function<bool(QWidget* parent, const QString& caption, const QString& text)>;
+    void SetTerminateQuestion(TerminateQuestion ask) { terminateQuestion_ = std::move(ask); }
     void SetClock(std::function<std::chrono::steady_clock::time_point()> clock) { clock_ = std::move(clock); }
     void SetDecimalSeparator(std::string separator) { decimalSeparator_ = std::move(separator); }
 
@@ -91,26 +92,26 @@ private:
     ErrorList& errors_;
     const LanguageFile& lookups_;
 
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label4;
-    QLabel* Label5;
-    QLabel* Label6;
-    QLabel* Label7;
-    QLabel* Label8;
-    QLabel* Label9;
-    QLabel* Label10;
-    QProgressBar* ProgressBar1;
-    QPlainTextEdit* errorlog;
-    QPushButton* PngBitBtn1;
-    QTimer* Timer1;
+    QLabel* threadsCaption_;
+    QLabel* runningJobs_;
+    QLabel* processedCaption_;
+    QLabel* processedCount_;
+    QLabel* inputSizeCaption_;
+    QLabel* inputSize_;
+    QLabel* outputSizeCaption_;
+    QLabel* outputSize_;
+    QLabel* elapsedCaption_;
+    QLabel* elapsed_;
+    QProgressBar* progressBar_;
+    QPlainTextEdit* errorLog_;
+    QPushButton* cancelOrCloseButton_;
+    QTimer* refreshTimer_;
     TaskbarProgress* taskbar_;
 
     std::size_t shownLines_ = 0;
     // Coalesces the error list's wake-ups: at most one is queued at a time.
     std::shared_ptr<std::atomic<bool>> syncQueued_ = std::make_shared<std::atomic<bool>>(false);
-    QuestionHook question_;
+    TerminateQuestion terminateQuestion_;
     std::function<std::chrono::steady_clock::time_point()> clock_;
     std::string decimalSeparator_;
 };

@@ -1,4 +1,4 @@
-#include "ui/statistics_form.h"
+#include "ui/statistics_window.h"
 
 #include <QFont>
 #include <QGridLayout>
@@ -26,7 +26,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
 
 }  // namespace
 
-TStatisticsform::TStatisticsform(LifetimeCounters& counters, QWidget* parent) : QDialog(parent), counters_(counters) {
+StatisticsWindow::StatisticsWindow(LifetimeCounters& counters, QWidget* parent) : QDialog(parent), counters_(counters) {
     setObjectName(QStringLiteral("Statisticsform"));
     setWindowTitle(QStringLiteral("Статистика"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -36,46 +36,46 @@ TStatisticsform::TStatisticsform(LifetimeCounters& counters, QWidget* parent) : 
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
 
     // A title over the window's width (a label, whatever its name says).
-    GroupBox1 = MakeLabel(this, "GroupBox1", QStringLiteral("Статистика по обработанным файлам"), QString(),
+    title_ = MakeLabel(this, "GroupBox1", QStringLiteral("Статистика по обработанным файлам"), QString(),
                           Qt::AlignHCenter | Qt::AlignVCenter);
-    QFont titleFont = GroupBox1->font();
+    QFont titleFont = title_->font();
     titleFont.setBold(true);
     titleFont.setUnderline(true);
-    GroupBox1->setFont(titleFont);
-    Label1 = MakeLabel(this, "Label1", QStringLiteral("Обработано:"), dataHint);
-    Label2 = MakeLabel(this, "Label2", QStringLiteral("0 КиБ"), dataHint, right);
-    Label3 = MakeLabel(this, "Label3", QStringLiteral("Файлов:"), filesHint);
-    Label4 = MakeLabel(this, "Label4", QStringLiteral("0"), filesHint, right);
-    PngBitBtn1 = new QPushButton(QStringLiteral("Закрыть"), this);
-    PngBitBtn1->setObjectName(QStringLiteral("PngBitBtn1"));
-    PngBitBtn1->setDefault(true);
+    title_->setFont(titleFont);
+    processedDataCaption_ = MakeLabel(this, "Label1", QStringLiteral("Обработано:"), dataHint);
+    processedData_ = MakeLabel(this, "Label2", QStringLiteral("0 КиБ"), dataHint, right);
+    processedFilesCaption_ = MakeLabel(this, "Label3", QStringLiteral("Файлов:"), filesHint);
+    processedFiles_ = MakeLabel(this, "Label4", QStringLiteral("0"), filesHint, right);
+    closeButton_ = new QPushButton(QStringLiteral("Закрыть"), this);
+    closeButton_->setObjectName(QStringLiteral("PngBitBtn1"));
+    closeButton_->setDefault(true);
 
     auto* figures = new QGridLayout;
     figures->setHorizontalSpacing(24);
-    figures->addWidget(Label1, 0, 0);
-    figures->addWidget(Label2, 0, 1);
-    figures->addWidget(Label3, 1, 0);
-    figures->addWidget(Label4, 1, 1);
+    figures->addWidget(processedDataCaption_, 0, 0);
+    figures->addWidget(processedData_, 0, 1);
+    figures->addWidget(processedFilesCaption_, 1, 0);
+    figures->addWidget(processedFiles_, 1, 1);
     figures->setColumnStretch(1, 1);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(PngBitBtn1);
+    buttons->addWidget(closeButton_);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(GroupBox1);
+    layout->addWidget(title_);
     layout->addSpacing(6);
     layout->addLayout(figures);
     layout->addSpacing(10);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     // Room for the title in either language, so the window keeps its width.
-    GroupBox1->setMinimumWidth(280);
+    title_->setMinimumWidth(280);
 
-    connect(PngBitBtn1, &QPushButton::clicked, this, &QDialog::accept);
+    connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void TStatisticsform::ApplyLanguage(const std::string& langIniPath, const std::string& language) {
+void StatisticsWindow::ApplyLanguage(const std::string& langIniPath, const std::string& language) {
     // The labels' hints too: lang.ini carries them, and the Russian design hints would otherwise
     // stay in every language.
     WindowTextRules rules = StatisticsWindowTextRules();
@@ -83,12 +83,12 @@ void TStatisticsform::ApplyLanguage(const std::string& langIniPath, const std::s
     ApplyWindowTextsFromFile(*this, "Statisticsform", langIniPath, language, rules);
 }
 
-void TStatisticsform::WriteFigures() {
-    Label2->setText(QString::fromStdString(StatisticsSizeText(counters_.processedKiB.load())));
-    Label4->setText(QString::number(counters_.processedFiles.load()));
+void StatisticsWindow::WriteFigures() {
+    processedData_->setText(QString::fromStdString(StatisticsSizeText(counters_.processedKiB.load())));
+    processedFiles_->setText(QString::number(counters_.processedFiles.load()));
 }
 
-void TStatisticsform::ShowStatistics(const std::string& langIniPath, const std::string& currentLanguage) {
+void StatisticsWindow::ShowStatistics(const std::string& langIniPath, const std::string& currentLanguage) {
     ApplyLanguage(langIniPath, "English");
     ApplyLanguage(langIniPath, currentLanguage);
     WriteFigures();

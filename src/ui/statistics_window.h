@@ -12,10 +12,10 @@ namespace zelvan {
 
 // The lifetime statistics: how many files and how much source data the program has converted
 // since it was first used. A fixed-size dialog, centred on the main window.
-class TStatisticsform : public QDialog {
+class StatisticsWindow : public QDialog {
     Q_OBJECT
 public:
-    TStatisticsform(LifetimeCounters& counters, QWidget* parent = nullptr);
+    StatisticsWindow(LifetimeCounters& counters, QWidget* parent = nullptr);
 
     // The window's texts from lang.ini, read afresh: captions by the naming rule.
     void ApplyLanguage(const std::string& langIniPath, const std::string& language);
@@ -28,12 +28,12 @@ public:
 
 private:
     LifetimeCounters& counters_;
-    QLabel* GroupBox1;
-    QLabel* Label1;
-    QLabel* Label2;
-    QLabel* Label3;
-    QLabel* Label4;
-    QPushButton* PngBitBtn1;
+    QLabel* title_;
+    QLabel* processedDataCaption_;
+    QLabel* processedData_;
+    QLabel* processedFilesCaption_;
+    QLabel* processedFiles_;
+    QPushButton* closeButton_;
 };
 
 }  // namespace zelvan

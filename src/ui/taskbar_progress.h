@@ -53,7 +53,6 @@ public:
     int Position() const { return position_; }
     State CurrentState() const { return state_; }
     bool Marquee() const { return marquee_; }
-    bool Mirroring() const { return mirroring_; }
 
     // What the launcher shows for the current settings.
     Indicator Shown() const;

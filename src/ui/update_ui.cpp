@@ -10,36 +10,22 @@
 
 namespace zelvan {
 
-UpdatePrompts MessageBoxPrompts() {
-    UpdatePrompts prompts;
-    prompts.askYesNo = [](QWidget* owner, const QString& caption, const QString& text) {
-        return QMessageBox::warning(owner, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
-    };
-    prompts.inform = [](QWidget* owner, const QString& caption, const QString& text) {
-        QMessageBox::information(owner, caption, text);
-    };
-    prompts.showError = [](QWidget* owner, const QString& caption, const QString& text) {
-        QMessageBox::critical(owner, caption, text);
-    };
-    prompts.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    return prompts;
-}
-
 UpdateCheck::UpdateCheck(QWidget* owner, const LanguageFile& texts, QDateTime& lastUpdateDate)
     : QObject(owner),
       owner_(owner),
       texts_(texts),
       lastUpdateDate_(lastUpdateDate),
-      prompts_(MessageBoxPrompts()),
+      messageBox_(ShowMessageBox),
+      openUrl_([](const QUrl& url) { QDesktopServices::openUrl(url); }),
       now_([] { return QDateTime::currentDateTime(); }) {
-    Timer4.setObjectName(QStringLiteral("Timer4"));
-    Timer4.setInterval(kUpdateReminderDelay);
-    connect(&Timer4, &QTimer::timeout, this, &UpdateCheck::Timer4Timer);
+    reminderTimer_.setObjectName(QStringLiteral("Timer4"));
+    reminderTimer_.setInterval(kUpdateReminderDelay);
+    connect(&reminderTimer_, &QTimer::timeout, this, &UpdateCheck::onReminderTick);
 }
 
 void UpdateCheck::CheckForUpdates() {
     // A reminder still pending would claim that no check was made.
-    Timer4.stop();
+    reminderTimer_.stop();
     if (checking_) return;
     checking_ = true;
     struct Done {
@@ -54,33 +40,46 @@ void UpdateCheck::CheckForUpdates() {
     } catch (const Error&) {
         // Whatever went wrong (no connection, an error page, a body that is not a version), the
         // user sees one message; the details would not help them.
-        prompts_.showError(owner_, Tr(texts_, "Error"), Tr(texts_, "UpdateCheckError"));
+        Tell(QMessageBox::Critical, "Error", "UpdateCheckError");
         return;
     }
 
     if (!newer) {
         lastUpdateDate_ = now_();
-        prompts_.inform(owner_, Tr(texts_, "Information"), Tr(texts_, "UpToDate"));
+        Tell(QMessageBox::Information, "Information", "UpToDate");
         return;
     }
-    if (!prompts_.askYesNo(owner_, Tr(texts_, "Confirmation"), Tr(texts_, "Update"))) return;
+    if (!AskYesNo("Update")) return;
     const QString page = DownloadPageUrl(texts_.CurrentLanguage());
-    if (!page.isEmpty()) prompts_.openUrl(QUrl(page));
+    if (!page.isEmpty()) openUrl_(QUrl(page));
     lastUpdateDate_ = now_();
 }
 
 bool UpdateCheck::ReminderDue() const { return UpdateReminderDue(now_(), lastUpdateDate_); }
 
 void UpdateCheck::StartReminderIfDue() {
-    if (ReminderDue()) Timer4.start();
+    if (ReminderDue()) reminderTimer_.start();
 }
 
-void UpdateCheck::Timer4Timer() {
-    Timer4.stop();
-    if (prompts_.askYesNo(owner_, Tr(texts_, "Confirmation"), Tr(texts_, "UpdateReq")))
+void UpdateCheck::onReminderTick() {
+    reminderTimer_.stop();
+    if (AskYesNo("UpdateReq"))
         CheckForUpdates();
     else
         lastUpdateDate_ = now_();
+}
+
+}  // namespace zelvan
+
+namespace zelvan {
+
+bool UpdateCheck::AskYesNo(const char* textKey) {
+    return messageBox_(owner_, QMessageBox::Warning, Tr(texts_, "Confirmation"), Tr(texts_, textKey),
+                       QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void UpdateCheck::Tell(QMessageBox::Icon icon, const char* captionKey, const char* textKey) {
+    messageBox_(owner_, icon, Tr(texts_, captionKey), Tr(texts_, textKey), QMessageBox::Ok);
 }
 
 }  // namespace zelvan

@@ -65,7 +65,7 @@ AppSettings Changed() {
     s.allProcessedFiles = 3000000000;
     s.allProcessedBytes = 12345;
     s.placement = {-20, 15, 800, 600, false};
-    s.mainformHeight = 600;
+    s.windowHeight = 600;
     return s;
 }
 
@@ -136,7 +136,7 @@ TEST(SettingsFile, EachScreenSizeKeepsItsPlacementAndMaximisingKeepsTheNormalOne
     WriteSettings(ini, s, kScreen, Dotted());
     // Closing maximised: the normal placement of that size survives.
     s.placement = {0, 0, 1280, 1000, true};
-    s.mainformHeight = 1000;
+    s.windowHeight = 1000;
     WriteSettings(ini, s, kScreen, Dotted());
 
     IniFile file = IniFile::Parse(ini.Text());

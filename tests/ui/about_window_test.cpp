@@ -1,4 +1,4 @@
-#include "ui/about_form.h"
+#include "ui/about_window.h"
 
 #include <gtest/gtest.h>
 
@@ -19,13 +19,13 @@
 namespace zelvan {
 namespace {
 
-QLabel* LabelOf(TAboutForm& form, const char* name) {
+QLabel* LabelOf(AboutWindow& form, const char* name) {
     auto* label = form.findChild<QLabel*>(QLatin1String(name));
     EXPECT_NE(label, nullptr) << name;
     return label;
 }
 
-QString TextOf(TAboutForm& form, const char* name) {
+QString TextOf(AboutWindow& form, const char* name) {
     QLabel* label = LabelOf(form, name);
     return label ? label->text() : QString();
 }
@@ -43,7 +43,7 @@ void Click(QWidget* widget) {
 const std::string kLangIni = std::string(ZELVAN_SOURCE_DIR) + "/lang.ini";
 
 TEST(AboutWindow, DesignState) {
-    TAboutForm form;
+    AboutWindow form;
     EXPECT_EQ(form.objectName(), "AboutForm");
     EXPECT_EQ(form.windowTitle(), "О программе");
     EXPECT_EQ(form.size(), QSize(278, 199));
@@ -80,7 +80,7 @@ TEST(AboutWindow, DesignState) {
 }
 
 TEST(AboutWindow, LanguagesFromTheFile) {
-    TAboutForm form;
+    AboutWindow form;
     form.ApplyLanguage(kLangIni, "English");
     EXPECT_EQ(form.windowTitle(), "About Zelvan");
     EXPECT_EQ(TextOf(form, "Label3"), "Build date:");
@@ -106,7 +106,7 @@ TEST(AboutWindow, ReadsTheFileAfreshEachTime) {
     const std::string path = dir / "lang.ini";
     auto write = [&](const std::string& text) { std::ofstream(path) << text; };
 
-    TAboutForm form;
+    AboutWindow form;
     write("[English]\nAboutForm=About\nAboutFormLabel6=Website\nAboutFormLabel6Hint=Visit\n");
     form.ApplyLanguage(path, "English");
     EXPECT_EQ(form.windowTitle(), "About");
@@ -120,7 +120,7 @@ TEST(AboutWindow, ReadsTheFileAfreshEachTime) {
 }
 
 TEST(AboutWindow, ShowAboutFillsTheLabelsAndTheLinksOpen) {
-    TAboutForm form;
+    AboutWindow form;
     std::vector<QUrl> opened;
     form.SetUrlOpener([&](const QUrl& url) { opened.push_back(url); });
 

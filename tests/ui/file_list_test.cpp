@@ -51,17 +51,18 @@ struct ListFixture : ::testing::Test {
     QString folderToChoose;
 
     ListFixture() {
-        FileListDialogs dialogs;
-        dialogs.openFiles = [this](QWidget*, const QString&, const QString&) { return filesToOpen; };
-        dialogs.chooseFolder = [this](QWidget*, const QString&) { return folderToChoose; };
-        dialogs.information = [this](QWidget*, const QString& caption, const QString& text) {
+        list.SetOpenFilesDialog([this](QWidget*, const QString&, const QString&) { return filesToOpen; });
+        list.SetFolderDialog([this](QWidget*, const QString&) { return folderToChoose; });
+        list.SetMessageBox([this](QWidget*, QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                  QMessageBox::StandardButtons buttons) {
             messages.emplace_back(caption, text);
-        };
-        dialogs.confirm = [this](QWidget*, const QString& caption, const QString& text) {
-            messages.emplace_back(caption, text);
-            return answerYes;
-        };
-        list.SetDialogs(dialogs);
+            // Questions come with the warning icon and Yes and No; messages with the information
+            // icon and OK.
+            const bool question = buttons == (QMessageBox::Yes | QMessageBox::No);
+            EXPECT_EQ(icon, question ? QMessageBox::Warning : QMessageBox::Information);
+            if (!question) return QMessageBox::Ok;
+            return answerYes ? QMessageBox::Yes : QMessageBox::No;
+        });
     }
 
     std::vector<std::string> Column(int column) const {
@@ -200,10 +201,10 @@ TEST_F(SortFixture, EveryColumnSortsBothWaysWithOneSharedDirection) {
     for (const Case& c : cases) {
         // The first click of all sorts descending; every click flips the direction.
         const int before = list.SortDirection();
-        list.ColumnClick(c.column);
+        list.onHeaderClicked(c.column);
         EXPECT_EQ(list.SortDirection(), -before);
         const Names_ first = Names();
-        list.ColumnClick(c.column);
+        list.onHeaderClicked(c.column);
         const Names_ second = Names();
         const Names_& descending = before == 1 ? first : second;
         const Names_& ascending = before == 1 ? second : first;
@@ -215,24 +216,24 @@ TEST_F(SortFixture, EveryColumnSortsBothWaysWithOneSharedDirection) {
 
     // Size: 8 KiB, 2 KiB, then the three 0 KiB rows.
     ASSERT_EQ(list.SortDirection(), 1);
-    list.ColumnClick(FileListView::SizeColumn);  // descending
+    list.onHeaderClicked(FileListView::SizeColumn);  // descending
     EXPECT_EQ(Names()[0], "c.nef");
     EXPECT_EQ(Names()[1], "z.bmp");
 
     // Image size ascending: "Error" and "0x0" count as 1 pixel, below 2x1, then 3x3, 30x30.
-    list.ColumnClick(FileListView::ImageSizeColumn);  // ascending
+    list.onHeaderClicked(FileListView::ImageSizeColumn);  // ascending
     const Names_ byPixels = Names();
     EXPECT_EQ(std::set<std::string>(byPixels.begin(), byPixels.begin() + 2), (std::set<std::string>{"z.bmp", "c.nef"}));
     EXPECT_EQ(Names_(byPixels.begin() + 2, byPixels.end()), (Names_{"m.jpg", "a.gif", "k.png"}));
 
     // Path ascending puts folder a/ first.
-    list.ColumnClick(FileListView::PathColumn);  // descending
+    list.onHeaderClicked(FileListView::PathColumn);  // descending
     EXPECT_EQ(list.topLevelItem(0)->text(0).toStdString(), root + "b/");
     EXPECT_EQ(list.topLevelItem(4)->text(0).toStdString(), root + "a/");
 }
 
 TEST_F(SortFixture, AnAdditionAfterAColumnSortGoesBackToFolderOrder) {
-    list.ColumnClick(FileListView::NameColumn);
+    list.onHeaderClicked(FileListView::NameColumn);
     EXPECT_EQ(Names()[0], "z.bmp");
     WritePng(root + "a/new.png", 1, 1);
     ASSERT_TRUE(list.AddFileToList(root + "a/new.png"));

@@ -23,15 +23,16 @@
 #include <functional>
 
 #include "base/file_io.h"
+#include "jobs/version_info.h"
 #include "support/fixtures.h"
 #include "support/test_support.h"
-#include "ui/about_form.h"
+#include "ui/about_window.h"
 #include "ui/file_list.h"
-#include "ui/main_form.h"
+#include "ui/main_window.h"
 #include "ui/message_box.h"
 #include "ui/option_pages.h"
-#include "ui/progress_form.h"
-#include "ui/statistics_form.h"
+#include "ui/progress_window.h"
+#include "ui/statistics_window.h"
 #include "ui/window_texts.h"
 
 namespace zelvan {
@@ -44,28 +45,31 @@ struct Message {
     QString text;
 };
 
-class MainFormTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test {
 protected:
-    MainFormTest() {
-        SetMessageBoxHook([this](QWidget*, QMessageBox::Icon, const QString& caption, const QString& text,
-                                 QMessageBox::StandardButtons) {
+    // Builds the window with its message boxes answered by the test, and starts it.
+    std::unique_ptr<MainWindow> Make(const MainWindowPaths& paths) {
+        auto window = std::make_unique<MainWindow>(paths);
+        window->SetMessageBox([this](QWidget*, QMessageBox::Icon, const QString& caption, const QString& text,
+                                     QMessageBox::StandardButtons) {
             messages.push_back({caption, text});
             return answer;
         });
+        started = window->Start();
+        return window;
     }
-    ~MainFormTest() override { SetMessageBoxHook({}); }
 
-    MainFormPaths Paths() const {
-        MainFormPaths paths;
+    MainWindowPaths Paths() const {
+        MainWindowPaths paths;
         paths.programFolder = test::BuildDir() + "/";
         paths.dataFolder = dir / "nothing-here";
         paths.settingsFile = dir / "config/Settings.ini";
         return paths;
     }
 
-    std::unique_ptr<TZelvanMainform> Open() {
-        auto window = std::make_unique<TZelvanMainform>(Paths());
-        if (window->Created()) window->CreateSecondaryWindows();
+    std::unique_ptr<MainWindow> Open() {
+        auto window = Make(Paths());
+        if (started) window->CreateSecondaryWindows();
         return window;
     }
 
@@ -85,7 +89,7 @@ protected:
 
     // Presses Convert; `whileRunning` is called every few milliseconds while the progress window
     // is up; once the run has finished the window is closed as the user would close it.
-    void Convert(TZelvanMainform& window, const std::function<void()>& whileRunning = {}) {
+    void Convert(MainWindow& window, const std::function<void()>& whileRunning = {}) {
         QTimer poll;
         poll.setInterval(2);
         QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -95,19 +99,20 @@ protected:
         poll.start();
         QElapsedTimer clock;
         clock.start();
-        window.PngBitBtn2Click();
+        window.onConvertClicked();
         poll.stop();
         ASSERT_LT(clock.elapsed(), 60000);
     }
 
     TempDir dir;
+    bool started = false;
     std::vector<Message> messages;
     QMessageBox::StandardButton answer = QMessageBox::Yes;
 };
 
-TEST_F(MainFormTest, FirstStartShowsDefaultsAndEnglish) {
+TEST_F(MainWindowTest, FirstStartShowsDefaultsAndEnglish) {
     auto window = Open();
-    ASSERT_TRUE(window->Created());
+    ASSERT_TRUE(started);
     const ConversionOptions options = window->Pages()->Options();
     EXPECT_EQ(options.jpegQuality, 85);
     EXPECT_EQ(options.jpeg2000Quality, 75);
@@ -122,7 +127,18 @@ TEST_F(MainFormTest, FirstStartShowsDefaultsAndEnglish) {
     EXPECT_EQ(window->size(), QSize(900, 548));
 }
 
-TEST_F(MainFormTest, SettingsComeBackAfterClosingAndStartingAgain) {
+// The title and the about window's heading spell the product's name alike, in either language.
+TEST_F(MainWindowTest, TitleNamesTheProductAndItsVersion) {
+    auto window = Open();
+    ASSERT_TRUE(started);
+    const QString title = "Zelvan v" + QString::fromStdString(VersionString());
+    EXPECT_EQ(window->windowTitle(), title);
+    window->ApplyLanguageEverywhere("Russian");
+    EXPECT_EQ(window->windowTitle(), title);
+    EXPECT_EQ(window->findChild<AboutWindow*>()->findChild<QLabel*>("Label1")->text(), "Zelvan");
+}
+
+TEST_F(MainWindowTest, SettingsComeBackAfterClosingAndStartingAgain) {
     {
         auto window = Open();
         OptionPages* pages = window->Pages();
@@ -149,7 +165,7 @@ TEST_F(MainFormTest, SettingsComeBackAfterClosingAndStartingAgain) {
     EXPECT_EQ(window->Lifetime().processedKiB.load(), 2048);
 }
 
-TEST_F(MainFormTest, SwitchingLanguagesRetranslatesTheWindows) {
+TEST_F(MainWindowTest, SwitchingLanguagesRetranslatesTheWindows) {
     auto window = Open();
     auto* convert = window->findChild<QPushButton*>("PngBitBtn2");
     const QString english = convert->text();
@@ -160,11 +176,11 @@ TEST_F(MainFormTest, SwitchingLanguagesRetranslatesTheWindows) {
     window->ApplyLanguageEverywhere("English");
     EXPECT_EQ(convert->text(), english);
     // The main window's keys never reach the controls of the windows it owns.
-    EXPECT_EQ(window->findChild<TAboutForm*>()->findChild<QLabel*>("Label1")->text(), "Zelvan");
+    EXPECT_EQ(window->findChild<AboutWindow*>()->findChild<QLabel*>("Label1")->text(), "Zelvan");
     EXPECT_NE(window->Progress()->findChild<QLabel*>("Label3")->text(), russianProgress);
 }
 
-TEST_F(MainFormTest, LanguageMenuListsTheSectionsWithTheirFlags) {
+TEST_F(MainWindowTest, LanguageMenuListsTheSectionsWithTheirFlags) {
     auto window = Open();
     QStringList entries;
     for (QAction* action : window->findChild<QMenu*>("Language1")->actions()) {
@@ -177,28 +193,28 @@ TEST_F(MainFormTest, LanguageMenuListsTheSectionsWithTheirFlags) {
     EXPECT_EQ(window->Statistics()->findChild<QPushButton*>("PngBitBtn1")->text(), QString::fromUtf8("Закрыть"));
 }
 
-TEST_F(MainFormTest, SettingsThatCannotBeSavedAreReported) {
-    MainFormPaths paths = Paths();
+TEST_F(MainWindowTest, SettingsThatCannotBeSavedAreReported) {
+    MainWindowPaths paths = Paths();
     test::WriteBytes(dir / "a-file", std::vector<std::uint8_t>{'x'});
     paths.settingsFile = dir / "a-file/Settings.ini";
-    TZelvanMainform window(paths);
-    window.CreateSecondaryWindows();
-    EXPECT_FALSE(window.SaveSettings());
+    auto window = Make(paths);
+    window->CreateSecondaryWindows();
+    EXPECT_FALSE(window->SaveSettings());
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, "Unable to save settings.");
     EXPECT_EQ(messages[0].caption, "Error");
 }
 
-TEST_F(MainFormTest, MissingLanguageFileEndsTheStart) {
-    MainFormPaths paths = Paths();
+TEST_F(MainWindowTest, MissingLanguageFileEndsTheStart) {
+    MainWindowPaths paths = Paths();
     paths.programFolder = dir / "empty/";
-    TZelvanMainform window(paths);
-    EXPECT_FALSE(window.Created());
+    Make(paths);
+    EXPECT_FALSE(started);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, QString::fromUtf8("Не найден языковой файл!/Language file not found!"));
 }
 
-TEST_F(MainFormTest, HandOverAddsAcceptedFilesOnly) {
+TEST_F(MainWindowTest, HandOverAddsAcceptedFilesOnly) {
     auto window = Open();
     const auto pictures = Pictures(1);
     test::WriteBytes(dir / "notes.txt", std::vector<std::uint8_t>{'x'});
@@ -210,7 +226,7 @@ TEST_F(MainFormTest, HandOverAddsAcceptedFilesOnly) {
     EXPECT_TRUE(window->isVisible());
 }
 
-TEST_F(MainFormTest, DroppedFolderTreeAddsItsImagesSortedByFolder) {
+TEST_F(MainWindowTest, DroppedFolderTreeAddsItsImagesSortedByFolder) {
     auto window = Open();
     window->show();
     Pictures(2, "tree/b");
@@ -228,7 +244,7 @@ TEST_F(MainFormTest, DroppedFolderTreeAddsItsImagesSortedByFolder) {
               (std::vector<std::string>{dir / "tree/a/p0.bmp", dir / "tree/b/p0.bmp", dir / "tree/b/p1.bmp"}));
 }
 
-TEST_F(MainFormTest, ClosingWithRowsAsksFirst) {
+TEST_F(MainWindowTest, ClosingWithRowsAsksFirst) {
     auto window = Open();
     window->show();
     window->FileList()->AddFileToList(Pictures(1)[0]);
@@ -240,12 +256,12 @@ TEST_F(MainFormTest, ClosingWithRowsAsksFirst) {
     EXPECT_TRUE(FileExists(dir / "config/Settings.ini"));
 }
 
-TEST_F(MainFormTest, ConvertChecksBeforeARun) {
+TEST_F(MainWindowTest, ConvertChecksBeforeARun) {
     auto window = Open();
     OptionPages* pages = window->Pages();
     pages->findChild<QCheckBox*>("CheckBox5")->setChecked(true);
     pages->findChild<QLineEdit*>("Edit2")->setText("photo");
-    window->PngBitBtn2Click();  // an empty list
+    window->onConvertClicked();  // an empty list
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages.back().text, Tr(window->Language(), "NoFiles"));
     EXPECT_EQ(pages->findChild<QLineEdit*>("Edit2")->text(), "[C]_photo");
@@ -253,13 +269,13 @@ TEST_F(MainFormTest, ConvertChecksBeforeARun) {
     window->FileList()->AddFileToList(Pictures(1)[0]);
     test::WriteBytes(dir / "a-file", std::vector<std::uint8_t>{'x'});
     pages->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / "a-file/out"));
-    window->PngBitBtn2Click();  // the output folder cannot be made under a file
+    window->onConvertClicked();  // the output folder cannot be made under a file
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages.back().text, Tr(window->Language(), "DirectoryCreateError"));
     EXPECT_EQ(pages->findChild<QLineEdit*>("Edit1")->text(), QString::fromStdString(dir / "a-file/out/"));
 }
 
-TEST_F(MainFormTest, ConvertRunsEveryFileAndCountsIt) {
+TEST_F(MainWindowTest, ConvertRunsEveryFileAndCountsIt) {
     auto window = Open();
     for (const std::string& path : Pictures(4)) window->FileList()->AddFileToList(path);
     OptionPages* pages = window->Pages();
@@ -277,7 +293,7 @@ TEST_F(MainFormTest, ConvertRunsEveryFileAndCountsIt) {
     EXPECT_EQ(window->Progress()->findChild<QPlainTextEdit*>("errorlog")->toPlainText().count('\n'), 1);
 }
 
-TEST_F(MainFormTest, RunWhereEveryFileFailsEndsNormally) {
+TEST_F(MainWindowTest, RunWhereEveryFileFailsEndsNormally) {
     auto window = Open();
     std::filesystem::create_directories(dir / "bad");
     for (int i = 0; i < 3; ++i) {
@@ -295,7 +311,7 @@ TEST_F(MainFormTest, RunWhereEveryFileFailsEndsNormally) {
               Tr(window->Language(), "progressformPngBitBtn1CaptionClose"));
 }
 
-TEST_F(MainFormTest, JpegTwoThousandRunsOneJobAtATime) {
+TEST_F(MainWindowTest, JpegTwoThousandRunsOneJobAtATime) {
     auto window = Open();
     for (const std::string& path : Pictures(4)) window->FileList()->AddFileToList(path);
     OptionPages* pages = window->Pages();
@@ -308,7 +324,7 @@ TEST_F(MainFormTest, JpegTwoThousandRunsOneJobAtATime) {
     EXPECT_EQ(window->Errors().Lines().back(), window->Language().LookupText("AllProcessed") + " 4");
 }
 
-TEST_F(MainFormTest, CancelLetsRunningJobsEndAndLeavesTheQueue) {
+TEST_F(MainWindowTest, CancelLetsRunningJobsEndAndLeavesTheQueue) {
     auto window = Open();
     for (const std::string& path : Pictures(7)) window->FileList()->AddFileToList(path);
     OptionPages* pages = window->Pages();

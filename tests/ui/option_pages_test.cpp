@@ -19,6 +19,8 @@
 
 #include <cstdlib>
 #include <functional>
+#include <stdexcept>
+#include <string>
 
 #include "engine/conversion_options.h"
 #include "jobs/size_presets.h"
@@ -27,6 +29,14 @@
 
 namespace zelvan {
 namespace {
+
+// A control of the pages by its objectName (its lang.ini key); the test fails without it.
+template <typename T>
+T* Find(const QWidget& parent, const char* name) {
+    T* found = parent.findChild<T*>(QString::fromLatin1(name));
+    if (found == nullptr) throw std::runtime_error(std::string("no control named ") + name);
+    return found;
+}
 
 void ProcessEventsFor(int milliseconds) {
     QElapsedTimer timer;
@@ -81,7 +91,7 @@ TEST(OptionPages, PagesAndControlsAreNamedForTheLanguageFile) {
     const QStringList order{"TabSheet1", "TabSheet2", "TabSheet8", "TabSheet4", "TabSheet6", "TabSheet12", "TabSheet7"};
     ASSERT_EQ(pages.count(), order.size());
     for (int i = 0; i < pages.count(); ++i) EXPECT_EQ(pages.widget(i)->objectName(), order[i]);
-    EXPECT_EQ(pages.currentWidget(), pages.TabSheet7);
+    EXPECT_EQ(pages.currentWidget(), Find<QWidget>(pages, "TabSheet7"));
 
     // The rule translates only the exact classes, so each control must be one and be named.
     for (const char* name : {"Label1", "Label5", "Label22", "Label19"})
@@ -92,11 +102,11 @@ TEST(OptionPages, PagesAndControlsAreNamedForTheLanguageFile) {
     EXPECT_EQ(pages.findChild<QObject*>("SpinEdit5")->metaObject(), &QSpinBox::staticMetaObject);
     EXPECT_EQ(pages.findChild<QObject*>("Currentdate1")->metaObject(), &QAction::staticMetaObject);
     EXPECT_EQ(pages.findChild<QObject*>("Addsymbol1")->metaObject(), &QMenu::staticMetaObject);
-    EXPECT_FALSE(pages.SpinEdit6->isVisibleTo(&pages));
-    EXPECT_EQ(pages.SpinEdit6->value(), 100);
-    EXPECT_EQ(pages.ComboBox1->count(), 6);
-    EXPECT_EQ(pages.ComboBox4->count(), 38);
-    EXPECT_EQ(pages.ComboBox4->maxVisibleItems(), 15);
+    EXPECT_FALSE(Find<QSpinBox>(pages, "SpinEdit6")->isVisibleTo(&pages));
+    EXPECT_EQ(Find<QSpinBox>(pages, "SpinEdit6")->value(), 100);
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox1")->count(), 6);
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox4")->count(), 38);
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox4")->maxVisibleItems(), 15);
 
     LanguageFile file(IniFile::Parse("[English]\nZelvanMainformLabel5=Output folder:\nZelvanMainformTabSheet6=Size\n"
                                      "ZelvanMainformCurrentdate1=[D] - Today\nZelvanMainformAddsymbol1=Symbols\n"));
@@ -104,11 +114,11 @@ TEST(OptionPages, PagesAndControlsAreNamedForTheLanguageFile) {
     pages.setParent(&window);
     ApplyWindowTexts(window, "ZelvanMainform", file, "English", MainWindowTextRules());
     pages.ApplyLanguageLists(file);
-    EXPECT_EQ(pages.Label5->text(), "Output folder:");
+    EXPECT_EQ(Find<QLabel>(pages, "Label5")->text(), "Output folder:");
     EXPECT_EQ(pages.tabText(4), "Size");
     EXPECT_EQ(pages.tabText(3), "Rename");  // no key: the design caption stays
     EXPECT_EQ(pages.findChild<QAction*>("Currentdate1")->text(), "[D] - Today");
-    EXPECT_EQ(pages.Addsymbol1->title(), "Symbols");
+    EXPECT_EQ(Find<QMenu>(pages, "Addsymbol1")->title(), "Symbols");
     pages.setParent(nullptr);
 }
 
@@ -164,25 +174,83 @@ TEST(OptionPages, ApplyOptionsThenOptionsRoundTripsEveryField) {
     }
 }
 
+// Walks the option table: every option with a control has exactly one control of that name on
+// the pages, the control offers the option's range, and a value other than the default goes into
+// the control and comes back out, leaving every other option as it was.
+TEST(OptionPages, EveryOptionOfTheTableHasItsControl) {
+    OptionPages pages;
+    int controls = 0;
+    for (const OptionInfo& row : OptionTable()) {
+        if (!row.IsOption() || row.control == nullptr) continue;
+        SCOPED_TRACE(row.key);
+        ++controls;
+        const QList<QWidget*> named = pages.findChildren<QWidget*>(QString::fromLatin1(row.control));
+        ASSERT_EQ(named.size(), 1) << row.control;
+        QWidget* control = named.front();
+        const auto [minimum, maximum] = OptionRange(row);
+        if (auto* slider = qobject_cast<QSlider*>(control)) {
+            EXPECT_EQ(std::pair(slider->minimum(), slider->maximum()), std::pair(minimum, maximum));
+        } else if (auto* spin = qobject_cast<QSpinBox*>(control)) {
+            EXPECT_EQ(std::pair(spin->minimum(), spin->maximum()), std::pair(minimum, maximum));
+        } else if (auto* list = qobject_cast<QComboBox*>(control)) {
+            EXPECT_TRUE(row.listIndex);
+            EXPECT_EQ(list->count(), maximum + 1);  // the design's lists, before any language
+        } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
+            EXPECT_EQ(group->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly).size(), maximum + 1);
+        } else {
+            EXPECT_TRUE(qobject_cast<QCheckBox*>(control) || qobject_cast<QLineEdit*>(control))
+                << control->metaObject()->className();
+        }
+
+        ConversionOptions wanted = DefaultConversionOptions(1600, 900);
+        switch (row.kind) {
+            case OptionInfo::Kind::Integer:
+                // The other end of the range from the default (Threads on one processor has none).
+                wanted.*row.integer = OptionDefault(row) != maximum ? maximum : minimum;
+                break;
+            case OptionInfo::Kind::Boolean: wanted.*row.boolean = !(wanted.*row.boolean); break;
+            case OptionInfo::Kind::Text: wanted.*row.text = QString::fromUtf8("ä [N] ").toStdString() + row.key; break;
+            default: FAIL() << "a control for an option of another kind";
+        }
+        if (row.integer == &ConversionOptions::textOpacity) wanted.textOpacity = 100;  // always shows 100
+        pages.ApplyOptions(wanted);
+        const ConversionOptions got = pages.Options();
+        for (const OptionInfo& other : OptionTable()) {
+            if (!other.IsOption()) continue;
+            EXPECT_EQ(OptionText(got, other), OptionText(wanted, other)) << other.key;
+        }
+    }
+    EXPECT_GE(controls, 29);
+}
+
+TEST(OptionPages, TheStampOpacityAlwaysShowsAHundred) {
+    OptionPages pages;
+    ConversionOptions o = DefaultConversionOptions();
+    o.textOpacity = 40;
+    pages.ApplyOptions(o);
+    EXPECT_EQ(pages.Options().textOpacity, 100);
+    EXPECT_EQ(Find<QSpinBox>(pages, "SpinEdit6")->value(), 100);
+}
+
 TEST(OptionPages, LoadingRunsEachControlsReaction) {
     OptionPages pages;
     ConversionOptions o = DefaultConversionOptions();
     o.jpegQuality = 42;
     o.pngCompression = 3;
     o.jpeg2000Quality = 75;  // unchanged from the design value: its label is still written
-    pages.Label21->setText("stale");
+    Find<QLabel>(pages, "Label21")->setText("stale");
     o.autoFormat = true;
     pages.ApplyOptions(o);
-    EXPECT_EQ(pages.Label3->text(), "42%");
-    EXPECT_EQ(pages.Label4->text(), "3");
-    EXPECT_EQ(pages.Label21->text(), "75%");
-    EXPECT_FALSE(pages.ComboBox1->isEnabled());
-    EXPECT_FALSE(pages.Label6->isEnabled());
-    pages.CheckBox3->click();
-    EXPECT_TRUE(pages.ComboBox1->isEnabled());
-    EXPECT_TRUE(pages.Label6->isEnabled());
-    pages.TrackBar1->setValue(100);
-    EXPECT_EQ(pages.Label3->text(), "100%");
+    EXPECT_EQ(Find<QLabel>(pages, "Label3")->text(), "42%");
+    EXPECT_EQ(Find<QLabel>(pages, "Label4")->text(), "3");
+    EXPECT_EQ(Find<QLabel>(pages, "Label21")->text(), "75%");
+    EXPECT_FALSE(Find<QComboBox>(pages, "ComboBox1")->isEnabled());
+    EXPECT_FALSE(Find<QLabel>(pages, "Label6")->isEnabled());
+    Find<QCheckBox>(pages, "CheckBox3")->click();
+    EXPECT_TRUE(Find<QComboBox>(pages, "ComboBox1")->isEnabled());
+    EXPECT_TRUE(Find<QLabel>(pages, "Label6")->isEnabled());
+    Find<QSlider>(pages, "TrackBar1")->setValue(100);
+    EXPECT_EQ(Find<QLabel>(pages, "Label3")->text(), "100%");
 }
 
 TEST(OptionPages, ResizeModeEnablesItsControls) {
@@ -201,23 +269,23 @@ TEST(OptionPages, ResizeModeEnablesItsControls) {
         o.keepProportions = e.proportional;
         pages.ApplyOptions(o);
         SCOPED_TRACE(testing::Message() << "mode " << e.mode << " proportional " << e.proportional);
-        EXPECT_EQ(pages.SpinEdit2->isEnabled(), e.width);
-        EXPECT_EQ(pages.SpinEdit3->isEnabled(), e.height);
-        EXPECT_EQ(pages.SpinEdit4->isEnabled(), e.percent);
-        EXPECT_EQ(pages.CheckBox4->isEnabled(), e.proportions);
-        EXPECT_EQ(pages.CheckBox6->isEnabled(), e.enlarge);
-        EXPECT_EQ(pages.CheckBox7->isEnabled(), e.smartCrop);
-        EXPECT_TRUE(pages.ComboBox3->isEnabled());
-        EXPECT_TRUE(pages.ComboBox4->isEnabled());
+        EXPECT_EQ(Find<QSpinBox>(pages, "SpinEdit2")->isEnabled(), e.width);
+        EXPECT_EQ(Find<QSpinBox>(pages, "SpinEdit3")->isEnabled(), e.height);
+        EXPECT_EQ(Find<QSpinBox>(pages, "SpinEdit4")->isEnabled(), e.percent);
+        EXPECT_EQ(Find<QCheckBox>(pages, "CheckBox4")->isEnabled(), e.proportions);
+        EXPECT_EQ(Find<QCheckBox>(pages, "CheckBox6")->isEnabled(), e.enlarge);
+        EXPECT_EQ(Find<QCheckBox>(pages, "CheckBox7")->isEnabled(), e.smartCrop);
+        EXPECT_TRUE(Find<QComboBox>(pages, "ComboBox3")->isEnabled());
+        EXPECT_TRUE(Find<QComboBox>(pages, "ComboBox4")->isEnabled());
     }
     // The user's clicks: proportions off in fixed-size mode disables smart crop, on enables it.
-    pages.ChangeSizeRadioButton->click();
-    pages.CheckBox4->setChecked(true);
-    EXPECT_TRUE(pages.CheckBox7->isEnabled());
-    pages.CheckBox4->click();
-    EXPECT_FALSE(pages.CheckBox7->isEnabled());
-    pages.NoResizeRadioButton->click();
-    EXPECT_FALSE(pages.SpinEdit2->isEnabled());
+    Find<QRadioButton>(pages, "ChangeSizeRadioButton")->click();
+    Find<QCheckBox>(pages, "CheckBox4")->setChecked(true);
+    EXPECT_TRUE(Find<QCheckBox>(pages, "CheckBox7")->isEnabled());
+    Find<QCheckBox>(pages, "CheckBox4")->click();
+    EXPECT_FALSE(Find<QCheckBox>(pages, "CheckBox7")->isEnabled());
+    Find<QRadioButton>(pages, "NoResizeRadioButton")->click();
+    EXPECT_FALSE(Find<QSpinBox>(pages, "SpinEdit2")->isEnabled());
 }
 
 TEST(OptionPages, UnknownResizeModeAndTooManyThreads) {
@@ -227,11 +295,11 @@ TEST(OptionPages, UnknownResizeModeAndTooManyThreads) {
     o.threads = 12;
     o.outputFormat = 9;  // hand-edited: no such format
     pages.ApplyOptions(o);
-    EXPECT_EQ(pages.ComboBox1->currentIndex(), -1);
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox1")->currentIndex(), -1);
     EXPECT_EQ(pages.Options().outputFormat, 0);  // a run never sees the unknown format
-    EXPECT_TRUE(pages.NoResizeRadioButton->isChecked());
+    EXPECT_TRUE(Find<QRadioButton>(pages, "NoResizeRadioButton")->isChecked());
     EXPECT_EQ(pages.Options().resizeMode, 0);
-    EXPECT_EQ(pages.SpinEdit1->maximum(), ProcessorCount());
+    EXPECT_EQ(Find<QSpinBox>(pages, "SpinEdit1")->maximum(), ProcessorCount());
     EXPECT_EQ(pages.Options().threads, std::min(12, ProcessorCount()));
 }
 
@@ -245,12 +313,12 @@ TEST(OptionPages, LanguageListsKeepTheSelection) {
     LanguageFile file(IniFile::Parse("[English]\nFilterList=A;B;C\nPositionList=p0;p1;p2;p3;p4;p5;p6;\n"
                                      "SelectDir=Pick\n"));
     pages.ApplyLanguageLists(file);
-    ASSERT_EQ(pages.ComboBox3->count(), 3);
-    EXPECT_EQ(pages.ComboBox3->itemText(2), "C");
-    EXPECT_EQ(pages.ComboBox3->currentIndex(), -1);  // index 5 is not in a list of three
-    ASSERT_EQ(pages.ComboBox5->count(), 7);          // the trailing ";" makes no empty row
-    EXPECT_EQ(pages.ComboBox5->currentIndex(), 2);
-    EXPECT_EQ(pages.ComboBox5->currentText(), "p2");
+    ASSERT_EQ(Find<QComboBox>(pages, "ComboBox3")->count(), 3);
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox3")->itemText(2), "C");
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox3")->currentIndex(), -1);  // index 5 is not in a list of three
+    ASSERT_EQ(Find<QComboBox>(pages, "ComboBox5")->count(), 7);          // the trailing ";" makes no empty row
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox5")->currentIndex(), 2);
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox5")->currentText(), "p2");
     // With no row shown, a run still uses the filter the user chose.
     EXPECT_EQ(pages.Options().resamplingFilter, 5);
 
@@ -259,103 +327,103 @@ TEST(OptionPages, LanguageListsKeepTheSelection) {
         title = t;
         return QString("/home/user/pictures/");
     });
-    pages.PngBitBtn3->click();
+    Find<QPushButton>(pages, "PngBitBtn3")->click();
     EXPECT_EQ(title, "Pick");
-    EXPECT_EQ(pages.Edit1->text(), "/home/user/pictures");
+    EXPECT_EQ(Find<QLineEdit>(pages, "Edit1")->text(), "/home/user/pictures");
     pages.SetFolderChooser([](QWidget*, const QString&, const QString&) { return QString(); });
-    pages.PngBitBtn3->click();
-    EXPECT_EQ(pages.Edit1->text(), "/home/user/pictures");  // cancelled: unchanged
+    Find<QPushButton>(pages, "PngBitBtn3")->click();
+    EXPECT_EQ(Find<QLineEdit>(pages, "Edit1")->text(), "/home/user/pictures");  // cancelled: unchanged
 }
 
 TEST(OptionPages, PresetSetsTheBoxAndStaysChosen) {
     OptionPages pages;
-    const int preset = pages.ComboBox4->findText("1920x1080", Qt::MatchStartsWith);
+    const int preset = Find<QComboBox>(pages, "ComboBox4")->findText("1920x1080", Qt::MatchStartsWith);
     ASSERT_GT(preset, 0);
-    EXPECT_EQ(pages.ComboBox4->itemText(preset), SizePresetCaption("1920x1080", 1920, 1080));
-    EXPECT_EQ(pages.ComboBox4->itemText(0), "--");
-    EXPECT_EQ(pages.ComboBox4->itemText(8), "1024x600 ( ~15:9 )  0,61 M");
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox4")->itemText(preset), SizePresetCaption("1920x1080", 1920, 1080));
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox4")->itemText(0), "--");
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox4")->itemText(8), "1024x600 ( ~15:9 )  0,61 M");
 
-    pages.ComboBox4->setCurrentIndex(preset);
-    EXPECT_TRUE(pages.ChangeSizeRadioButton->isChecked());
-    EXPECT_TRUE(pages.SpinEdit2->isEnabled());
-    EXPECT_EQ(pages.SpinEdit2->value(), 1920);
-    EXPECT_EQ(pages.SpinEdit3->value(), 1080);
-    EXPECT_EQ(pages.ComboBox4->currentIndex(), preset);
-    EXPECT_EQ(pages.Label19->text(), "16:9");
+    Find<QComboBox>(pages, "ComboBox4")->setCurrentIndex(preset);
+    EXPECT_TRUE(Find<QRadioButton>(pages, "ChangeSizeRadioButton")->isChecked());
+    EXPECT_TRUE(Find<QSpinBox>(pages, "SpinEdit2")->isEnabled());
+    EXPECT_EQ(Find<QSpinBox>(pages, "SpinEdit2")->value(), 1920);
+    EXPECT_EQ(Find<QSpinBox>(pages, "SpinEdit3")->value(), 1080);
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox4")->currentIndex(), preset);
+    EXPECT_EQ(Find<QLabel>(pages, "Label19")->text(), "16:9");
     EXPECT_TRUE(pages.ApplyingPreset());
 
-    ProcessEventsFor(30);  // Timer7's tick ends the preset
+    ProcessEventsFor(30);  // the preset timer's tick ends the preset
     EXPECT_FALSE(pages.ApplyingPreset());
-    pages.SpinEdit2->setValue(1921);
-    EXPECT_EQ(pages.ComboBox4->currentIndex(), 0);
-    EXPECT_EQ(pages.Label19->text(), "1921:1080");
-    EXPECT_EQ(pages.SpinEdit3->value(), 1080);  // the boxes are not linked
+    Find<QSpinBox>(pages, "SpinEdit2")->setValue(1921);
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox4")->currentIndex(), 0);
+    EXPECT_EQ(Find<QLabel>(pages, "Label19")->text(), "1921:1080");
+    EXPECT_EQ(Find<QSpinBox>(pages, "SpinEdit3")->value(), 1080);  // the boxes are not linked
 
     // Item 0 does nothing.
-    pages.NoResizeRadioButton->click();
-    pages.ComboBox4->setCurrentIndex(5);
+    Find<QRadioButton>(pages, "NoResizeRadioButton")->click();
+    Find<QComboBox>(pages, "ComboBox4")->setCurrentIndex(5);
     ProcessEventsFor(30);
-    pages.NoResizeRadioButton->click();
-    pages.ComboBox4->setCurrentIndex(0);
-    EXPECT_TRUE(pages.NoResizeRadioButton->isChecked());
+    Find<QRadioButton>(pages, "NoResizeRadioButton")->click();
+    Find<QComboBox>(pages, "ComboBox4")->setCurrentIndex(0);
+    EXPECT_TRUE(Find<QRadioButton>(pages, "NoResizeRadioButton")->isChecked());
 }
 
 TEST(OptionPages, ExamplesFollowTheMasks) {
     OptionPages pages;
     FixClock(pages);
-    pages.SpinEdit5->setValue(4);
-    pages.Edit2->setText("[C]_[N][E]");
+    Find<QSpinBox>(pages, "SpinEdit5")->setValue(4);
+    Find<QLineEdit>(pages, "Edit2")->setText("[C]_[N][E]");
     EXPECT_EQ(pages.RenameExampleText(), "0015_Filename.jpg");
-    pages.SpinEdit5->setValue(2);
+    Find<QSpinBox>(pages, "SpinEdit5")->setValue(2);
     EXPECT_EQ(pages.RenameExampleText(), "15_Filename.jpg");
-    pages.Edit3->setText("[C]_[N][E]");
+    Find<QLineEdit>(pages, "Edit3")->setText("[C]_[N][E]");
     EXPECT_EQ(pages.TextExampleText(), "15_Filename.jpg");
 
-    pages.Edit2->setText("[n]-[t] [d]");
+    Find<QLineEdit>(pages, "Edit2")->setText("[n]-[t] [d]");
     EXPECT_EQ(pages.RenameExampleText(), "Filename-14_05 09_12_2025");
-    pages.Edit3->setText("[T] [D] [ET] [FCD]");
+    Find<QLineEdit>(pages, "Edit3")->setText("[T] [D] [ET] [FCD]");
     EXPECT_EQ(pages.TextExampleText(), "14:05 09/12/2025 14:05 09/12/2025");
 
     // The box's size as of the mask's last change.
-    pages.SpinEdit2->setValue(640);
-    pages.SpinEdit3->setValue(480);
-    pages.Edit2->setText("[W]x[H]");
+    Find<QSpinBox>(pages, "SpinEdit2")->setValue(640);
+    Find<QSpinBox>(pages, "SpinEdit3")->setValue(480);
+    Find<QLineEdit>(pages, "Edit2")->setText("[W]x[H]");
     EXPECT_EQ(pages.RenameExampleText(), "640x480");
-    pages.SpinEdit2->setValue(320);
+    Find<QSpinBox>(pages, "SpinEdit2")->setValue(320);
     EXPECT_EQ(pages.RenameExampleText(), "640x480");
 
     // A long example is cut at its end in the label, whole in its tool tip.
     pages.resize(400, 200);
-    pages.setCurrentWidget(pages.TabSheet4);
+    pages.setCurrentWidget(Find<QWidget>(pages, "TabSheet4"));
     pages.show();
-    pages.Edit2->setText(QString(200, 'w') + "[N]");
+    Find<QLineEdit>(pages, "Edit2")->setText(QString(200, 'w') + "[N]");
     ProcessEventsFor(20);
-    EXPECT_TRUE(pages.Label17->text().endsWith(QChar(0x2026))) << pages.Label17->text().toStdString();
-    EXPECT_LT(pages.Label17->text().size(), 200);
-    EXPECT_EQ(pages.Label17->toolTip(), pages.RenameExampleText());
+    EXPECT_TRUE(Find<QLabel>(pages, "Label17")->text().endsWith(QChar(0x2026))) << Find<QLabel>(pages, "Label17")->text().toStdString();
+    EXPECT_LT(Find<QLabel>(pages, "Label17")->text().size(), 200);
+    EXPECT_EQ(Find<QLabel>(pages, "Label17")->toolTip(), pages.RenameExampleText());
     pages.hide();
 }
 
 TEST(OptionPages, VariableMenusInsertAtTheCaret) {
     OptionPages pages;
-    pages.Edit2->setText("ab");
-    pages.Edit2->setCursorPosition(1);
+    Find<QLineEdit>(pages, "Edit2")->setText("ab");
+    Find<QLineEdit>(pages, "Edit2")->setCursorPosition(1);
     pages.findChild<QAction*>("CFilecounter1")->trigger();
-    EXPECT_EQ(pages.Edit2->text(), "a[C]b");
+    EXPECT_EQ(Find<QLineEdit>(pages, "Edit2")->text(), "a[C]b");
 
-    pages.Edit2->setSelection(0, 1);  // the selection is replaced
+    Find<QLineEdit>(pages, "Edit2")->setSelection(0, 1);  // the selection is replaced
     pages.findChild<QAction*>("FCTFilecreationtime1")->trigger();
-    EXPECT_EQ(pages.Edit2->text(), "[FCT][C]b");
+    EXPECT_EQ(Find<QLineEdit>(pages, "Edit2")->text(), "[FCT][C]b");
 
-    pages.Edit3->setText("x");
-    pages.Edit3->setCursorPosition(0);
+    Find<QLineEdit>(pages, "Edit3")->setText("x");
+    Find<QLineEdit>(pages, "Edit3")->setCursorPosition(0);
     pages.findChild<QAction*>("Exifdate1")->trigger();
     pages.findChild<QAction*>("rademark1")->trigger();
-    EXPECT_EQ(pages.Edit3->text(), QString::fromUtf8("[ED]™x"));
+    EXPECT_EQ(Find<QLineEdit>(pages, "Edit3")->text(), QString::fromUtf8("[ED]™x"));
 
     // The rename menu has no EXIF tokens and no symbols.
     QStringList renameTokens;
-    for (QAction* action : pages.RenameVariableMenu->actions()) renameTokens << action->objectName();
+    for (QAction* action : pages.RenameVariableMenu()->actions()) renameTokens << action->objectName();
     EXPECT_EQ(renameTokens.size(), 9);
     EXPECT_FALSE(renameTokens.contains("Exifdate1"));
 }
@@ -368,16 +436,16 @@ TEST(OptionPages, FontDialogChangesTheStampFont) {
         font.colour = 0x0000FF;
         return std::optional<TextFont>(font);
     });
-    pages.PngBitBtn4->click();
+    Find<QPushButton>(pages, "PngBitBtn4")->click();
     EXPECT_EQ(FontSettingText(pages.Options().textFont), "Liberation Sans,204,255,26,0");
     pages.SetFontChooser([](QWidget*, const TextFont&) { return std::optional<TextFont>(); });
-    pages.PngBitBtn4->click();
+    Find<QPushButton>(pages, "PngBitBtn4")->click();
     EXPECT_EQ(pages.Options().textFont.face, "Liberation Sans");
 }
 
 TEST(OptionPages, CancellingTheRealDialogsChangesNothing) {
     OptionPages pages;
-    pages.Edit1->setText("/tmp");
+    Find<QLineEdit>(pages, "Edit1")->setText("/tmp");
     // Closes whichever modal dialog is open, as a user pressing Escape would.
     QTimer closer;
     int closed = 0;
@@ -388,11 +456,11 @@ TEST(OptionPages, CancellingTheRealDialogsChangesNothing) {
         }
     });
     closer.start(20);
-    pages.PngBitBtn4->click();
-    pages.PngBitBtn3->click();
+    Find<QPushButton>(pages, "PngBitBtn4")->click();
+    Find<QPushButton>(pages, "PngBitBtn3")->click();
     EXPECT_EQ(closed, 2);
     EXPECT_EQ(FontSettingText(pages.TextStampFont()), "Times New Roman,204,16777215,26,0");
-    EXPECT_EQ(pages.Edit1->text(), "/tmp");
+    EXPECT_EQ(Find<QLineEdit>(pages, "Edit1")->text(), "/tmp");
 }
 
 // Every page in both languages at the width its tabs ask for: no caption, button or list is
@@ -422,7 +490,7 @@ TEST(OptionPagesLayout, NoControlIsCutInEitherLanguage) {
                 const bool hasText = qobject_cast<QLabel*>(control) || qobject_cast<QAbstractButton*>(control) ||
                                      qobject_cast<QComboBox*>(control);
                 // The two examples are elided to their room on purpose.
-                if (!hasText || !control->isVisible() || control == pages->Label17 || control == pages->Label25) continue;
+                if (!hasText || !control->isVisible() || control == Find<QLabel>(*pages, "Label17") || control == Find<QLabel>(*pages, "Label25")) continue;
                 EXPECT_GE(control->width(), control->minimumSizeHint().width()) << control->objectName().toStdString();
             }
             if (save) {

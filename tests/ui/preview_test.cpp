@@ -100,13 +100,14 @@ TEST(LoadPreview, LargeJpegIsDecodedAtThePreviewSize) {
 
 // Holds loads back until the test lets them go, and counts them.
 struct HeldLoads {
+    PreviewPane& pane;
     std::mutex mutex;
     std::condition_variable wake;
     bool open = false;
     std::vector<std::string> started;
 
-    HeldLoads() {
-        PreviewPane::SetLoadHookForTesting([this](const std::string& path) {
+    explicit HeldLoads(PreviewPane& loading) : pane(loading) {
+        pane.SetLoadStarted([this](const std::string& path) {
             std::unique_lock lock(mutex);
             started.push_back(path);
             wake.wait(lock, [this] { return open; });
@@ -114,7 +115,8 @@ struct HeldLoads {
     }
     ~HeldLoads() {
         Release();
-        PreviewPane::SetLoadHookForTesting(nullptr);
+        pane.WaitForLoad();
+        pane.SetLoadStarted(nullptr);
     }
     void Release() {
         std::lock_guard lock(mutex);
@@ -142,7 +144,7 @@ TEST(PreviewPane, ShowsAPictureAndKeepsJobsWaitingWhileItLoads) {
     ASSERT_TRUE(WaitFor([&] { return pane.BoxSize().width() == 520; }));
     const QSize box = pane.BoxSize();
 
-    HeldLoads held;
+    HeldLoads held(pane);
     pane.ShowPreview(dir / "first.png");
     ASSERT_TRUE(WaitFor([&] { return held.Count() == 1; }));
     EXPECT_FALSE(idle.load());

@@ -1,6 +1,6 @@
 // The progress window over real runs: real jobs converting small files, driven by timers the way
 // the main window drives them.
-#include "ui/progress_form.h"
+#include "ui/progress_window.h"
 
 #include <gtest/gtest.h>
 
@@ -66,24 +66,24 @@ void Pump(std::chrono::milliseconds time) {
     } while (timer.elapsed() < time.count());
 }
 
-class ProgressFormTest : public ::testing::Test {
+class ProgressWindowTest : public ::testing::Test {
 protected:
-    ProgressFormTest()
+    ProgressWindowTest()
         : scheduler(lifetime, errors, "/nonexistent/rawdll.so"),
           lookups(LanguageFile(IniFile::Parse(kLangIni))),
           form(scheduler, errors, lookups) {
         langIni = dir / "lang.ini";
         std::ofstream(langIni) << kLangIni;
-        form.SetQuestionHook([this](QWidget*, const QString& caption, const QString& text) {
+        form.SetTerminateQuestion([this](QWidget*, const QString& caption, const QString& text) {
             questions.push_back((caption + " | " + text).toStdString());
             return answerYes;
         });
         form.SetDecimalSeparator(".");
-        QObject::connect(&form, &TProgressform::RunCancelled, [this] {
+        QObject::connect(&form, &ProgressWindow::RunCancelled, [this] {
             ++cancelled;
             SyncTimers();
         });
-        QObject::connect(&form, &TProgressform::TerminateRequested, [this] { ++terminate; });
+        QObject::connect(&form, &ProgressWindow::TerminateRequested, [this] { ++terminate; });
 
         // The main window's three timers.
         startTimer.setInterval(1);
@@ -169,7 +169,7 @@ protected:
     ErrorList errors;
     Scheduler scheduler;
     LanguageFile lookups;
-    TProgressform form;
+    ProgressWindow form;
     QTimer startTimer, reapTimer, completionTimer;
     int completionInterval = 250;
     std::vector<ConversionJob*> held;
@@ -179,7 +179,7 @@ protected:
     int terminate = 0;
 };
 
-TEST_F(ProgressFormTest, ControlsAndRefreshBeforeAnyRun) {
+TEST_F(ProgressWindowTest, ControlsAndRefreshBeforeAnyRun) {
     EXPECT_EQ(form.objectName(), "Progressform");
     EXPECT_EQ(form.windowTitle(), "Процесс...");
     auto* log = Child<QPlainTextEdit>(form, "errorlog");
@@ -201,7 +201,7 @@ TEST_F(ProgressFormTest, ControlsAndRefreshBeforeAnyRun) {
     EXPECT_EQ(Text(form, "Label10"), "0");
 }
 
-TEST_F(ProgressFormTest, FiguresDuringAndAfterARun) {
+TEST_F(ProgressWindowTest, FiguresDuringAndAfterARun) {
     form.SetDecimalSeparator(",");
     lookups.SetCurrentLanguage("Russian");
     std::vector<std::string> sources = {dir / "big.bmp", dir / "small1.bmp", dir / "small2.bmp"};
@@ -216,7 +216,7 @@ TEST_F(ProgressFormTest, FiguresDuringAndAfterARun) {
     scheduler.StartTick();
     scheduler.StartTick();
     ASSERT_EQ(held.size(), 2u);
-    form.Timer1Timer();
+    form.onRefreshTick();
     EXPECT_EQ(Text(form, "Label4"), "0/3");
     EXPECT_EQ(Text(form, "Label2"), "2");
     EXPECT_EQ(Text(form, "Label6"), "0 KiB");
@@ -224,7 +224,7 @@ TEST_F(ProgressFormTest, FiguresDuringAndAfterARun) {
     EXPECT_EQ(Child<QProgressBar>(form, "ProgressBar1")->maximum(), 3);
 
     held[0]->Execute();  // the big one, on this thread
-    form.Timer1Timer();
+    form.onRefreshTick();
     EXPECT_EQ(Text(form, "Label4"), "1/3");
     EXPECT_EQ(Child<QProgressBar>(form, "ProgressBar1")->value(), 1);
     EXPECT_EQ(Text(form, "Label6"), "1,03 MiB");
@@ -251,7 +251,7 @@ TEST_F(ProgressFormTest, FiguresDuringAndAfterARun) {
             EXPECT_TRUE(Child<QPushButton>(form, "PngBitBtn1")->isEnabled());
             EXPECT_EQ(LogLines(form), QStringList({"-----------------------", "Обработано файлов: 3"}));
             // The refresh tick goes back to the fixed units; the time keeps its completion form.
-            form.Timer1Timer();
+            form.onRefreshTick();
             EXPECT_EQ(Text(form, "Label6"), "1,09 MiB");
             EXPECT_EQ(Text(form, "Label10"), "7,5 с");
             Child<QPushButton>(form, "PngBitBtn1")->click();  // Close
@@ -265,14 +265,14 @@ TEST_F(ProgressFormTest, FiguresDuringAndAfterARun) {
     EXPECT_EQ(cancelled, 0);
 }
 
-TEST_F(ProgressFormTest, ASecondRunKeepsTheOutputFigureUntilItHasOne) {
+TEST_F(ProgressWindowTest, ASecondRunKeepsTheOutputFigureUntilItHasOne) {
     std::vector<std::string> sources = {dir / "a.bmp"};
     WriteBmp(sources[0], 100, 100);
     Begin(Options(1, 2), sources);
     ShowModal([&] {
         if (scheduler.Finished()) form.close();
     });
-    form.Timer1Timer();
+    form.onRefreshTick();
     EXPECT_EQ(Text(form, "Label8"), "29 KiB (100%)");
 
     // The second run's outputs are each below 1 KiB: its output size stays 0 KiB.
@@ -283,13 +283,13 @@ TEST_F(ProgressFormTest, ASecondRunKeepsTheOutputFigureUntilItHasOne) {
     ShowModal([&] {
         if (scheduler.Finished()) form.close();
     });
-    form.Timer1Timer();
+    form.onRefreshTick();
     EXPECT_EQ(scheduler.State().counters.outputKiB.load(), 0);
     EXPECT_EQ(Text(form, "Label6"), "29 KiB");
     EXPECT_EQ(Text(form, "Label8"), "29 KiB (100%)");
 }
 
-TEST_F(ProgressFormTest, EveryFileFailingListsItsLineThenTheSummary) {
+TEST_F(ProgressWindowTest, EveryFileFailingListsItsLineThenTheSummary) {
     std::vector<std::string> sources;
     for (int i = 0; i < 3; ++i) {
         sources.push_back(dir / ("broken" + std::to_string(i) + ".png"));
@@ -315,7 +315,7 @@ TEST_F(ProgressFormTest, EveryFileFailingListsItsLineThenTheSummary) {
     EXPECT_EQ(Child<QPushButton>(form, "PngBitBtn1")->text(), "Close");
 }
 
-TEST_F(ProgressFormTest, LinesFromWorkerThreadsShowAtOnceWholeAndInOrder) {
+TEST_F(ProgressWindowTest, LinesFromWorkerThreadsShowAtOnceWholeAndInOrder) {
     // Without the refresh timer, so that only the list's own wake-ups can bring the lines in.
     Child<QTimer>(form, "Timer1")->stop();
     std::vector<std::thread> workers;
@@ -339,7 +339,7 @@ TEST_F(ProgressFormTest, LinesFromWorkerThreadsShowAtOnceWholeAndInOrder) {
     EXPECT_EQ(LogLines(form), QStringList{"next run"});
 }
 
-TEST_F(ProgressFormTest, CancelStopsQueuedFilesAndClosesAfterTheLastReap) {
+TEST_F(ProgressWindowTest, CancelStopsQueuedFilesAndClosesAfterTheLastReap) {
     std::vector<std::string> sources;
     for (int i = 0; i < 7; ++i) {
         sources.push_back(dir / ("f" + std::to_string(i) + ".bmp"));
@@ -373,7 +373,7 @@ TEST_F(ProgressFormTest, CancelStopsQueuedFilesAndClosesAfterTheLastReap) {
     EXPECT_EQ(Child<QPushButton>(form, "PngBitBtn1")->text(), "Close");
 }
 
-TEST_F(ProgressFormTest, TheCloseBoxDuringARunCancelsAndClosesAtOnce) {
+TEST_F(ProgressWindowTest, TheCloseBoxDuringARunCancelsAndClosesAtOnce) {
     std::vector<std::string> sources;
     for (int i = 0; i < 4; ++i) {
         sources.push_back(dir / ("f" + std::to_string(i) + ".bmp"));
@@ -400,7 +400,7 @@ TEST_F(ProgressFormTest, TheCloseBoxDuringARunCancelsAndClosesAtOnce) {
     EXPECT_EQ(LogLines(form), QStringList({"-----------------------", "Files processed: 1"}));
 }
 
-TEST_F(ProgressFormTest, ClosingAfterCancelWithJobsRunningAsksToTerminate) {
+TEST_F(ProgressWindowTest, ClosingAfterCancelWithJobsRunningAsksToTerminate) {
     std::vector<std::string> sources = {dir / "a.bmp", dir / "b.bmp"};
     WriteBmp(sources[0], 40, 30);
     WriteBmp(sources[1], 40, 30);
@@ -429,7 +429,7 @@ TEST_F(ProgressFormTest, ClosingAfterCancelWithJobsRunningAsksToTerminate) {
     ReleaseJobs();
 }
 
-TEST_F(ProgressFormTest, AJobThatCannotStartClosesTheWindow) {
+TEST_F(ProgressWindowTest, AJobThatCannotStartClosesTheWindow) {
     std::vector<std::string> sources = {dir / "a.bmp", dir / "b.bmp"};
     WriteBmp(sources[0], 40, 30);
     WriteBmp(sources[1], 40, 30);
@@ -448,7 +448,7 @@ TEST_F(ProgressFormTest, AJobThatCannotStartClosesTheWindow) {
     EXPECT_EQ(LogLines(form), QStringList({"-----------------------", "Files processed: 0"}));
 }
 
-TEST_F(ProgressFormTest, WindowTextsFromTheLanguageFile) {
+TEST_F(ProgressWindowTest, WindowTextsFromTheLanguageFile) {
     form.ApplyLanguage(langIni, "English");
     EXPECT_EQ(form.windowTitle(), "Converting...");
     EXPECT_EQ(Text(form, "Label9"), "Time:");

@@ -1,4 +1,4 @@
-#include "ui/statistics_form.h"
+#include "ui/statistics_window.h"
 
 #include <gtest/gtest.h>
 
@@ -19,9 +19,9 @@ std::string Text(QWidget& window, const char* name) {
     return label ? label->text().toStdString() : std::string();
 }
 
-TEST(StatisticsForm, DesignTextsAndFigures) {
+TEST(StatisticsWindow, DesignTextsAndFigures) {
     LifetimeCounters counters;
-    TStatisticsform form(counters);
+    StatisticsWindow form(counters);
     EXPECT_EQ(form.objectName(), "Statisticsform");
     EXPECT_EQ(form.windowTitle(), "Статистика");
     EXPECT_EQ(Text(form, "GroupBox1"), "Статистика по обработанным файлам");
@@ -44,7 +44,7 @@ TEST(StatisticsForm, DesignTextsAndFigures) {
     }
 }
 
-TEST(StatisticsForm, ShowsInEnglishThenTheCurrentLanguageModally) {
+TEST(StatisticsWindow, ShowsInEnglishThenTheCurrentLanguageModally) {
     test::TempDir dir;
     const std::string langIni = dir / "lang.ini";
     std::ofstream(langIni) << "[English]\nStatisticsform=Statistics\nStatisticsformGroupBox1=Processed files, all time\n"
@@ -55,7 +55,7 @@ TEST(StatisticsForm, ShowsInEnglishThenTheCurrentLanguageModally) {
     LifetimeCounters counters;
     counters.processedKiB.store(5 * 1024 + 300);
     counters.processedFiles.store(42);
-    TStatisticsform form(counters);
+    StatisticsWindow form(counters);
 
     struct Seen {
         bool shown = false;

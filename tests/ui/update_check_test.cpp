@@ -87,19 +87,19 @@ protected:
         last_ = kLastCheck;
         check_.SetClock([this] { return now_; });
         check_.SetTimeout(std::chrono::milliseconds(5000));
-        UpdatePrompts prompts;
-        prompts.askYesNo = [this](QWidget*, const QString& caption, const QString& text) {
-            shown_.push_back({Shown::Question, caption, text});
-            return answerYes_;
-        };
-        prompts.inform = [this](QWidget*, const QString& caption, const QString& text) {
-            shown_.push_back({Shown::Information, caption, text});
-        };
-        prompts.showError = [this](QWidget*, const QString& caption, const QString& text) {
-            shown_.push_back({Shown::ErrorBox, caption, text});
-        };
-        prompts.openUrl = [this](const QUrl& url) { opened_.push_back(url.toString()); };
-        check_.SetPrompts(prompts);
+        check_.SetMessageBox([this](QWidget*, QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                    QMessageBox::StandardButtons buttons) {
+            // A question is a warning with Yes and No; the other boxes have OK alone.
+            const bool question = buttons == (QMessageBox::Yes | QMessageBox::No);
+            EXPECT_EQ(question, icon == QMessageBox::Warning);
+            shown_.push_back({question                           ? Shown::Question
+                              : icon == QMessageBox::Information ? Shown::Information
+                                                                 : Shown::ErrorBox,
+                              caption, text});
+            if (!question) return QMessageBox::Ok;
+            return answerYes_ ? QMessageBox::Yes : QMessageBox::No;
+        });
+        check_.SetUrlOpener([this](const QUrl& url) { opened_.push_back(url.toString()); });
     }
 
     void ExpectShown(Shown::Kind kind, const char* captionKey, const char* textKey, std::size_t index = 0) {
@@ -282,7 +282,7 @@ TEST_F(UpdateFlow, CheckFromTheMenuDropsAPendingReminder) {
     last_ = now_.addDays(-20);
     check_.StartReminderIfDue();
     ASSERT_TRUE(check_.ReminderTimer().isActive());
-    check_.N126Click();
+    check_.CheckForUpdates();
     EXPECT_FALSE(check_.ReminderTimer().isActive());
     ASSERT_EQ(shown_.size(), 1u);
     ExpectShown(Shown::Information, "Information", "UpToDate");
@@ -294,7 +294,7 @@ TEST_F(UpdateFlow, ReminderYesRunsTheCheck) {
     site.Respond(200, QByteArray::fromStdString(VersionString()));
     check_.ReminderTimer().start();
     answerYes_ = true;
-    check_.Timer4Timer();
+    check_.onReminderTick();
     EXPECT_FALSE(check_.ReminderTimer().isActive());
     ASSERT_EQ(shown_.size(), 2u);
     ExpectShown(Shown::Question, "Confirmation", "UpdateReq", 0);
