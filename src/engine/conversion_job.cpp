@@ -159,11 +159,26 @@ bool ConversionJob::EncodeAndWrite(const WorkingImageSet& images) {
     return options_.autoFormat ? WriteAutomaticFormat(images) : WriteChosenFormat(images);
 }
 
+// Runs an encoding step; a failure of it ends the job with a line of that kind.
+template <typename Step>
+bool ConversionJob::Encoding(JobError error, Step step) {
+    try {
+        step();
+    } catch (const Error& e) {
+        Report(error, destinationPath, e.what());
+        return false;
+    } catch (const std::bad_alloc&) {
+        Report(error, destinationPath, "not enough memory to encode the image");
+        return false;
+    }
+    return true;
+}
+
 // The smaller of JPEG and PNG. A failed write of the winner is reported and the job goes on.
 bool ConversionJob::WriteAutomaticFormat(const WorkingImageSet& images) {
-    try {
+    return Encoding(JobError::AutoFormat, [&] {
         AutoFormatChoice choice = ChooseAutoFormat(images, options_, sourcePath);
-        if (!choice.winner) return true;
+        if (!choice.winner) return;
         const std::string finalPath = ChangeFileExt(destinationPath, "." + std::string(choice.winner->extension));
         bool written = true;
         try {
@@ -175,32 +190,17 @@ bool ConversionJob::WriteAutomaticFormat(const WorkingImageSet& images) {
         destinationPath = finalPath;
         // Only a file this job wrote gets EXIF: never an older file at that path.
         if (written && choice.winner->carriesExif && options_.keepExif) CarryExif();
-    } catch (const Error& e) {
-        Report(JobError::AutoFormat, destinationPath, e.what());
-        return false;
-    } catch (const std::bad_alloc&) {
-        Report(JobError::AutoFormat, destinationPath, "not enough memory to encode the image");
-        return false;
-    }
-    return true;
+    });
 }
 
 bool ConversionJob::WriteChosenFormat(const WorkingImageSet& images) {
     if (!format) return true;
-    try {
+    return Encoding(JobError::Save, [&] {
         std::vector<std::uint8_t> bytes = format->encode(images, options_);
-        if (!bytes.empty()) {
-            WriteFileAtomically(destinationPath, bytes);
-            if (format->carriesExif && options_.keepExif) CarryExif();
-        }
-    } catch (const Error& e) {
-        Report(JobError::Save, destinationPath, e.what());
-        return false;
-    } catch (const std::bad_alloc&) {
-        Report(JobError::Save, destinationPath, "not enough memory to encode the image");
-        return false;
-    }
-    return true;
+        if (bytes.empty()) return;
+        WriteFileAtomically(destinationPath, bytes);
+        if (format->carriesExif && options_.keepExif) CarryExif();
+    });
 }
 
 // The source's EXIF block into the written output, under the job lock.

@@ -66,6 +66,8 @@ private:
     bool WriteAutomaticFormat(const WorkingImageSet& images);
     bool WriteChosenFormat(const WorkingImageSet& images);
     void CarryExif();
+    template <typename Step>
+    bool Encoding(JobError error, Step step);
     void CountOutput();
 
     void Report(JobError error, const std::string& path, const std::string& message);

@@ -170,9 +170,7 @@ OptionPages::OptionPages(QWidget* parent)
       clock_([] { return QDateTime::currentDateTime(); }),
       dates_(MaskDateConventions::System()) {
     setObjectName("PageControl1");
-    BuildJpegPage();
-    BuildPngPage();
-    BuildJpeg2000Page();
+    BuildEncoderPages();
     BuildRenamePage();
     BuildResizePage();
     BuildTextPage();
@@ -224,54 +222,34 @@ void OptionPages::ShowSliderValues() {
         shown.label->setText(QString::number(shown.slider->value()) + shown.suffix);
 }
 
-void OptionPages::BuildJpegPage() {
-    QWidget* page = MakePage("TabSheet1");
+void OptionPages::BuildEncoderPage(const EncoderPage& p) {
+    QWidget* page = MakePage(p.pageName);
     auto* grid = PageLayout<QGridLayout>(page);
-    QLabel* caption = MakeLabel("Label1", QString::fromUtf8("Качество: "), page);
-    QLabel* value = MakeLabel("Label3", QString(), page);
-    QSlider* quality = MakeOptionSlider(page, "JPG_quality", 2, value, "%");
-    QCheckBox* progressive = OptionCheckBox(page, "JPG_progressive", QString::fromUtf8("Прогресивный"));
+    QLabel* caption = MakeLabel(p.captionName, QString::fromUtf8(p.caption), page);
+    QLabel* value = MakeLabel(p.valueName, QString(), page);
+    QSlider* slider = MakeOptionSlider(page, p.sliderKey, p.tickInterval, value, QString::fromUtf8(p.valueSuffix));
     grid->addWidget(caption, 0, 0);
-    grid->addWidget(quality, 0, 1);
+    grid->addWidget(slider, 0, 1);
     grid->addWidget(value, 0, 2);
-    grid->addWidget(progressive, 1, 0, 1, 3);
+    int row = 1;
+    for (const EncoderPage::Check& check : p.checks) {
+        if (!check.key) break;
+        grid->addWidget(OptionCheckBox(page, check.key, QString::fromUtf8(check.text)), row++, 0, 1, 3);
+    }
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(2, 1);
-    addTab(page, "JPG");
+    grid->setRowStretch(row, 1);
+    addTab(page, QString::fromUtf8(p.tab));
 }
 
-void OptionPages::BuildPngPage() {
-    QWidget* page = MakePage("TabSheet2");
-    auto* grid = PageLayout<QGridLayout>(page);
-    QLabel* caption = MakeLabel("Label2", QString::fromUtf8("Сжатие: "), page);
-    QLabel* value = MakeLabel("Label4", QString(), page);
-    QSlider* compression = MakeOptionSlider(page, "PNG_compression", 1, value, QString());
-    QCheckBox* interlace = OptionCheckBox(page, "Png_interlace", "Interlaced (Adam7)");
-    QCheckBox* filters = OptionCheckBox(page, "Png_filter", "Filter (Reduces size)");
-    grid->addWidget(caption, 0, 0);
-    grid->addWidget(compression, 0, 1);
-    grid->addWidget(value, 0, 2);
-    grid->addWidget(interlace, 1, 0, 1, 3);
-    grid->addWidget(filters, 2, 0, 1, 3);
-    grid->setColumnStretch(1, 1);
-    grid->setRowStretch(3, 1);
-    addTab(page, "PNG");
-}
-
-void OptionPages::BuildJpeg2000Page() {
-    QWidget* page = MakePage("TabSheet8");
-    auto* grid = PageLayout<QGridLayout>(page);
-    QLabel* caption = MakeLabel("Label20", QString::fromUtf8("Качество:"), page);
-    QLabel* value = MakeLabel("Label21", QString(), page);
-    QSlider* quality = MakeOptionSlider(page, "J2K_quality", 2, value, "%");
-    QCheckBox* lossless = OptionCheckBox(page, "J2K_Lossless", "Lossless");
-    grid->addWidget(caption, 0, 0);
-    grid->addWidget(quality, 0, 1);
-    grid->addWidget(value, 0, 2);
-    grid->addWidget(lossless, 1, 0, 1, 3);
-    grid->setColumnStretch(1, 1);
-    grid->setRowStretch(2, 1);
-    addTab(page, "JPEG 2000");
+void OptionPages::BuildEncoderPages() {
+    // The slider's value label, then the check boxes below it; the texts stand until the
+    // language file's are applied.
+    BuildEncoderPage({"TabSheet1", "JPG", "Label1", "Качество: ", "Label3", "JPG_quality", 2, "%",
+                      {{{"JPG_progressive", "Прогресивный"}}}});
+    BuildEncoderPage({"TabSheet2", "PNG", "Label2", "Сжатие: ", "Label4", "PNG_compression", 1, "",
+                      {{{"Png_interlace", "Interlaced (Adam7)"}, {"Png_filter", "Filter (Reduces size)"}}}});
+    BuildEncoderPage({"TabSheet8", "JPEG 2000", "Label20", "Качество:", "Label21", "J2K_quality", 2, "%",
+                      {{{"J2K_Lossless", "Lossless"}}}});
 }
 
 void OptionPages::BuildRenamePage() {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTabWidget>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <optional>
@@ -95,9 +96,24 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void BuildJpegPage();
-    void BuildPngPage();
-    void BuildJpeg2000Page();
+    // A page of one output format: a slider with its caption and value, check boxes below.
+    struct EncoderPage {
+        struct Check {
+            const char* key = nullptr;  // the option's key; nullptr ends the list
+            const char* text = nullptr;
+        };
+        const char* pageName;
+        const char* tab;
+        const char* captionName;
+        const char* caption;
+        const char* valueName;
+        const char* sliderKey;
+        int tickInterval;
+        const char* valueSuffix;
+        std::array<Check, 3> checks;
+    };
+    void BuildEncoderPage(const EncoderPage& page);
+    void BuildEncoderPages();
     void BuildRenamePage();
     void BuildResizePage();
     void BuildTextPage();
