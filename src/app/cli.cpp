@@ -65,6 +65,14 @@ std::optional<LanguageFile> LoadLanguageFile() {
     }
 }
 
+// Throws Error when lang.ini is there and has no section for the language.
+void CheckLanguage(const std::optional<LanguageFile>& lang, const std::string& language) {
+    if (!lang || lang->HasLanguage(language)) return;
+    std::string known;
+    for (const std::string& l : lang->Languages()) known += (known.empty() ? "" : ", ") + l;
+    throw Error("setting Language: \"" + language + "\" is not a language of " + LangIniPath() + " (" + known + ")");
+}
+
 std::string SummaryText(const std::optional<LanguageFile>& lang, const std::string& language) {
     if (!lang) return kDefaultSummary;
     LanguageFile texts = *lang;
@@ -184,18 +192,23 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
         try {
             IniFile ini = IniFile::Load(*a.settingsFile);
             ApplySettingsFile(options, ini);
-            if (std::optional<std::string> named = ini.Value("Settings", "Language")) language = *named;
-            if (lang && !lang->HasLanguage(language)) {
-                std::string known;
-                for (const std::string& l : lang->Languages()) known += (known.empty() ? "" : ", ") + l;
-                throw Error("setting Language: \"" + language + "\" is not a language of " + LangIniPath() + " (" +
-                            known + ")");
+            if (std::optional<std::string> named = ini.Value("Settings", "Language")) {
+                language = *named;
+                CheckLanguage(lang, language);
             }
         } catch (const Error& e) {
             throw UsageError(*a.settingsFile + ": " + e.what());
         }
     }
-    for (const auto& [key, value] : a.sets) SetOption(options, key, value);
+    for (const auto& [key, value] : a.sets) {
+        // The language names the summary line's texts: it is a setting of the file, not an option.
+        if (EqualsIgnoreCase(key, "Language")) {
+            language = value;
+            CheckLanguage(lang, language);
+        } else {
+            SetOption(options, key, value);
+        }
+    }
     if (a.paths.empty()) throw UsageError("no PATH given (see --help)");
 
     std::vector<std::string> files = CollectFiles(a.paths, in, err);

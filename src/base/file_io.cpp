@@ -106,7 +106,28 @@ bool DirectoryExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, bool durable) {
+namespace {
+
+// Moves the complete temporary file to a name that must still be free. renameat2 does it in
+// one step; file systems without it get a hard link, which fails on a taken name just the same.
+void MoveIntoFreeName(const std::string& temp, const std::string& path) {
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0) return;
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+        if (::link(temp.c_str(), path.c_str()) == 0) {
+            ::unlink(temp.c_str());
+            return;
+        }
+        err = errno;
+    }
+    ::unlink(temp.c_str());
+    if (err == EEXIST) throw FileExistsError();
+    throw Error("Cannot create file: " + SystemReason(err));
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, WriteOptions options) {
     std::string folder = ExtractFilePath(path);
     std::string temp = folder + "." + ExtractFileName(path) + ".XXXXXX";
     FileDescriptor fd(::mkstemp(temp.data()));
@@ -131,8 +152,12 @@ void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    if (durable && ::fsync(fd.get()) != 0) fail("Cannot write file: ", errno);
+    if (options.durable && ::fsync(fd.get()) != 0) fail("Cannot write file: ", errno);
     if (fd.release_and_close() != 0) fail("Cannot write file: ", errno);
+    if (!options.replace) {
+        MoveIntoFreeName(temp, path);
+        return;
+    }
     if (::rename(temp.c_str(), path.c_str()) != 0) fail("Cannot create file: ", errno);
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
+
 namespace zelvan {
 
 // Paths are byte strings: names that are not valid UTF-8 pass through untouched.
@@ -21,11 +23,25 @@ std::int32_t FileSizeOf(const std::string& path);
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
 
-// Writes bytes to a temporary file in the destination's folder and renames it over the
-// destination only when every byte is written: a failure leaves neither a partial file nor a
-// damaged earlier one. Throws Error naming the reason. A durable write also reaches the disk
-// before the rename, so that a power cut cannot leave an empty file (for small files that
-// matter, such as the settings).
-void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, bool durable = false);
+// A write that finds its destination taken when it must not replace it.
+class FileExistsError : public Error {
+public:
+    FileExistsError() : Error("File already exists") {}
+};
+
+struct WriteOptions {
+    // Off: the file is moved into place only under a name nobody has taken, in one step, so
+    // that no other job or process can slip a file in between a test and the write.
+    bool replace = true;
+    // The bytes reach the disk before the move into place, so that a power cut cannot leave an
+    // empty file (for small files that matter, such as the settings).
+    bool durable = false;
+};
+
+// Writes bytes to a temporary file in the destination's folder and moves it into place only
+// when every byte is written: a failure leaves neither a partial file nor a damaged earlier one.
+// Throws FileExistsError when the destination exists and may not be replaced, and Error naming
+// the reason for any other failure.
+void WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, WriteOptions options = {});
 
 }  // namespace zelvan

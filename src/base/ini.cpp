@@ -154,7 +154,7 @@ std::string IniFile::Text() const {
 
 void IniFile::Save(const std::string& path) const {
     std::string text = Text();
-    WriteFileAtomically(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), true);
+    WriteFileAtomically(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), {.durable = true});
 }
 
 std::optional<long long> ParseIniInteger(std::string_view text) {

@@ -61,6 +61,7 @@ bool ConversionJob::Convert() {
     if (!loaded) return false;
     std::optional<WorkingImageSet> images = Prepare(std::move(*loaded));
     if (!images) return false;
+    if (options_.autoRotate && !Orient(*images)) return false;
     if (!Resize(*images)) return false;
     if (options_.textStampEnabled) StampText(*images);
     if (options_.renameEnabled) Rename(*images);
@@ -112,6 +113,23 @@ std::optional<WorkingImageSet> ConversionJob::Prepare(LoadedSource&& loaded) {
     env_.lifetime->processedFiles.fetch_add(1);
     env_.lifetime->processedKiB.fetch_add(sourceKiB);
     return images;
+}
+
+// The picture as shown, before anything measures it: the fit box, the smart crop, [W] and [H]
+// and the text stamp all see the turned image. Outside the job lock.
+bool ConversionJob::Orient(WorkingImageSet& images) {
+    const bool turning = images.orientation != 1;
+    try {
+        OrientWorkingImage(images);
+    } catch (const Error& e) {
+        Report(JobError::Source, sourcePath, e.what());
+        return false;
+    } catch (const std::bad_alloc&) {
+        Report(JobError::Source, sourcePath, "not enough memory to turn the image");
+        return false;
+    }
+    pixelsTurned_ = turning;
+    return true;
 }
 
 // Outside the job lock. A stretched or percentage resize that fails is reported and the job
@@ -176,37 +194,67 @@ bool ConversionJob::Encoding(JobError error, Step step) {
 
 // The smaller of JPEG and PNG. A failed write of the winner is reported and the job goes on.
 bool ConversionJob::WriteAutomaticFormat(const WorkingImageSet& images) {
-    return Encoding(JobError::AutoFormat, [&] {
+    bool nameTaken = false;
+    const bool encoded = Encoding(JobError::AutoFormat, [&] {
         AutoFormatChoice choice = ChooseAutoFormat(images, options_, sourcePath);
         if (!choice.winner) return;
         const std::string finalPath = ChangeFileExt(destinationPath, "." + std::string(choice.winner->extension));
-        bool written = true;
+        bool written = false;
         try {
-            WriteFileAtomically(finalPath, choice.bytes);
+            written = WriteOutput(finalPath, choice.bytes);
+            nameTaken = !written;
         } catch (const Error& e) {
             Report(JobError::Write, destinationPath, e.what());
-            written = false;
         }
+        if (nameTaken) return;
         destinationPath = finalPath;
         // Only a file this job wrote gets EXIF: never an older file at that path.
         if (written && choice.winner->carriesExif && options_.keepExif) CarryExif();
     });
+    return encoded && !nameTaken;
 }
 
 bool ConversionJob::WriteChosenFormat(const WorkingImageSet& images) {
     if (!format) return true;
-    return Encoding(JobError::Save, [&] {
+    bool nameTaken = false;
+    const bool encoded = Encoding(JobError::Save, [&] {
         std::vector<std::uint8_t> bytes = format->encode(images, options_);
         if (bytes.empty()) return;
-        WriteFileAtomically(destinationPath, bytes);
-        if (format->carriesExif && options_.keepExif) CarryExif();
+        nameTaken = !WriteOutput(destinationPath, bytes);
+        if (!nameTaken && format->carriesExif && options_.keepExif) CarryExif();
     });
+    return encoded && !nameTaken;
+}
+
+// Writes the output under its final name, which no other job of the run may write and which,
+// with Overwrite off, must not exist: the move into place itself refuses a taken name, so no
+// other job or process can slip in between a test and the write. False, with the job's line,
+// when the name is taken; throws Error when the write fails.
+bool ConversionJob::WriteOutput(const std::string& path, std::span<const std::uint8_t> bytes) {
+    if (env_.claims) {
+        if (std::optional<std::string> other = env_.claims->Claim(path, sourcePath)) {
+            Report(JobError::Source, sourcePath, "Same output as " + *other);
+            return false;
+        }
+    }
+    try {
+        WriteFileAtomically(path, bytes, {.replace = options_.overwrite});
+    } catch (const FileExistsError& e) {
+        if (env_.claims) env_.claims->Release(path);
+        Report(JobError::Source, sourcePath, e.what());
+        return false;
+    } catch (...) {
+        if (env_.claims) env_.claims->Release(path);
+        throw;
+    }
+    return true;
 }
 
 // The source's EXIF block into the written output, under the job lock.
 void ConversionJob::CarryExif() {
     std::lock_guard<std::mutex> lock(*env_.jobLock);
-    StampExif(sourcePath, destinationPath, QDateTime::currentDateTime());
+    StampExif(sourcePath, destinationPath, QDateTime::currentDateTime(),
+              pixelsTurned_ ? OutputPixels::Upright : OutputPixels::AsStored);
 }
 
 void ConversionJob::CountOutput() { env_.run->outputKiB.fetch_add(FileSizeOf(destinationPath) / 1024); }

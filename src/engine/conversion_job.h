@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -59,12 +60,14 @@ private:
     bool OutputMayBeWritten();
     std::optional<LoadedSource> Load();
     std::optional<WorkingImageSet> Prepare(LoadedSource&& loaded);
+    bool Orient(WorkingImageSet& images);
     bool Resize(WorkingImageSet& images);
     void StampText(WorkingImageSet& images);
     void Rename(const WorkingImageSet& images);
     bool EncodeAndWrite(const WorkingImageSet& images);
     bool WriteAutomaticFormat(const WorkingImageSet& images);
     bool WriteChosenFormat(const WorkingImageSet& images);
+    bool WriteOutput(const std::string& path, std::span<const std::uint8_t> bytes);
     void CarryExif();
     template <typename Step>
     bool Encoding(JobError error, Step step);
@@ -75,6 +78,7 @@ private:
     JobEnvironment env_;
     const ConversionOptions& options_;
     bool reported_ = false;
+    bool pixelsTurned_ = false;  // Orient turned them: a carried Orientation tag must say 1
     std::thread thread_;
 };
 

@@ -94,6 +94,8 @@ constexpr std::array kTable{
     Bool("Watermark_enable", false, &O::textStampEnabled, "CheckBox12"),
     Window("AllProcessedBytes"),
     Window("AllProcessedFiles"),
+    // Options added since: after every older key, so older files keep their layout.
+    Bool("Auto_rotate", true, &O::autoRotate, "CheckBox15"),
 };
 
 constexpr const char* kSettingsSection = "Settings";

@@ -56,6 +56,7 @@ struct ConversionOptions {
     bool textShadow;
     int textOpacity;
     bool keepExif;
+    bool autoRotate;  // turn the pixels by the source's EXIF orientation
 };
 
 // The defaults of a fresh start: the processor count, the user's output folder and the screen

@@ -7,6 +7,7 @@
 
 #include "base/error.h"
 #include "base/path_util.h"
+#include "imaging/readers/readers.h"
 
 #ifndef ZELVAN_VERSION
 #error "ZELVAN_VERSION must be defined by the build"
@@ -34,10 +35,7 @@ QString LongTimePattern(const QLocale& locale) {
 
 std::string ExifSoftwareText() { return std::string("Zelvan v") + ZELVAN_VERSION; }
 
-bool IsJpegSource(std::string_view path) {
-    const std::string extension = ToUpperAscii(ExtractFileExt(path));
-    return extension == ".JPG" || extension == ".JPEG" || extension == ".JFIF";
-}
+bool IsJpegSource(std::string_view path) { return FindReader(ExtractFileExt(path)) == ReadJpeg; }
 
 ExifDateTime ToExifDateTime(const QDateTime& local) {
     const QDate d = local.date();
@@ -45,7 +43,8 @@ ExifDateTime ToExifDateTime(const QDateTime& local) {
     return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
 }
 
-void StampExif(const std::string& sourcePath, const std::string& destinationPath, const QDateTime& now) {
+void StampExif(const std::string& sourcePath, const std::string& destinationPath, const QDateTime& now,
+               OutputPixels pixels) {
     try {
         ExifRecord record;
         if (IsJpegSource(sourcePath)) {
@@ -55,6 +54,7 @@ void StampExif(const std::string& sourcePath, const std::string& destinationPath
         }
         record.SetText(kExifTagSoftware, ExifSoftwareText());
         record.SetDateTime(ToExifDateTime(now));
+        if (pixels == OutputPixels::Upright) record.SetUpright();
         record.WriteIntoJpegFile(destinationPath);
     } catch (const std::bad_alloc&) {
         throw Error("not enough memory for the EXIF data");

@@ -15,17 +15,25 @@ namespace zelvan {
 // "Zelvan v" followed by the program's version: the Software tag of every JPEG output.
 std::string ExifSoftwareText();
 
-// Sources whose extension, ignoring case, is .JPG, .JPEG or .JFIF: the only ones read for EXIF.
+// Sources the JPEG reader reads (.jpg, .jpeg, .jpe, .jfif, letter case ignored): the only ones
+// read for EXIF, and the ones the automatic format keeps as JPEG.
 bool IsJpegSource(std::string_view path);
 
 ExifDateTime ToExifDateTime(const QDateTime& local);
+
+// Whether the output's pixels still need the source's Orientation tag to be shown as meant.
+enum class OutputPixels {
+    AsStored,  // as the source stored them: the tag is carried as it is
+    Upright,   // already turned by the tag: the carried tag says 1
+};
 
 // The EXIF step of a JPEG output: carries the EXIF block of a JPEG source (none for other
 // sources or a JPEG without one) into the JPEG just written at destinationPath, with Software
 // set to ExifSoftwareText() and DateTime to `now`. Throws Error with the message of the job's
 // "FSE:" or "AFE:" line; the output then stays as it was written. Run it with the job lock
 // held: Exiv2 is not used by two jobs at once.
-void StampExif(const std::string& sourcePath, const std::string& destinationPath, const QDateTime& now);
+void StampExif(const std::string& sourcePath, const std::string& destinationPath, const QDateTime& now,
+               OutputPixels pixels = OutputPixels::AsStored);
 
 // The locale's long time format with seconds, without the time zone that Qt's long format
 // ends with ("HH:mm:ss t" gives "HH:mm:ss").

@@ -8,6 +8,7 @@
 
 #include "engine/conversion_options.h"
 #include "engine/mask_language.h"
+#include "engine/output_claims.h"
 
 namespace zelvan {
 
@@ -34,14 +35,16 @@ public:
     virtual void AppendLine(const std::string& line) = 0;
 };
 
-// What every job of a run shares: the options (read only), the counters, the error list and
-// the job lock that lets one job at a time load, read EXIF, draw text and rename.
+// What every job of a run shares: the options (read only), the counters, the error list, the
+// output paths taken and the job lock that lets one job at a time load, read EXIF, draw text
+// and rename.
 struct JobEnvironment {
     std::shared_ptr<const ConversionOptions> options;
     RunCounters* run = nullptr;
     LifetimeCounters* lifetime = nullptr;
     JobReporter* errors = nullptr;
     std::mutex* jobLock = nullptr;
+    OutputClaims* claims = nullptr;  // the run's output paths; none: nothing is checked
     std::string rawPluginPath;  // rawdll.so beside the program
     // The locale's date conventions for the masks, made once per run; the system's when unset.
     std::shared_ptr<const MaskDateConventions> maskDates;

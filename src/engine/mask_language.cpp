@@ -1,10 +1,9 @@
 #include "engine/mask_language.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "base/path_util.h"
 
@@ -87,12 +86,10 @@ MaskDateConventions MaskDateConventions::Of(const QLocale& locale) {
 }
 
 std::optional<QDateTime> FileLastWriteTime(const std::string& path) {
-    std::error_code ec;
-    const std::filesystem::file_time_type written = std::filesystem::last_write_time(std::filesystem::path(path), ec);
-    if (ec) return std::nullopt;
-    const auto system = std::chrono::file_clock::to_sys(written);
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(system.time_since_epoch()).count();
-    QDateTime local = QDateTime::fromSecsSinceEpoch(seconds);
+    // The file's own seconds: the library's file clock counts nanoseconds, which end in 2262.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    QDateTime local = QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec);
     if (!local.isValid() || local.date().year() < 1 || local.date().year() > 9999) return std::nullopt;
     return local;
 }

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "base/path_util.h"
+#include "engine/exif_step.h"
 #include "imaging/writers/writers.h"
 
 namespace zelvan {
@@ -73,8 +74,7 @@ AutoFormatChoice ChooseAutoFormat(const WorkingImageSet& images, const Conversio
     // with the mask (a key colour is not used).
     std::vector<std::uint8_t> jpeg = EncodeJpeg(images.image, options.jpegQuality, false);
     std::vector<std::uint8_t> png;
-    std::string sourceExtension = ToUpperAscii(ExtractFileExt(sourcePath));
-    bool pngCandidate = sourceExtension != ".JPG" && sourceExtension != ".JPEG";
+    const bool pngCandidate = !IsJpegSource(sourcePath);
     if (pngCandidate) png = EncodePng(images.image, MaskOf(images), std::nullopt, PngSettings{9, true, false});
 
     AutoFormatChoice choice;

@@ -7,6 +7,7 @@
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/extensions.h"
+#include "imaging/orientation.h"
 #include "imaging/readers/readers.h"
 #include "rawdll.h"
 
@@ -91,6 +92,7 @@ LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPlu
 
 WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture) {
     WorkingImageSet set;
+    set.orientation = picture.orientation;
     const Raster& source = picture.raster;
     if (source.empty()) throw Error("the decoded picture is empty");
 
@@ -130,6 +132,16 @@ WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture) {
         set.image = std::move(picture.raster);
     }
     return set;
+}
+
+void OrientWorkingImage(WorkingImageSet& images) {
+    if (images.orientation == kOrientationAsStored) return;
+    Raster image = Oriented(images.image, images.orientation);
+    std::optional<Raster> mask;
+    if (images.alphaMask) mask = Oriented(*images.alphaMask, images.orientation);
+    images.image = std::move(image);
+    images.alphaMask = std::move(mask);
+    images.orientation = kOrientationAsStored;
 }
 
 }  // namespace zelvan

@@ -40,10 +40,15 @@ struct WorkingImageSet {
     Raster image;
     std::optional<Raster> alphaMask;  // 24-bit, opacity in the third byte of each pixel
     std::optional<Rgb> keyColour;     // indexed PNG sources only
+    int orientation = 1;              // the turn the pixels still owe the source's Orientation tag
 };
 
 // Takes the picture apart into the working image (no pixel copy) and builds the opacity mask
 // or the key colour.
 WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture);
+
+// Turns the image and its opacity mask as the orientation says, which then becomes 1. Throws
+// Error when memory runs out; the images are then as they were.
+void OrientWorkingImage(WorkingImageSet& images);
 
 }  // namespace zelvan

@@ -24,6 +24,9 @@ struct DecodedPicture {
     PictureKind kind = PictureKind::Other;
     int pngColourType = -1;  // the IHDR colour type of a PNG file, -1 otherwise
     bool targaAlpha = false;  // a Targa file with an alpha channel
+    // How `raster` must still be turned to show the picture as meant: an Orientation value, 1 to
+    // 8 (imaging/orientation.h), from the file's EXIF or TIFF tag; 1 for files that carry none.
+    int orientation = 1;
     Raster raster;
 
     bool IsIndexedPng() const { return kind == PictureKind::Png && pngColourType == 3; }

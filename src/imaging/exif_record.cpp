@@ -31,6 +31,7 @@ const char* const kKeySubSecTime = "Exif.Photo.SubSecTime";
 const char* const kKeyPixelX = "Exif.Photo.PixelXDimension";
 const char* const kKeyPixelY = "Exif.Photo.PixelYDimension";
 const char* const kKeyXmlPacket = "Exif.Image.XMLPacket";
+const char* const kKeyOrientation = "Exif.Image.Orientation";
 
 // Exiv2 warns on standard error about every odd tag; this program reports failures through
 // its own error lines instead. The XMP toolkit must be set up once before any use.
@@ -370,6 +371,35 @@ std::optional<std::string> ExifRecord::Text(std::uint16_t tag) const {
         auto pos = exif.findKey(Exiv2::ExifKey(tag, "Image"));
         if (pos == exif.end()) return std::nullopt;
         return pos->toString();
+    });
+}
+
+std::optional<int> ExifRecord::Orientation() const {
+    return Fenced([&]() -> std::optional<int> {
+        const Exiv2::ExifData& exif = state_->exif;
+        auto pos = exif.findKey(Exiv2::ExifKey(kKeyOrientation));
+        if (pos == exif.end() || pos->count() < 1) return std::nullopt;
+        return static_cast<int>(pos->toLong(0));
+    });
+}
+
+void ExifRecord::SetUpright() {
+    Fenced([&] {
+        Exiv2::ExifData& exif = state_->exif;
+        const Exiv2::ExifKey key(kKeyOrientation);
+        if (exif.findKey(key) != exif.end()) {
+            // A damaged block can hold the tag twice; one value is written.
+            for (auto it = exif.findKey(key); it != exif.end(); it = exif.findKey(key)) exif.erase(it);
+            Exiv2::UShortValue value;
+            value.value_.push_back(1);
+            exif.add(key, &value);
+        }
+        Exiv2::XmpData& xmp = state_->xmp;
+        auto pos = xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation"));
+        if (pos != xmp.end()) {
+            pos->setValue("1");
+            state_->xmpChanged = true;
+        }
     });
 }
 

@@ -62,6 +62,12 @@ public:
     // An ASCII tag of the main directory as stored, without its terminating zero.
     std::optional<std::string> Text(std::uint16_t tag) const;
 
+    // The main directory's Orientation as a number; nothing when the tag is missing.
+    std::optional<int> Orientation() const;
+    // For pixels already turned as the tag said: Orientation becomes 1 (as stored), and the XMP
+    // packet's tiff:Orientation too, each only when present.
+    void SetUpright();
+
     bool HasXmpPacket() const;
 
     // Rewrites the JPEG file at path so that it carries this record: SOI, the file's APP0

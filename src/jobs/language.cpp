@@ -42,7 +42,8 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformCheckBox8Hint", "ZelvanMainformCheckBox9", "ZelvanMainformCheckBox9Hint",
     "ZelvanMainformCheckBox10", "ZelvanMainformCheckBox10Hint", "ZelvanMainformCheckBox11",
     "ZelvanMainformCheckBox11Hint", "ZelvanMainformCheckBox12", "ZelvanMainformCheckBox12Hint",
-    "ZelvanMainformCheckBox14", "ZelvanMainformCheckBox14Hint",
+    "ZelvanMainformCheckBox14", "ZelvanMainformCheckBox14Hint", "ZelvanMainformCheckBox15",
+    "ZelvanMainformCheckBox15Hint",
     // Buttons, the resize group and its radio buttons, the option pages.
     "ZelvanMainformCloseButton", "ZelvanMainformPngBitBtn2", "ZelvanMainformPngBitBtn3", "ZelvanMainformPngBitBtn4",
     "ZelvanMainformPngBitBtn5", "ZelvanMainformPngBitBtn6", "ZelvanMainformGroupBox3",

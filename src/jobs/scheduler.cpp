@@ -51,6 +51,7 @@ void Scheduler::BeginRun(const ConversionOptions& options, std::vector<std::stri
     state_.counters.inputKiB.store(0);
     state_.counters.outputKiB.store(0);
     state_.counters.failed.store(0);
+    claims_.Clear();
     state_.nextJobNumber = 1;
 }
 
@@ -79,6 +80,7 @@ Scheduler::StartResult Scheduler::StartTick() {
         env.lifetime = &lifetime_;
         env.errors = &errors_;
         env.jobLock = &jobLock_;
+        env.claims = &claims_;
         env.rawPluginPath = rawPluginPath_;
         env.maskDates = maskDates_;
         auto job = std::make_unique<ConversionJob>(env);

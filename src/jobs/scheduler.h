@@ -86,6 +86,7 @@ private:
     ErrorList& errors_;
     std::string rawPluginPath_;
     std::mutex jobLock_;  // JobEnvironment::jobLock of every job
+    OutputClaims claims_;  // the run's output paths, shared by its jobs
     std::shared_ptr<const ConversionOptions> options_;
     std::shared_ptr<const MaskDateConventions> maskDates_;
     const OutputFormat* outputFormat_ = nullptr;

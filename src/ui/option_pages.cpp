@@ -451,6 +451,8 @@ void OptionPages::BuildOutputPage() {
     QCheckBox* automatic = OptionCheckBox(page, "Auto_format", QString::fromUtf8("Авто формат"));
     automatic->setToolTip(QString::fromUtf8("Выбор оптимального формата по размеру файла"));
     QCheckBox* exif = OptionCheckBox(page, "Exif", "Use Exif");
+    QCheckBox* autoRotate = OptionCheckBox(page, "Auto_rotate", QString::fromUtf8("Поворот по EXIF"));
+    autoRotate->setToolTip(QString::fromUtf8("Поворачивать снимки так, как их показывает камера"));
     folderCaption->setBuddy(outputFolder_);
     formatCaption->setBuddy(format);
     threadsCaption->setBuddy(threads_);
@@ -465,8 +467,9 @@ void OptionPages::BuildOutputPage() {
     grid->addWidget(threads_, 2, 1);
     grid->addWidget(overwrite, 2, 2, 1, 2);
     grid->addWidget(exif, 3, 2, 1, 2);
+    grid->addWidget(autoRotate, 4, 2, 1, 2);
     grid->setColumnStretch(2, 1);
-    grid->setRowStretch(4, 1);
+    grid->setRowStretch(5, 1);
 
     // The automatic choice leaves no format to pick.
     connect(automatic, &QCheckBox::toggled, this, [format, formatCaption](bool on) {

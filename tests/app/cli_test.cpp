@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "support/fixtures.h"
 #include "support/test_support.h"
@@ -26,7 +27,7 @@ TEST(CommandLine, UsageErrorsExitWithTwoAndPrintNothingOnStandardOutput) {
          {std::string("--bogus ") + file, "--set Nonsense=1 " + file, "--set JPG_quality=101 " + file,
           "--set Output_format " + file, "--settings " + ShellQuote(dir / "missing.ini") + " " + file, std::string(""),
           ShellQuote(dir / "missing.png"), ShellQuote(dir / "a.txt"),
-          "-o " + ShellQuote(dir / "a.bmp/sub") + " " + file}) {
+          "-o " + ShellQuote(dir / "a.bmp/sub") + " " + file, "--set Language=Klingon " + file}) {
         test::CommandResult r = RunCommand(Cli() + " " + args + " 2>/dev/null");
         EXPECT_EQ(r.exitStatus, 2) << args;
         EXPECT_EQ(r.output, "") << args;
@@ -62,6 +63,10 @@ TEST(CommandLine, StandardOutputIsTheErrorListAndStatusTellsFailures) {
                                              ShellQuote(out) + " " + ShellQuote(dir / "good.bmp"));
     EXPECT_EQ(russian.exitStatus, 0);
     EXPECT_EQ(russian.output, "-----------------------\nОбработано файлов: 1\n");
+    test::CommandResult russianSet = RunCommand(Cli() + " --set language=Russian --set Overwrite=1 -o " +
+                                                ShellQuote(out) + " " + ShellQuote(dir / "good.bmp"));
+    EXPECT_EQ(russianSet.exitStatus, 0);
+    EXPECT_EQ(russianSet.output, russian.output) << "--set takes the language as the file does";
 
     // Without overwriting, the earlier output blocks the job.
     test::CommandResult exists = RunCommand(Cli() + " -o " + ShellQuote(out) + " " + ShellQuote(dir / "good.bmp"));
@@ -93,6 +98,58 @@ TEST(CommandLine, DefaultRenameMaskNamesOutputsByCounterAndSize) {
     EXPECT_EQ(r.exitStatus, 0) << r.output;
     EXPECT_TRUE(fs::exists(dir / "out/photo_001_30x20.JPG"));
     EXPECT_TRUE(fs::exists(dir / "out/second_002_8x9.JPG"));
+}
+
+TEST(CommandLine, ASecondRunWithoutOverwritingLeavesEveryRenamedOutputAlone) {
+    test::TempDir dir;
+    std::string sources;
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
+        test::WriteBytes(dir / name, test::MakeBmp24(30, 20, Stripes));
+        sources += " " + ShellQuote(dir / name);
+    }
+    const std::string cli = ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Threads=2 -o " + ShellQuote(dir / "out");
+    ASSERT_EQ(RunCommand(cli + sources).exitStatus, 0);
+    std::map<std::string, std::vector<std::uint8_t>> first;
+    for (const auto& entry : fs::directory_iterator(dir / "out")) first[entry.path()] = test::ReadBytes(entry.path());
+    ASSERT_EQ(first.size(), 3u);
+
+    // Another quality would give other bytes: a replaced output shows.
+    test::CommandResult again = RunCommand(cli + " --set JPG_quality=20" + sources);
+    EXPECT_EQ(again.exitStatus, 1);
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        EXPECT_NE(again.output.find("AFO:" + dir / name + ": File already exists\n"), std::string::npos) << again.output;
+    for (const auto& [path, bytes] : first) EXPECT_EQ(test::ReadBytes(path), bytes) << path;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 3) << "no temporary file left";
+}
+
+TEST(CommandLine, TwoSourcesOfOneOutputNameNeverLoseAFileWithoutALine) {
+    test::TempDir dir;
+    fs::create_directories(dir / "a");
+    fs::create_directories(dir / "b");
+    test::WriteBytes(dir / "a/x.bmp", test::MakeBmp24(30, 20, Stripes));
+    test::WriteBytes(dir / "b/x.bmp", test::MakeBmp24(8, 9, Stripes));
+    for (const char* overwrite : {"0", "1"}) {
+        for (int round = 0; round < 5; ++round) {
+            const std::string out = dir / ("out" + std::string(overwrite) + std::to_string(round));
+            test::CommandResult r = RunCommand(Cli() + " --set Threads=2 --set Output_format=1 --set Overwrite=" +
+                                               overwrite + " -o " + ShellQuote(out) + " " + ShellQuote(dir / "a/x.bmp") +
+                                               " " + ShellQuote(dir / "b/x.bmp"));
+            SCOPED_TRACE(std::string("Overwrite=") + overwrite);
+            EXPECT_EQ(r.exitStatus, 1);
+            // One line names the source that was not written, and the output, whole, is the other's.
+            // Without overwriting the earlier output may already block the later job at its start.
+            const std::string summary = "\n-----------------------\nFiles processed: 2\n";
+            auto lostLine = [&](const std::string& lost, const std::string& kept) {
+                const std::string head = "AFO:" + lost + ": ";
+                if (r.output == head + "Same output as " + kept + summary) return true;
+                return overwrite[0] == '0' && r.output == head + "File already exists" + summary;
+            };
+            const bool bLost = lostLine(dir / "b/x.bmp", dir / "a/x.bmp");
+            const bool aLost = lostLine(dir / "a/x.bmp", dir / "b/x.bmp");
+            EXPECT_TRUE(aLost || bLost) << r.output;
+            EXPECT_EQ(test::ReadPngFile(out + "/x.PNG").width, bLost ? 30 : 8);
+        }
+    }
 }
 
 }  // namespace

@@ -38,6 +38,20 @@ TEST(FileIo, AtomicWriteReplacesOnlyWhenComplete) {
     }
 }
 
+TEST(FileIo, AWriteThatMayNotReplaceLeavesATakenNameAlone) {
+    test::TempDir dir;
+    const std::string path = dir / "out.JPG";
+    const std::vector<std::uint8_t> first{1, 2, 3}, second{4, 5};
+    WriteFileAtomically(path, first, {.replace = false});
+    EXPECT_EQ(test::ReadBytes(path), first) << "a free name is written";
+    EXPECT_THROW(WriteFileAtomically(path, second, {.replace = false}), FileExistsError);
+    EXPECT_EQ(test::ReadBytes(path), first);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file left";
+    // A folder of that name is taken too.
+    std::filesystem::create_directory(dir / "folder.JPG");
+    EXPECT_THROW(WriteFileAtomically(dir / "folder.JPG", second, {.replace = false}), FileExistsError);
+}
+
 TEST(FileIo, WriteThatRunsOutOfSpaceLeavesNoPartialFile) {
     test::TempDir dir;
     const std::string path = dir / "out.BMP";

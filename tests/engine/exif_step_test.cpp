@@ -58,7 +58,7 @@ TEST(ExifStep, SoftwareIsTheProgramAndTheProjectVersion) {
 TEST(ExifStep, JpegSourcesByExtension) {
     const std::pair<const char*, bool> cases[] = {
         {"/in/a.jpg", true},   {"/in/a.JPEG", true},  {"/in/b.JfIf", true},      {"/in/c.png", false},
-        {"/in/jpg", false},    {"/in/x.jpe", false},  {"/in/d.jpg/file", false}, {"/in/e.jpg.png", false},
+        {"/in/jpg", false},    {"/in/x.jpe", true},  {"/in/d.jpg/file", false}, {"/in/e.jpg.png", false},
     };
     for (const auto& [path, jpeg] : cases) EXPECT_EQ(IsJpegSource(path), jpeg) << path;
 }

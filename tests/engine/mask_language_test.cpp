@@ -1,6 +1,8 @@
 #include "engine/mask_language.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -145,6 +147,13 @@ TEST(MaskLanguageDates, SourceLastWriteTimeAndItsFallback) {
     MaskSubject s = MaskSubjectOf(source, dir / "out.JPG", 3, 10, 20, kNow);
     EXPECT_EQ(ExpandMask("[FCD] [FCT]", s, MaskKind::Rename, Slashed(), 3), "04_03_2020 05_06");
     EXPECT_EQ(ExpandMask("[FCD] [FCT]", s, MaskKind::TextStamp, Slashed(), 3), "04/03/2020 05:06");
+
+    // File systems store dates long after the year 2262, where nanosecond clocks end.
+    const std::int64_t late = QDateTime(QDate(2300, 1, 2), QTime(3, 4, 5)).toSecsSinceEpoch();
+    const timespec times[2] = {{late, 0}, {late, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+    EXPECT_EQ(ExpandMask("[FCD]", MaskSubjectOf(source, dir / "out.JPG", 3, 10, 20, kNow), MaskKind::Rename, Slashed(), 3),
+              "02_01_2300");
 
     // A source that cannot be examined takes the current date and time for both.
     MaskSubject missing = MaskSubjectOf(dir / "gone.png", dir / "out.JPG", 3, 10, 20, kNow);

@@ -82,6 +82,7 @@ ConversionOptions NonDefaultOptions() {
     o.textShadow = false;
     o.textOpacity = 100;
     o.keepExif = false;
+    o.autoRotate = false;
     return o;
 }
 
@@ -158,6 +159,7 @@ TEST(OptionPages, ApplyOptionsThenOptionsRoundTripsEveryField) {
     EXPECT_EQ(got.textShadow, wanted.textShadow);
     EXPECT_EQ(got.textOpacity, 100);
     EXPECT_EQ(got.keepExif, wanted.keepExif);
+    EXPECT_EQ(got.autoRotate, wanted.autoRotate);
 
     // Back to the defaults: every control follows again, and the other two resize modes too.
     for (int mode : {1, 0}) {
@@ -171,6 +173,7 @@ TEST(OptionPages, ApplyOptionsThenOptionsRoundTripsEveryField) {
         EXPECT_EQ(back.renameMask, "[N]_[C]_[W]x[H][E]");
         EXPECT_EQ(FontSettingText(back.textFont), "Times New Roman,204,16777215,26,0");
         EXPECT_TRUE(back.keepExif);
+        EXPECT_TRUE(back.autoRotate);
     }
 }
 

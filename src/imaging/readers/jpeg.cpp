@@ -9,6 +9,7 @@
 #include <jpeglib.h>
 
 #include "base/error.h"
+#include "imaging/orientation.h"
 #include "imaging/readers/readers.h"
 
 namespace zelvan {
@@ -95,6 +96,8 @@ bool RunLibjpeg(JpegJob& job, JpegStep step) {
         job.created = true;  // jpeg_destroy copes with a half-made object
         jpeg_create_decompress(cinfo);
         jpeg_mem_src(cinfo, job.bytes.data(), static_cast<unsigned long>(job.bytes.size()));
+        // APP1 segments are kept for their EXIF orientation (at most 64 KiB each).
+        jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
         jpeg_read_header(cinfo, TRUE);
         switch (cinfo->jpeg_color_space) {
             case JCS_GRAYSCALE:
@@ -160,11 +163,23 @@ bool RunLibjpeg(JpegJob& job, JpegStep step) {
     throw Error(std::string("JPEG: ") + job.err.message);
 }
 
+// The Orientation tag of the first APP1 segment that is an EXIF block; 1 without one.
+int SavedExifOrientation(const jpeg_decompress_struct& cinfo) {
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 1 || !m->data) continue;
+        const std::span<const std::uint8_t> data(m->data, m->data_length);
+        if (data.size() >= 6 && std::memcmp(data.data(), "Exif\0\0", 6) == 0) return ExifSegmentOrientation(data);
+    }
+    return kOrientationAsStored;
+}
+
 }  // namespace
 
 DecodedPicture ReadJpeg(std::span<const std::uint8_t> bytes) {
     JpegJob job(bytes);
     if (!RunLibjpeg(job, JpegStep::ReadHeader)) ThrowJpeg(job);
+    // Saved markers live in libjpeg's image pool, which finishing the decode frees.
+    const int orientation = SavedExifOrientation(job.cinfo);
 
     CheckImageSize(job.cinfo.output_width, job.cinfo.output_height, "JPEG");
     const int bitsPerPixel = job.output == JpegOutput::Grey ? 8 : 24;
@@ -176,6 +191,7 @@ DecodedPicture ReadJpeg(std::span<const std::uint8_t> bytes) {
 
     DecodedPicture picture;
     picture.kind = PictureKind::Jpeg;
+    picture.orientation = orientation;
     picture.raster = std::move(job.raster);
     return picture;
 }

@@ -2,8 +2,8 @@
 // setjmp lives in RunLibpng alone, which holds no C++ object with a destructor.
 //
 // Only the pixels are read: every ancillary chunk (gamma, colour, text, tRNS, ...) is skipped
-// unparsed, its CRC still checked. Indexed files keep their indices; the converter handles their
-// transparency itself.
+// unparsed, its CRC still checked; only the eXIf chunk's orientation is looked up, apart from
+// libpng. Indexed files keep their indices; the converter handles their transparency itself.
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +12,7 @@
 #include <png.h>
 
 #include "base/error.h"
+#include "imaging/orientation.h"
 #include "imaging/readers/readers.h"
 
 namespace zelvan {
@@ -170,6 +171,26 @@ bool RunLibpng(PngJob& job, PngStep step) {
 
 [[noreturn]] void ThrowPng(const PngJob& job) { throw Error(std::string("PNG: ") + job.message); }
 
+// The Orientation tag of the file's eXIf chunk, found by walking the chunk list of the bytes
+// libpng has just decoded (so every chunk up to IEND is known to be whole and its CRC right).
+// libpng's own eXIf handler would turn a malformed block into an error of the whole file; the
+// orientation is only a hint, so a bad block means 1.
+int ExifChunkOrientation(std::span<const std::uint8_t> bytes) {
+    constexpr std::size_t kSignature = 8, kHeader = 8, kCrc = 4;
+    std::size_t pos = kSignature;
+    while (bytes.size() - pos >= kHeader + kCrc) {
+        const std::uint8_t* chunk = bytes.data() + pos;
+        const std::uint64_t length = std::uint64_t{chunk[0]} << 24 | std::uint64_t{chunk[1]} << 16 |
+                                     std::uint64_t{chunk[2]} << 8 | chunk[3];
+        if (length > bytes.size() - pos - kHeader - kCrc) break;
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0) break;
+        if (std::memcmp(chunk + 4, "eXIf", 4) == 0)
+            return ExifOrientation(bytes.subspan(pos + kHeader, static_cast<std::size_t>(length)));
+        pos += kHeader + static_cast<std::size_t>(length) + kCrc;
+    }
+    return kOrientationAsStored;
+}
+
 }  // namespace
 
 DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
@@ -204,6 +225,7 @@ DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     DecodedPicture picture;
     picture.kind = PictureKind::Png;
     picture.pngColourType = job.colourType;
+    picture.orientation = ExifChunkOrientation(bytes);
     picture.raster = std::move(job.raster);
     return picture;
 }

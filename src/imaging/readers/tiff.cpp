@@ -145,6 +145,19 @@ Raster AbgrToBgr(const Raster& abgr) {
     return out;
 }
 
+// libtiff's RGBA interface, asked for rows top-down and left to right, undoes the mirrors
+// of an Orientation tag itself but never swaps the sides: of the eight values, what is still to
+// be done to its pixels.
+int OrientationLeftByLibtiff(int orientation) {
+    switch (orientation) {
+        case ORIENTATION_LEFTTOP: return 5;   // left as stored: still transposed
+        case ORIENTATION_RIGHTTOP: return 7;  // mirrored left-right: a transverse remains
+        case ORIENTATION_RIGHTBOT: return 5;  // turned 180 degrees: a transpose remains
+        case ORIENTATION_LEFTBOT: return 7;   // mirrored top-bottom: a transverse remains
+        default: return 1;                    // 1 to 4 come out as meant
+    }
+}
+
 }  // namespace
 
 DecodedPicture ReadTiff(std::span<const std::uint8_t> bytes) {
@@ -187,6 +200,7 @@ DecodedPicture ReadTiff(std::span<const std::uint8_t> bytes) {
 
     DecodedPicture picture;
     picture.kind = PictureKind::Tiff;
+    picture.orientation = OrientationLeftByLibtiff(image.orientation);
     if (image.alpha != 0) {
         const bool grey = image.photometric == PHOTOMETRIC_MINISBLACK ||
                           image.photometric == PHOTOMETRIC_MINISWHITE;
