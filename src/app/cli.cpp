@@ -216,6 +216,9 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
         case PrepareResult::NoFiles: throw UsageError("nothing to convert");
         case PrepareResult::DirectoryCreateError:
             throw UsageError("the output folder \"" + options.outputFolder + "\" cannot be created");
+        case PrepareResult::FolderHasTokens:
+            throw UsageError("the output folder \"" + options.outputFolder +
+                             "\" holds rename tokens such as [W]; with renaming on, tokens belong in the rename mask");
         case PrepareResult::Ok: break;
     }
 

@@ -21,7 +21,7 @@ constexpr std::array kFixedKeys{
     "Confirmation", "ExitConfirmation", "ClearFilelist", "FilelistEmpty", "Cancelled!", "Error", "Information",
     "AddDir", "SelectDir",
     // Convert, the progress window and the run's summary.
-    "NoFiles", "DirectoryCreateError", "Progressform", "progressformPngBitBtn1CaptionCancel",
+    "NoFiles", "DirectoryCreateError", "FolderHasTokens", "Progressform", "progressformPngBitBtn1CaptionCancel",
     "progressformPngBitBtn1CaptionClose", "Stopping...", "KiB", "MiB", "second", "AllProcessed",
     // The update check.
     "Update", "UpToDate", "UpdateCheckError", "UpdateReq",

@@ -5,6 +5,7 @@
 
 #include "base/file_io.h"
 #include "base/path_util.h"
+#include "engine/mask_language.h"
 #include "jobs/memory_load.h"
 
 namespace zelvan {
@@ -14,11 +15,26 @@ std::string CompleteRenameMask(const std::string& mask) {
     return mask;
 }
 
+namespace {
+
+// Whether expanding the text as a rename mask changes it; the subject's values do not matter.
+bool HasRenameTokens(const std::string& text) {
+    MaskSubject subject;
+    subject.sourcePath = "/n.x";
+    subject.destinationPath = "/n.x";
+    subject.now = QDateTime(QDate(2000, 1, 1), QTime(0, 0));
+    const MaskDateConventions dates = MaskDateConventions::FromPatterns(QLocale::c(), "dd.MM.yyyy", "HH:mm");
+    return ExpandMask(text, subject, MaskKind::Rename, dates, 1) != text;
+}
+
+}  // namespace
+
 PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCount) {
     if (options.threads <= 0) options.threads = 1;
     if (options.renameEnabled) options.renameMask = CompleteRenameMask(options.renameMask);
     if (entryCount == 0) return PrepareResult::NoFiles;
     if (options.outputFolder.empty()) return PrepareResult::DirectoryCreateError;
+    if (options.renameEnabled && HasRenameTokens(options.outputFolder)) return PrepareResult::FolderHasTokens;
     if (options.outputFolder.back() != '/') options.outputFolder += '/';
     std::error_code ec;
     std::filesystem::create_directories(options.outputFolder, ec);

@@ -28,11 +28,13 @@ struct RunState {
     std::int32_t nextJobNumber = 1;
 };
 
-enum class PrepareResult { Ok, NoFiles, DirectoryCreateError };
+enum class PrepareResult { Ok, NoFiles, DirectoryCreateError, FolderHasTokens };
 
 // The checks Convert makes before a run, on the options it is about to use: at least one
 // thread; "[C]_" put in front of a rename mask that has neither a counter nor a name; the
-// output folder ending in "/" and created with its parents.
+// output folder ending in "/" and created with its parents. With renaming on, an output folder
+// that holds rename tokens ("out[W]") is refused: the jobs would replace them in the folder's
+// name too and write into folders that do not exist.
 PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCount);
 std::string CompleteRenameMask(const std::string& mask);
 

@@ -390,8 +390,9 @@ void MainWindow::onConvertClicked() {
         return;
     }
     if (!options.outputFolder.empty()) optionPages_->SetOutputPathText(options.outputFolder);
-    if (prepared == PrepareResult::DirectoryCreateError) {
-        ShowMessage(QMessageBox::Critical, Tr(language_, "Error"), Tr(language_, "DirectoryCreateError"));
+    if (prepared == PrepareResult::DirectoryCreateError || prepared == PrepareResult::FolderHasTokens) {
+        const char* key = prepared == PrepareResult::FolderHasTokens ? "FolderHasTokens" : "DirectoryCreateError";
+        ShowMessage(QMessageBox::Critical, Tr(language_, "Error"), Tr(language_, key));
         return;
     }
     std::vector<std::string> paths = fileList_->FullPaths();

@@ -197,6 +197,20 @@ TEST(PrepareRunOptions, CompletesMaskThreadsAndOutputFolder) {
     test::WriteBytes(dir / "file", std::vector<std::uint8_t>{1});
     o.outputFolder = dir / "file/sub";
     EXPECT_EQ(PrepareRunOptions(o, 1), PrepareResult::DirectoryCreateError);
+
+    // Rename tokens in the folder would be replaced there too: refused with renaming on, a
+    // plain name with renaming off.
+    for (const char* folder : {"out[W]", "[n]/out", "out-[FCD]", "out[E]"}) {
+        o.outputFolder = dir / folder;
+        o.renameEnabled = true;
+        EXPECT_EQ(PrepareRunOptions(o, 1), PrepareResult::FolderHasTokens) << folder;
+        EXPECT_FALSE(std::filesystem::exists(dir / folder)) << folder;
+        o.renameEnabled = false;
+        EXPECT_EQ(PrepareRunOptions(o, 1), PrepareResult::Ok) << folder;
+    }
+    o.renameEnabled = true;
+    o.outputFolder = dir / "out[1] [x]";
+    EXPECT_EQ(PrepareRunOptions(o, 1), PrepareResult::Ok) << "brackets that are no token";
 }
 
 }  // namespace
