@@ -15,6 +15,7 @@
 #include "jobs/error_list.h"
 #include "support/exif_fixtures.h"
 #include "support/fixtures.h"
+#include "support/job_fixture.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -35,42 +36,16 @@ std::vector<std::uint8_t> SidewaysJpeg() {
     return test::WithExifSegment(EncodeJpeg(stored, 95, false), test::ExifOrientationBlock(kTurnClockwise));
 }
 
-class AutoRotateJob : public ::testing::Test {
+class AutoRotateJob : public test::SingleJobTest {
 protected:
-    AutoRotateJob() {
-        options = std::make_shared<ConversionOptions>(DefaultConversionOptions());
-        options->outputFolder = out();
-        options->renameEnabled = false;
-        fs::create_directories(out());
-        test::WriteBytes(dir / "photo.jpg", SidewaysJpeg());
-    }
+    AutoRotateJob() { test::WriteBytes(dir / "photo.jpg", SidewaysJpeg()); }
 
-    std::string out() const { return dir / "out/"; }
-
-    // One job from `source` into out(); its output's path.
+    // One job that must convert without a line; its output's path.
     std::string Run(const std::string& source, const std::string& extension) {
-        JobEnvironment env;
-        env.options = options;
-        env.run = &run;
-        env.lifetime = &lifetime;
-        env.errors = &errors;
-        env.jobLock = &jobLock;
-        ConversionJob job(env);
-        job.sourcePath = source;
-        job.format = FindOutputFormat(extension);
-        job.destinationPath = out() + fs::path(source).stem().string() + "." + extension;
-        job.jobNumber = 1;
-        job.Execute();
+        const std::string output = SingleJobTest::Run(source, extension);
         EXPECT_EQ(errors.Count(), 0u) << (errors.Count() ? errors.Lines().front() : "");
-        return job.destinationPath;
+        return output;
     }
-
-    test::TempDir dir;
-    std::shared_ptr<ConversionOptions> options;
-    RunCounters run;
-    LifetimeCounters lifetime;
-    ErrorList errors;
-    std::mutex jobLock;
 };
 
 bool Reddish(const test::PngImage& png, int x, int y) {

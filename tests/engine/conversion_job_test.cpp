@@ -12,6 +12,7 @@
 #include "engine/output_formats.h"
 #include "jobs/error_list.h"
 #include "support/fixtures.h"
+#include "support/job_fixture.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -23,47 +24,7 @@ test::Rgba Gradient(int x, int y) {
     return {static_cast<std::uint8_t>(x * 7), static_cast<std::uint8_t>(y * 5), 90, static_cast<std::uint8_t>(x * 9)};
 }
 
-// Runs single jobs synchronously against real files in a temporary folder.
-class ConversionJobTest : public ::testing::Test {
-protected:
-    ConversionJobTest() {
-        options = std::make_shared<ConversionOptions>(DefaultConversionOptions());
-        options->outputFolder = out();
-        options->renameEnabled = false;  // names as the scheduler builds them
-        fs::create_directories(out());
-    }
-
-    std::string src(const std::string& name) const { return dir / name; }
-    std::string out() const { return dir / "out/"; }
-
-    // Runs one job the way the scheduler sets it up (into out() unless a destination is given);
-    // returns its final destination.
-    std::string Run(const std::string& source, const std::string& extension, const std::string& destination = {}) {
-        JobEnvironment env;
-        env.options = options;
-        env.run = &run;
-        env.lifetime = &lifetime;
-        env.errors = &errors;
-        env.jobLock = &jobLock;
-        env.rawPluginPath = dir / "no-plugin/rawdll.so";
-        ConversionJob job(env);
-        job.sourcePath = source;
-        job.format = FindOutputFormat(extension);
-        std::string name = fs::path(source).stem().string();
-        job.destinationPath = destination.empty() ? out() + name + "." + extension : destination;
-        job.jobNumber = 1;
-        job.Execute();
-        EXPECT_TRUE(job.completed.load());
-        return job.destinationPath;
-    }
-
-    test::TempDir dir;
-    std::shared_ptr<ConversionOptions> options;
-    RunCounters run;
-    LifetimeCounters lifetime;
-    ErrorList errors;
-    std::mutex jobLock;
-};
+using ConversionJobTest = test::SingleJobTest;
 
 TEST_F(ConversionJobTest, ExistingOutputBlocksTheJobUnlessOverwriting) {
     test::WriteBytes(src("photo.bmp"), test::MakeBmp24(40, 30, Gradient));

@@ -13,6 +13,7 @@
 #include "engine/output_formats.h"
 #include "jobs/error_list.h"
 #include "support/fixtures.h"
+#include "support/job_fixture.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -251,38 +252,7 @@ BmpHeader ReadBmpHeader(const std::string& path) {
     return {at(18, 4), at(22, 4), at(28, 2)};
 }
 
-class ResizePlanningJob : public ::testing::Test {
-protected:
-    ResizePlanningJob() {
-        options = std::make_shared<ConversionOptions>(DefaultConversionOptions());
-        options->outputFolder = dir / "out/";
-        options->renameEnabled = false;
-        std::filesystem::create_directories(dir / "out");
-    }
-
-    std::string Run(const std::string& source, const std::string& extension) {
-        JobEnvironment env;
-        env.options = options;
-        env.run = &run;
-        env.lifetime = &lifetime;
-        env.errors = &errors;
-        env.jobLock = &jobLock;
-        env.rawPluginPath = dir / "no-plugin/rawdll.so";
-        ConversionJob job(env);
-        job.sourcePath = source;
-        job.format = FindOutputFormat(extension);
-        job.destinationPath = dir / ("out/" + std::filesystem::path(source).stem().string() + "." + extension);
-        job.Execute();
-        return job.destinationPath;
-    }
-
-    test::TempDir dir;
-    std::shared_ptr<ConversionOptions> options;
-    RunCounters run;
-    LifetimeCounters lifetime;
-    ErrorList errors;
-    std::mutex jobLock;
-};
+using ResizePlanningJob = test::SingleJobTest;
 
 TEST_F(ResizePlanningJob, FitsAnImageWithAlpha) {
     const std::string source = dir / "photo.png";
