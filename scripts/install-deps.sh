@@ -7,10 +7,10 @@ PACKAGES=(
   # build
   build-essential cmake ninja-build pkg-config
   # Qt 6 (widgets, network, D-Bus, tests)
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-translations-l10n
   # codecs
   libjpeg62-turbo-dev zlib1g-dev libpng-dev libgif-dev libtiff-dev
-  libopenjp2-7-dev libexiv2-dev libraw-dev
+  libopenjp2-7-dev libexiv2-dev libraw-dev liblcms2-dev
   # fonts for the text stamp
   fonts-liberation fonts-dejavu-core
   # tests, fuzzers and benchmarks

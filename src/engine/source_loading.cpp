@@ -7,6 +7,7 @@
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/extensions.h"
+#include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
 #include "imaging/readers/readers.h"
 #include "rawdll.h"
@@ -93,6 +94,7 @@ LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPlu
 WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture) {
     WorkingImageSet set;
     set.orientation = picture.orientation;
+    set.iccProfile = SettleColourProfile(picture);
     const Raster& source = picture.raster;
     if (source.empty()) throw Error("the decoded picture is empty");
 

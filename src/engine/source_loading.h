@@ -41,6 +41,8 @@ struct WorkingImageSet {
     std::optional<Raster> alphaMask;  // 24-bit, opacity in the third byte of each pixel
     std::optional<Rgb> keyColour;     // indexed PNG sources only
     int orientation = 1;              // the turn the pixels still owe the source's Orientation tag
+    // The RGB profile the pixels are in, kept in outputs that carry one; empty means sRGB.
+    std::vector<std::uint8_t> iccProfile;
 };
 
 // Takes the picture apart into the working image (no pixel copy) and builds the opacity mask

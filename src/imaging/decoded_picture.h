@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "imaging/raster.h"
 
 namespace zelvan {
@@ -17,6 +20,9 @@ enum class PictureKind {
     Other,     // PNM, PCX, SGI
 };
 
+// What the file's own samples are: the colour space an embedded ICC profile must describe.
+enum class SampleColours { Rgb, Grey, Cmyk, Other };
+
 // What one reader produced: the raster and the facts about transparency the job needs.
 // A reader delivers 32 bits per pixel only for files that store four bytes per pixel (or an
 // alpha channel); JPEG and GIF pictures are never 32-bit.
@@ -27,6 +33,10 @@ struct DecodedPicture {
     // How `raster` must still be turned to show the picture as meant: an Orientation value, 1 to
     // 8 (imaging/orientation.h), from the file's EXIF or TIFF tag; 1 for files that carry none.
     int orientation = 1;
+    SampleColours sampleColours = SampleColours::Rgb;
+    // The file's embedded ICC profile as stored, empty without one; not yet checked (see
+    // imaging/colour_profile.h).
+    std::vector<std::uint8_t> iccProfile;
     Raster raster;
 
     bool IsIndexedPng() const { return kind == PictureKind::Png && pngColourType == 3; }

@@ -3,12 +3,14 @@
 // a destructor, so nothing is skipped when libjpeg jumps out of a failed decode.
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <jpeglib.h>
 
 #include "base/error.h"
+#include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
 #include "imaging/readers/readers.h"
 
@@ -26,6 +28,8 @@ struct JpegErrorManager {
     jpeg_error_mgr pub;  // first member: libjpeg sees only this part
     std::jmp_buf jump;
     char message[JMSG_LENGTH_MAX];
+    // Set while the ICC profile is gathered: a broken profile is dropped, the picture kept.
+    bool toleratingWarnings;
 };
 
 enum class JpegOutput { Grey, Bgr, Cmyk };
@@ -36,6 +40,7 @@ struct JpegJob {
     explicit JpegJob(std::span<const std::uint8_t> data) : bytes(data) {}
     ~JpegJob() {
         if (created) jpeg_destroy_decompress(&cinfo);
+        std::free(iccProfile);
     }
     JpegJob(const JpegJob&) = delete;
     JpegJob& operator=(const JpegJob&) = delete;
@@ -46,6 +51,8 @@ struct JpegJob {
     jpeg_progress_mgr progress{};
     bool created = false;
     JpegOutput output = JpegOutput::Bgr;
+    JOCTET* iccProfile = nullptr;  // malloc'd by libjpeg
+    unsigned int iccProfileSize = 0;
     Raster raster;
 };
 
@@ -58,7 +65,7 @@ struct JpegJob {
 // libjpeg's warnings (corrupt data, premature end of data, extraneous bytes) mean the file is
 // damaged: the decode fails rather than delivering grey-filled rows. Trace messages are dropped.
 void OnJpegMessage(j_common_ptr cinfo, int level) {
-    if (level < 0) FailJpeg(cinfo);
+    if (level < 0 && !reinterpret_cast<JpegErrorManager*>(cinfo->err)->toleratingWarnings) FailJpeg(cinfo);
 }
 
 void OnJpegProgress(j_common_ptr cinfo) {
@@ -98,7 +105,17 @@ bool RunLibjpeg(JpegJob& job, JpegStep step) {
         jpeg_mem_src(cinfo, job.bytes.data(), static_cast<unsigned long>(job.bytes.size()));
         // APP1 segments are kept for their EXIF orientation (at most 64 KiB each).
         jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+        // APP2 segments for the ICC profile, which may span several of them.
+        jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
         jpeg_read_header(cinfo, TRUE);
+        // Missing or misnumbered profile segments are only warned about: no profile then.
+        job.err.toleratingWarnings = true;
+        if (!jpeg_read_icc_profile(cinfo, &job.iccProfile, &job.iccProfileSize)) {
+            std::free(job.iccProfile);
+            job.iccProfile = nullptr;
+            job.iccProfileSize = 0;
+        }
+        job.err.toleratingWarnings = false;
         switch (cinfo->jpeg_color_space) {
             case JCS_GRAYSCALE:
                 cinfo->out_color_space = JCS_GRAYSCALE;
@@ -192,6 +209,11 @@ DecodedPicture ReadJpeg(std::span<const std::uint8_t> bytes) {
     DecodedPicture picture;
     picture.kind = PictureKind::Jpeg;
     picture.orientation = orientation;
+    picture.sampleColours = job.output == JpegOutput::Grey   ? SampleColours::Grey
+                            : job.output == JpegOutput::Cmyk ? SampleColours::Cmyk
+                                                             : SampleColours::Rgb;
+    if (job.iccProfile && job.iccProfileSize <= kMaxIccProfileBytes)
+        picture.iccProfile.assign(job.iccProfile, job.iccProfile + job.iccProfileSize);
     picture.raster = std::move(job.raster);
     return picture;
 }

@@ -2,16 +2,21 @@
 // setjmp lives in RunLibpng alone, which holds no C++ object with a destructor.
 //
 // Only the pixels are read: every ancillary chunk (gamma, colour, text, tRNS, ...) is skipped
-// unparsed, its CRC still checked; only the eXIf chunk's orientation is looked up, apart from
-// libpng. Indexed files keep their indices; the converter handles their transparency itself.
+// unparsed, its CRC still checked; only the eXIf chunk's orientation and the iCCP chunk's profile
+// are looked up, apart from libpng. Indexed files keep their indices; the converter handles their transparency itself.
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <optional>
 
 #include "base/error.h"
+#include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
 #include "imaging/readers/readers.h"
 
@@ -171,11 +176,11 @@ bool RunLibpng(PngJob& job, PngStep step) {
 
 [[noreturn]] void ThrowPng(const PngJob& job) { throw Error(std::string("PNG: ") + job.message); }
 
-// The Orientation tag of the file's eXIf chunk, found by walking the chunk list of the bytes
-// libpng has just decoded (so every chunk up to IEND is known to be whole and its CRC right).
-// libpng's own eXIf handler would turn a malformed block into an error of the whole file; the
-// orientation is only a hint, so a bad block means 1.
-int ExifChunkOrientation(std::span<const std::uint8_t> bytes) {
+// The data of the file's first chunk of this type, found by walking the chunk list of the bytes
+// libpng has just decoded (so every chunk up to IEND is known to be whole and its CRC right);
+// nullopt without one. libpng's own handlers of eXIf and iCCP would turn a malformed block into
+// an error of the whole file; the orientation and the profile are only kept when sound.
+std::optional<std::span<const std::uint8_t>> FirstChunk(std::span<const std::uint8_t> bytes, const char (&type)[5]) {
     constexpr std::size_t kSignature = 8, kHeader = 8, kCrc = 4;
     std::size_t pos = kSignature;
     while (bytes.size() - pos >= kHeader + kCrc) {
@@ -184,11 +189,46 @@ int ExifChunkOrientation(std::span<const std::uint8_t> bytes) {
                                      std::uint64_t{chunk[2]} << 8 | chunk[3];
         if (length > bytes.size() - pos - kHeader - kCrc) break;
         if (std::memcmp(chunk + 4, "IEND", 4) == 0) break;
-        if (std::memcmp(chunk + 4, "eXIf", 4) == 0)
-            return ExifOrientation(bytes.subspan(pos + kHeader, static_cast<std::size_t>(length)));
+        if (std::memcmp(chunk + 4, type, 4) == 0) return bytes.subspan(pos + kHeader, static_cast<std::size_t>(length));
         pos += kHeader + static_cast<std::size_t>(length) + kCrc;
     }
-    return kOrientationAsStored;
+    return std::nullopt;
+}
+
+// The Orientation tag of the eXIf chunk; a bad block means 1.
+int ExifChunkOrientation(std::span<const std::uint8_t> bytes) {
+    const auto exif = FirstChunk(bytes, "eXIf");
+    return exif ? ExifOrientation(*exif) : kOrientationAsStored;
+}
+
+// The profile inflated from the iCCP chunk (a name of 1 to 79 bytes, its terminator, compression
+// method 0, a zlib stream); empty when there is none or it is damaged.
+std::vector<std::uint8_t> IccChunkProfile(std::span<const std::uint8_t> bytes) {
+    const auto chunk = FirstChunk(bytes, "iCCP");
+    if (!chunk) return {};
+    const auto* nameEnd = static_cast<const std::uint8_t*>(std::memchr(chunk->data(), 0, std::min<std::size_t>(chunk->size(), 80)));
+    if (!nameEnd || nameEnd == chunk->data()) return {};
+    const std::size_t start = static_cast<std::size_t>(nameEnd - chunk->data()) + 2;
+    if (start > chunk->size() || nameEnd[1] != 0) return {};
+
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return {};
+    std::vector<std::uint8_t> profile;
+    z.next_in = const_cast<Bytef*>(chunk->data() + start);  // only read
+    z.avail_in = static_cast<uInt>(chunk->size() - start);
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (profile.size() >= kMaxIccProfileBytes) break;
+        const std::size_t done = profile.size();
+        profile.resize(std::min(kMaxIccProfileBytes, done + 64 * 1024));
+        z.next_out = profile.data() + done;
+        z.avail_out = static_cast<uInt>(profile.size() - done);
+        status = inflate(&z, Z_NO_FLUSH);
+        profile.resize(profile.size() - z.avail_out);
+    }
+    inflateEnd(&z);
+    if (status != Z_STREAM_END) return {};
+    return profile;
 }
 
 }  // namespace
@@ -226,6 +266,10 @@ DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     picture.kind = PictureKind::Png;
     picture.pngColourType = job.colourType;
     picture.orientation = ExifChunkOrientation(bytes);
+    picture.sampleColours = job.colourType == PNG_COLOR_TYPE_GRAY || job.colourType == PNG_COLOR_TYPE_GRAY_ALPHA
+                                ? SampleColours::Grey
+                                : SampleColours::Rgb;
+    picture.iccProfile = IccChunkProfile(bytes);
     picture.raster = std::move(job.raster);
     return picture;
 }

@@ -11,6 +11,7 @@
 #include <tiffio.h>
 
 #include "base/error.h"
+#include "imaging/colour_profile.h"
 #include "imaging/readers/readers.h"
 
 namespace zelvan {
@@ -158,6 +159,23 @@ int OrientationLeftByLibtiff(int orientation) {
     }
 }
 
+// The colour space of the file's samples, which its ICC profile describes.
+SampleColours SamplesOf(std::uint16_t photometric) {
+    switch (photometric) {
+        case PHOTOMETRIC_MINISBLACK:
+        case PHOTOMETRIC_MINISWHITE:
+            return SampleColours::Grey;
+        case PHOTOMETRIC_RGB:
+        case PHOTOMETRIC_PALETTE:
+        case PHOTOMETRIC_YCBCR:
+            return SampleColours::Rgb;
+        case PHOTOMETRIC_SEPARATED:
+            return SampleColours::Cmyk;
+        default:
+            return SampleColours::Other;
+    }
+}
+
 }  // namespace
 
 DecodedPicture ReadTiff(std::span<const std::uint8_t> bytes) {
@@ -201,6 +219,14 @@ DecodedPicture ReadTiff(std::span<const std::uint8_t> bytes) {
     DecodedPicture picture;
     picture.kind = PictureKind::Tiff;
     picture.orientation = OrientationLeftByLibtiff(image.orientation);
+    picture.sampleColours = SamplesOf(image.photometric);
+    std::uint32_t profileSize = 0;
+    const void* profile = nullptr;
+    if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &profileSize, &profile) && profile &&
+        profileSize <= kMaxIccProfileBytes) {
+        const auto* begin = static_cast<const std::uint8_t*>(profile);
+        picture.iccProfile.assign(begin, begin + profileSize);
+    }
     if (image.alpha != 0) {
         const bool grey = image.photometric == PHOTOMETRIC_MINISBLACK ||
                           image.photometric == PHOTOMETRIC_MINISWHITE;

@@ -33,6 +33,8 @@ struct CompressJob {
     const Raster* image = nullptr;
     int quality = 0;
     bool progressive = false;
+    const std::uint8_t* iccProfile = nullptr;  // in APP2 segments after the JFIF marker
+    unsigned int iccProfileSize = 0;
     std::uint8_t* rowBuffer = nullptr;  // one 24-bit row, for palette rasters only
     unsigned char* output = nullptr;    // malloc'd by libjpeg; the caller frees it
     unsigned long outputSize = 0;
@@ -75,6 +77,8 @@ bool CompressFenced(CompressJob& job) {
     jpeg_set_quality(&cinfo, job.quality, TRUE);
     if (job.progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
+    // Split into as many segments as it takes.
+    if (job.iccProfileSize) jpeg_write_icc_profile(&cinfo, job.iccProfile, job.iccProfileSize);
 
     if (bpp >= 24) {
         constexpr int kBatch = 16;
@@ -99,8 +103,11 @@ bool CompressFenced(CompressJob& job) {
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool progressive) {
+std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool progressive,
+                                     std::span<const std::uint8_t> iccProfile) {
     if (image.empty()) throw Error("JPEG: there is no image to write");
+    // 255 segments of 65519 bytes at most.
+    if (iccProfile.size() > 255u * 65519u) throw Error("JPEG: the colour profile is too large to embed");
     std::vector<std::uint8_t> rowBuffer;
     if (image.bitsPerPixel() <= 8) rowBuffer.resize(static_cast<std::size_t>(image.width()) * 3);
 
@@ -108,6 +115,8 @@ std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool prog
     job.image = &image;
     job.quality = quality;
     job.progressive = progressive;
+    job.iccProfile = iccProfile.data();
+    job.iccProfileSize = static_cast<unsigned int>(iccProfile.size());
     job.rowBuffer = rowBuffer.data();
     if (!CompressFenced(job)) throw Error(std::string("JPEG: ") + job.message);
 

@@ -19,12 +19,14 @@ void Put16(std::vector<std::uint8_t>& out, std::uint16_t v) {
 }
 void PutType(std::vector<std::uint8_t>& out, const char (&type)[5]) { out.insert(out.end(), type, type + 4); }
 
-// The JP2 boxes around a codestream: signature, file type, header (image header, sRGB colour
-// box, channel definitions for every component) and the codestream box.
+// The JP2 boxes around a codestream: signature, file type, header (image header, colour box:
+// sRGB or the ICC profile, channel definitions for every component) and the codestream box.
 std::vector<std::uint8_t> WrapInJp2(const std::vector<std::uint8_t>& codestream, std::uint32_t width,
-                                    std::uint32_t height, int components) {
+                                    std::uint32_t height, int components,
+                                    std::span<const std::uint8_t> iccProfile) {
     std::vector<std::uint8_t> out;
-    out.reserve(codestream.size() + 128);
+    if (iccProfile.size() > UINT32_MAX / 2) throw Error("JPEG 2000: the colour profile is too large to embed");
+    out.reserve(codestream.size() + iccProfile.size() + 128);
     Put32(out, 12);
     PutType(out, "jP  ");
     Put32(out, 0x0D0A870A);
@@ -35,7 +37,8 @@ std::vector<std::uint8_t> WrapInJp2(const std::vector<std::uint8_t>& codestream,
     Put32(out, 0);
     PutType(out, "jp2 ");
 
-    const std::uint32_t ihdr = 22, colr = 15, cdef = 10 + 6 * static_cast<std::uint32_t>(components);
+    const std::uint32_t ihdr = 22, cdef = 10 + 6 * static_cast<std::uint32_t>(components);
+    const std::uint32_t colr = iccProfile.empty() ? 15 : 11 + static_cast<std::uint32_t>(iccProfile.size());
     Put32(out, 8 + ihdr + colr + cdef);
     PutType(out, "jp2h");
     Put32(out, ihdr);
@@ -49,10 +52,17 @@ std::vector<std::uint8_t> WrapInJp2(const std::vector<std::uint8_t>& codestream,
     out.push_back(0);  // no intellectual property box
     Put32(out, colr);
     PutType(out, "colr");
-    out.push_back(1);  // enumerated colour space
-    out.push_back(0);
-    out.push_back(0);
-    Put32(out, 16);  // sRGB
+    if (iccProfile.empty()) {
+        out.push_back(1);  // enumerated colour space
+        out.push_back(0);
+        out.push_back(0);
+        Put32(out, 16);  // sRGB
+    } else {
+        out.push_back(2);  // restricted ICC profile
+        out.push_back(0);
+        out.push_back(0);
+        out.insert(out.end(), iccProfile.begin(), iccProfile.end());
+    }
     Put32(out, cdef);
     PutType(out, "cdef");
     Put16(out, static_cast<std::uint16_t>(components));
@@ -90,7 +100,8 @@ int Jpeg2000Resolutions(int width, int height) {
     return levels;
 }
 
-std::vector<std::uint8_t> EncodeJp2(const Raster& image, int quality, bool lossless) {
+std::vector<std::uint8_t> EncodeJp2(const Raster& image, int quality, bool lossless,
+                                    std::span<const std::uint8_t> iccProfile) {
     const Raster* source = &image;
     Raster expanded;
     if (image.bitsPerPixel() != 24 && image.bitsPerPixel() != 32) {
@@ -149,7 +160,8 @@ std::vector<std::uint8_t> EncodeJp2(const Raster& image, int quality, bool lossl
         !opj_encode(codec.get(), stream.get()) || !opj_end_compress(codec.get(), stream.get()))
         throw Error("JPEG 2000 image encoding failed");
     stream.reset();
-    return WrapInJp2(state.bytes, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), n);
+    return WrapInJp2(state.bytes, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), n,
+                     iccProfile);
 }
 
 }  // namespace zelvan

@@ -40,6 +40,20 @@ void WriteChunk(std::vector<std::uint8_t>& out, const char (&type)[5], const std
                     crc32(0, out.data() + start, static_cast<uInt>(size + 4))));
 }
 
+// iCCP: the profile's name, its terminator, compression method 0 and the zlib-compressed
+// profile. Readers that honour it ignore sRGB and gAMA, so neither is written beside it.
+void WriteIccChunk(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> profile) {
+    static constexpr char kName[] = "ICC profile";
+    std::vector<std::uint8_t> data(sizeof kName + 1 + compressBound(static_cast<uLong>(profile.size())));
+    std::copy(kName, kName + sizeof kName, data.begin());  // with its terminator
+    data[sizeof kName] = 0;                                // compression method
+    uLongf packed = static_cast<uLongf>(data.size() - sizeof kName - 1);
+    if (compress2(data.data() + sizeof kName + 1, &packed, profile.data(), static_cast<uLong>(profile.size()),
+                  Z_BEST_COMPRESSION) != Z_OK)
+        throw Error("PNG: cannot compress the colour profile");
+    WriteChunk(out, "iCCP", data.data(), sizeof kName + 1 + packed);
+}
+
 // Calls f(x, index) for every pixel of a 1-, 4- or 8-bit row.
 template <class F>
 inline void ForEachIndex(const std::uint8_t* row, int width, int bits, F f) {
@@ -380,7 +394,8 @@ void GatherPixels(const std::uint8_t* full, int width, const Adam7Pass& p, int c
 }  // namespace
 
 std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask,
-                                    const std::optional<Rgb>& keyColour, const PngSettings& settings) {
+                                    const std::optional<Rgb>& keyColour, const PngSettings& settings,
+                                    std::span<const std::uint8_t> iccProfile) {
     if (image.empty()) throw Error("PNG: there is no image to write");
     if (settings.compressionLevel < 0 || settings.compressionLevel > 9)
         throw Error("PNG: compression level " + std::to_string(settings.compressionLevel) +
@@ -404,6 +419,7 @@ std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask
     ihdr[9] = converter.colourType();
     ihdr[12] = settings.interlace ? 1 : 0;  // compression and filter methods stay 0
     WriteChunk(out, "IHDR", ihdr, sizeof ihdr);
+    if (!iccProfile.empty()) WriteIccChunk(out, iccProfile);
 
     if (converter.colourType() == kIndexed) {
         std::uint8_t plte[256 * 3];

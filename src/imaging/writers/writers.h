@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "imaging/raster.h"
@@ -10,10 +11,13 @@ namespace zelvan {
 
 // Each writer turns a raster into the complete bytes of one file; the caller writes them to
 // disk (atomically) or compares candidate sizes in memory. Failures throw Error.
+// The JPEG, PNG and JPEG 2000 writers embed an ICC profile when one is given (the colours the
+// pixels are in); without one the pixels are sRGB.
 
 // Baseline (or progressive) colour JFIF at a quality of 1 to 100; any depth is accepted, a
 // fourth byte is dropped and palettes are expanded.
-std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool progressive);
+std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool progressive,
+                                     std::span<const std::uint8_t> iccProfile = {});
 
 struct PngSettings {
     int compressionLevel = 9;  // zlib level 0 to 9
@@ -23,7 +27,8 @@ struct PngSettings {
 // Colour type 3 (fixed palette, tRNS) with a key colour, 6 with an alpha mask (opacity in the
 // third byte of each mask pixel), 2 otherwise.
 std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask,
-                                    const std::optional<Rgb>& keyColour, const PngSettings& settings);
+                                    const std::optional<Rgb>& keyColour, const PngSettings& settings,
+                                    std::span<const std::uint8_t> iccProfile = {});
 
 // GIF87a: palette rasters keep their palette and indices, others go to the 216-colour cube.
 std::vector<std::uint8_t> EncodeGif(const Raster& image);
@@ -33,7 +38,8 @@ std::vector<std::uint8_t> EncodeTga(const Raster& image, const Raster* alphaMask
 
 // JP2 file: 3 components (4 with the fourth byte as opacity for 32-bit rasters), sRGB, one
 // quality layer at the rate the quality asks for (no limit when lossless), no colour transform.
-std::vector<std::uint8_t> EncodeJp2(const Raster& image, int quality, bool lossless);
+std::vector<std::uint8_t> EncodeJp2(const Raster& image, int quality, bool lossless,
+                                    std::span<const std::uint8_t> iccProfile = {});
 // The layer's compression ratio for a quality of 1 to 100, and the resolution levels an image
 // of this size allows (at most 6).
 float Jpeg2000Rate(int quality, int components, int width, int height);

@@ -1,0 +1,228 @@
+#include "imaging/colour_profile.h"
+
+#include <lcms2.h>
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string_view>
+
+namespace zelvan {
+namespace {
+
+// How the pixels handed to a transform are laid out.
+enum class Layout : std::uint8_t {
+    Bgr,        // 24-bit raster pixels
+    Bgrx,       // 32-bit raster pixels and palette entries: the fourth byte is carried through
+    GreyToBgr,  // grey samples, through a grey profile, to sRGB triples
+};
+
+void IgnoreLcmsError(cmsContext, cmsUInt32Number, const char*) {}
+
+bool IsImageProfileClass(cmsProfileClassSignature cls) {
+    // Device links, abstract and named-colour profiles do not describe a picture's own colours.
+    return cls == cmsSigInputClass || cls == cmsSigDisplayClass || cls == cmsSigOutputClass ||
+           cls == cmsSigColorSpaceClass;
+}
+
+// One Little CMS transform to sRGB, with the context it was made in.
+//
+// Threads: every transform is built in a context of its own, so building transforms on several
+// threads at once shares no Little CMS state. Once built, a transform is only read:
+// cmsDoTransform is reentrant on a shared transform (it copies the transform's one-pixel cache
+// to the caller's stack on each call), so jobs use a cached transform at the same time without
+// a lock.
+class SrgbTransform {
+public:
+    SrgbTransform(cmsContext context, cmsHTRANSFORM transform) : context_(context), transform_(transform) {}
+    ~SrgbTransform() {
+        cmsDeleteTransform(transform_);
+        cmsDeleteContext(context_);
+    }
+    SrgbTransform(const SrgbTransform&) = delete;
+    SrgbTransform& operator=(const SrgbTransform&) = delete;
+
+    // nullptr when Little CMS cannot read the profile or it does not describe the layout's
+    // colour space.
+    static std::shared_ptr<const SrgbTransform> Make(std::span<const std::uint8_t> profile, Layout layout);
+
+    void Apply(const void* in, void* out, std::size_t pixels) const {
+        cmsDoTransform(transform_, in, out, static_cast<cmsUInt32Number>(pixels));
+    }
+
+private:
+    cmsContext context_;
+    cmsHTRANSFORM transform_;
+};
+
+std::shared_ptr<const SrgbTransform> SrgbTransform::Make(std::span<const std::uint8_t> profile, Layout layout) {
+    if (profile.size() < 128 || profile.size() > kMaxIccProfileBytes) return nullptr;
+    cmsContext context = cmsCreateContext(nullptr, nullptr);
+    if (!context) return nullptr;
+    cmsSetLogErrorHandlerTHR(context, IgnoreLcmsError);
+    cmsHPROFILE source = cmsOpenProfileFromMemTHR(context, profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfileTHR(context);
+    cmsHTRANSFORM transform = nullptr;
+    const cmsColorSpaceSignature space = layout == Layout::GreyToBgr ? cmsSigGrayData : cmsSigRgbData;
+    if (source && srgb && cmsGetColorSpace(source) == space && IsImageProfileClass(cmsGetDeviceClass(source))) {
+        const cmsUInt32Number in = layout == Layout::Bgr ? TYPE_BGR_8 : layout == Layout::Bgrx ? TYPE_BGRA_8 : TYPE_GRAY_8;
+        const cmsUInt32Number out = layout == Layout::Bgrx ? TYPE_BGRA_8 : TYPE_BGR_8;
+        transform = cmsCreateTransformTHR(context, source, in, srgb, out, INTENT_PERCEPTUAL,
+                                          layout == Layout::Bgrx ? cmsFLAGS_COPY_ALPHA : 0);
+    }
+    if (source) cmsCloseProfile(source);
+    if (srgb) cmsCloseProfile(srgb);
+    if (!transform) {
+        cmsDeleteContext(context);
+        return nullptr;
+    }
+    try {
+        return std::make_shared<const SrgbTransform>(context, transform);
+    } catch (const std::bad_alloc&) {
+        cmsDeleteTransform(transform);
+        cmsDeleteContext(context);
+        throw;
+    }
+}
+
+// Transforms by profile and layout, shared by every job of the process: building one costs
+// milliseconds, and a batch of photos from one camera all hold the same profile. Profiles that
+// cannot be used are remembered too. Bounded by entries and by the profile bytes it keeps.
+class TransformCache {
+public:
+    std::shared_ptr<const SrgbTransform> Find(std::span<const std::uint8_t> profile, Layout layout) {
+        const std::size_t hash = std::hash<std::string_view>{}(
+            std::string_view(reinterpret_cast<const char*>(profile.data()), profile.size()));
+        {
+            std::lock_guard lock(mutex_);
+            if (const Entry* entry = Lookup(hash, profile, layout)) return entry->transform;
+        }
+        // Built outside the lock, so other jobs' look-ups do not wait for it; two jobs meeting a
+        // new profile at once may both build it, and the second result is simply not kept.
+        std::shared_ptr<const SrgbTransform> transform = SrgbTransform::Make(profile, layout);
+        if (profile.size() > kMaxKeptBytes) return transform;
+        std::lock_guard lock(mutex_);
+        if (const Entry* entry = Lookup(hash, profile, layout)) return entry->transform;
+        while (!entries_.empty() && (entries_.size() >= kMaxEntries || keptBytes_ + profile.size() > kMaxKeptBytes)) {
+            keptBytes_ -= entries_.front().profile.size();
+            entries_.erase(entries_.begin());
+        }
+        Entry entry{hash, layout, std::vector<std::uint8_t>(profile.begin(), profile.end()), transform};
+        keptBytes_ += profile.size();
+        entries_.push_back(std::move(entry));
+        return transform;
+    }
+
+private:
+    static constexpr std::size_t kMaxEntries = 16;
+    static constexpr std::size_t kMaxKeptBytes = 8u << 20;
+
+    struct Entry {
+        std::size_t hash;
+        Layout layout;
+        std::vector<std::uint8_t> profile;
+        std::shared_ptr<const SrgbTransform> transform;  // null for an unusable profile
+    };
+
+    // The entry for these bytes, moved to the back (most recently used). The caller holds the lock.
+    const Entry* Lookup(std::size_t hash, std::span<const std::uint8_t> profile, Layout layout) {
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            const Entry& e = entries_[i];
+            if (e.hash != hash || e.layout != layout || e.profile.size() != profile.size() ||
+                !std::equal(e.profile.begin(), e.profile.end(), profile.begin()))
+                continue;
+            if (i + 1 != entries_.size()) {
+                Entry found = std::move(entries_[i]);
+                entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+                entries_.push_back(std::move(found));
+            }
+            return &entries_.back();
+        }
+        return nullptr;
+    }
+
+    std::mutex mutex_;
+    std::vector<Entry> entries_;  // least recently used first
+    std::size_t keptBytes_ = 0;
+};
+
+TransformCache& SharedTransforms() {
+    static TransformCache cache;
+    return cache;
+}
+
+static_assert(sizeof(PaletteEntry) == 4, "palette entries are converted in place as BGRA pixels");
+
+// Grey samples keep R = G = B in the raster, so a table of the 256 greys' sRGB colours turns the
+// palette or the pixels.
+void ConvertGreyToSrgb(Raster& image, std::span<const std::uint8_t> profile) {
+    const std::shared_ptr<const SrgbTransform> transform = SharedTransforms().Find(profile, Layout::GreyToBgr);
+    if (!transform) return;
+    std::array<std::uint8_t, 256> greys;
+    for (std::size_t i = 0; i < greys.size(); ++i) greys[i] = static_cast<std::uint8_t>(i);
+    std::array<std::uint8_t, 256 * 3> bgr;
+    transform->Apply(greys.data(), bgr.data(), greys.size());
+
+    if (image.bitsPerPixel() <= 8) {
+        for (PaletteEntry& e : image.palette()) {
+            const std::size_t g = e.green;
+            e = {bgr[3 * g], bgr[3 * g + 1], bgr[3 * g + 2], e.reserved};
+        }
+        return;
+    }
+    const int step = image.bitsPerPixel() / 8;
+    for (int y = 0; y < image.height(); ++y) {
+        std::uint8_t* p = image.row(y);
+        for (int x = 0; x < image.width(); ++x, p += step) {
+            const std::size_t g = p[1];
+            p[0] = bgr[3 * g];
+            p[1] = bgr[3 * g + 1];
+            p[2] = bgr[3 * g + 2];
+        }
+    }
+}
+
+}  // namespace
+
+bool IsUsableRgbProfile(std::span<const std::uint8_t> profile) {
+    return SharedTransforms().Find(profile, Layout::Bgr) != nullptr;
+}
+
+std::vector<std::uint8_t> SettleColourProfile(DecodedPicture& picture) {
+    std::vector<std::uint8_t> profile = std::move(picture.iccProfile);
+    picture.iccProfile.clear();
+    if (profile.empty() || picture.raster.empty()) return {};
+    switch (picture.sampleColours) {
+        case SampleColours::Rgb:
+            if (IsUsableRgbProfile(profile)) return profile;
+            break;
+        case SampleColours::Grey:
+            ConvertGreyToSrgb(picture.raster, profile);
+            break;
+        case SampleColours::Cmyk:   // turned to RGB by arithmetic; its profile describes inks
+        case SampleColours::Other:
+            break;
+    }
+    return {};
+}
+
+void ConvertToSrgb(Raster& image, std::span<const std::uint8_t> profile) {
+    if (image.empty() || profile.empty()) return;
+    const bool palette = image.bitsPerPixel() <= 8;
+    const Layout layout = palette || image.bitsPerPixel() == 32 ? Layout::Bgrx : Layout::Bgr;
+    const std::shared_ptr<const SrgbTransform> transform = SharedTransforms().Find(profile, layout);
+    if (!transform) return;
+    if (palette) {
+        std::vector<PaletteEntry>& entries = image.palette();
+        transform->Apply(entries.data(), entries.data(), entries.size());
+        return;
+    }
+    // In place, row by row: input and output have the same layout.
+    for (int y = 0; y < image.height(); ++y)
+        transform->Apply(image.row(y), image.row(y), static_cast<std::size_t>(image.width()));
+}
+
+}  // namespace zelvan
