@@ -46,7 +46,7 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformCheckBox15Hint",
     // Buttons, the resize group and its radio buttons, the option pages.
     "ZelvanMainformCloseButton", "ZelvanMainformPngBitBtn2", "ZelvanMainformPngBitBtn3", "ZelvanMainformPngBitBtn4",
-    "ZelvanMainformPngBitBtn5", "ZelvanMainformPngBitBtn6", "ZelvanMainformGroupBox3",
+    "ZelvanMainformPngBitBtn5", "ZelvanMainformPngBitBtn6", "ZelvanMainformPngBitBtn7", "ZelvanMainformGroupBox3",
     "ZelvanMainformNoResizeRadioButton", "ZelvanMainformChangeSizeRadioButton",
     "ZelvanMainformChangeSizePercentRadioButton", "ZelvanMainformTabSheet1", "ZelvanMainformTabSheet2",
     "ZelvanMainformTabSheet8", "ZelvanMainformTabSheet4", "ZelvanMainformTabSheet6", "ZelvanMainformTabSheet12",

@@ -315,7 +315,9 @@ void FileListView::DeleteSelected() {
     if (selected.size() == topLevelItemCount() && !selected.isEmpty()) {
         clear();
     } else if (selected.size() == 1) {
-        delete selected.front();
+        // Taken out first: the listed paths learn of the removal while the row is still whole,
+        // not from inside its destructor.
+        delete takeTopLevelItem(indexOfTopLevelItem(selected.front()));
     } else if (!selected.isEmpty()) {
         // Taking every row out and putting the kept ones back is linear; deleting many rows
         // one by one is not.

@@ -108,6 +108,8 @@ public:
     // +1 or -1: the direction of the next column sort, flipped by every header click.
     int SortDirection() const { return sortDirection_; }
     FileListControlStates ControlStates() const { return states_; }
+    // Whether a row lists this file.
+    bool Lists(const std::string& path) const { return listed_.count(path) > 0; }
 
     // The list's popup-menu commands, for the main window's menu items and tool buttons.
     QAction* AddFilesAction() const { return addFilesAction_; }

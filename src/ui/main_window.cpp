@@ -288,6 +288,9 @@ void MainWindow::BuildLayout() {
     connect(fileList_, &FileListView::AddingChanged, busy, &QWidget::setVisible);
     connect(fileList_, &FileListView::CurrentPathChanged, preview_,
             [this](const std::string& path) { preview_->ShowPreview(path); });
+    connect(fileList_, &FileListView::RowsChanged, preview_, [this] {
+        preview_->DropUnlisted([this](const std::string& path) { return fileList_->Lists(path); });
+    });
     preview_->SetListHasRows([this] { return fileList_->RowCount() > 0; });
 }
 
@@ -305,6 +308,7 @@ void MainWindow::CreateSecondaryWindows() {
 
 void MainWindow::ApplyLanguage(const std::string& language) {
     language_.SetCurrentLanguage(language);
+    qtTranslations_.Apply(language);
     ApplyWindowTexts(*this, kComponentName, language_, language, MainWindowTextRules());
     fileList_->SetOpenDialogTitle(WindowTextOf(language_, language, std::string(kComponentName) + "OpenDialog",
                                                    fileList_->OpenDialogTitle()));
@@ -333,9 +337,15 @@ void MainWindow::BuildLanguageMenu() {
     }
 }
 
+bool MainWindow::RunInProgress() const {
+    return scheduler_->RunningJobs() > 0 || scheduler_->StartTimerOn() || scheduler_->CompletionTimerOn();
+}
+
 void MainWindow::UpdateControlStates(const FileListControlStates& states) {
-    convertToolButton_->setEnabled(states.convertTool);
-    convertButton_->setEnabled(states.convertButton);
+    listAllowsConvertTool_ = states.convertTool;
+    listAllowsConvertButton_ = states.convertButton;
+    convertToolButton_->setEnabled(states.convertTool && !RunInProgress());
+    convertButton_->setEnabled(states.convertButton && !RunInProgress());
     deleteSelectedButton_->setEnabled(states.deleteSelected);
     addFolderAction_->setEnabled(states.addFolder);
     addFolderButton_->setEnabled(states.addFolder);
@@ -375,11 +385,16 @@ void MainWindow::SyncTimers() {
         if (!on && timer.isActive()) timer.stop();
     };
     follow(startTimer_, scheduler_->StartTimerOn());
-    follow(reapTimer_, scheduler_->ReapTimerOn());
+    // Jobs left behind by a failed start are still reaped, so that Convert comes back.
+    follow(reapTimer_, scheduler_->ReapTimerOn() || scheduler_->RunningJobs() > 0);
     follow(completionTimer_, scheduler_->CompletionTimerOn());
+    convertToolButton_->setEnabled(listAllowsConvertTool_ && !RunInProgress());
+    convertButton_->setEnabled(listAllowsConvertButton_ && !RunInProgress());
 }
 
 void MainWindow::onConvertClicked() {
+    // The shortcut or a late click can still arrive while the earlier run's jobs work.
+    if (RunInProgress()) return;
     ConversionOptions options = optionPages_->Options();
     const PrepareResult prepared = PrepareRunOptions(options, static_cast<std::size_t>(fileList_->RowCount()));
     // The thread count and the completed mask show in their controls even when no run starts.

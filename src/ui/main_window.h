@@ -12,6 +12,7 @@
 #include "jobs/language.h"
 #include "jobs/scheduler.h"
 #include "ui/message_box.h"
+#include "ui/qt_translations.h"
 
 class QAction;
 class QLabel;
@@ -105,6 +106,10 @@ private:
     void BuildLayout();
     void BuildLanguageMenu();
     void UpdateControlStates(const FileListControlStates& states);
+    // True from Convert until the run has completed and its last job has been reaped, also
+    // after the progress window was closed: a second run then would mix its figures with
+    // those of the jobs still working.
+    bool RunInProgress() const;
     void SyncTimers();
     void onStartTick();
     void onReapTick();
@@ -122,6 +127,7 @@ private:
     bool terminateRequested_ = false;
     std::string languagePath_;
     LanguageFile language_;
+    QtTranslations qtTranslations_;  // Qt's own texts in the current language
     IniFile settingsIni_;
     ScreenSize screen_;
     QDateTime lastUpdateDate_;
@@ -131,6 +137,9 @@ private:
     ErrorList errors_;
     LifetimeCounters lifetime_;
     std::unique_ptr<Scheduler> scheduler_;
+    // The file list's last states; Convert's are held back while a run is in progress.
+    bool listAllowsConvertTool_ = false;
+    bool listAllowsConvertButton_ = false;
 
     // Controls; their objectNames are lang.ini keys.
     QMenu* fileMenu_ = nullptr;

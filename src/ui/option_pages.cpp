@@ -9,6 +9,7 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -137,19 +138,25 @@ QString DefaultFolderChooser(QWidget* parent, const QString& title, const QStrin
 
 std::optional<TextFont> DefaultFontChooser(QWidget* parent, const TextFont& current) {
     bool accepted = false;
+    // The dialog lists installed families only: it opens on the family the stamp is really drawn
+    // with (a stored face that is not installed is substituted), not on the dialog's default.
+    QFont initial = QFontOf(current);
+    const QFontInfo drawn(initial);
+    initial.setFamily(drawn.family());
+    // The style by its name as well, or the dialog selects its list's first style (Italic).
+    initial.setStyleName(drawn.styleName());
     // Outline fonts only: the stamp is drawn at any size.
-    const QFont chosen = QFontDialog::getFont(&accepted, QFontOf(current), parent, QString(), QFontDialog::ScalableFonts);
+    const QFont chosen = QFontDialog::getFont(&accepted, initial, parent, QString(), QFontDialog::ScalableFonts);
     if (!accepted) return std::nullopt;
     TextFont font = current;
     font.face = chosen.family().toStdString();
     if (chosen.pointSize() > 0) font.sizePoints = chosen.pointSize();
     font.style = (chosen.bold() ? 1 : 0) | (chosen.italic() ? 2 : 0) | (chosen.underline() ? 4 : 0) |
                  (chosen.strikeOut() ? 8 : 0);
-    // Qt's font dialog has no colour; the stamp's colour is chosen right after it.
-    const QColor colour = QColorDialog::getColor(ColourOf(current), parent);
-    if (colour.isValid()) font.colour = ColourValue(colour);
     return font;
 }
+
+QColor DefaultColourChooser(QWidget* parent, const QColor& current) { return QColorDialog::getColor(current, parent); }
 
 }  // namespace
 
@@ -167,6 +174,7 @@ OptionPages::OptionPages(QWidget* parent)
     : QTabWidget(parent),
       folderChooser_(DefaultFolderChooser),
       fontChooser_(DefaultFontChooser),
+      colourChooser_(DefaultColourChooser),
       clock_([] { return QDateTime::currentDateTime(); }),
       dates_(MaskDateConventions::System()) {
     setObjectName("PageControl1");
@@ -395,6 +403,7 @@ void OptionPages::BuildTextPage() {
     textStampMask_ = OptionControl<QLineEdit>(page, "Watermark_text_mask");
     textVariableButton_ = Named(new QPushButton("Add variable", page), "PngBitBtn5");
     fontButton_ = Named(new QPushButton("Font", page), "PngBitBtn4");
+    colourButton_ = Named(new QPushButton("Colour", page), "PngBitBtn7");
     QLabel* exampleCaption = MakeLabel("Label24", "Sample: ", page);
     textStampExample_ = MakeLabel("Label25", QString(), page);
     QLabel* positionCaption = MakeLabel("Label22", "Text position:", page);
@@ -420,6 +429,7 @@ void OptionPages::BuildTextPage() {
     position->addWidget(textPosition_);
     position->addSpacing(8);
     position->addWidget(fontButton_);
+    position->addWidget(colourButton_);
     position->addWidget(fontSummary_, 1);
     grid->addLayout(position, 3, 1, 1, 2);
     grid->setColumnStretch(1, 1);
@@ -427,6 +437,7 @@ void OptionPages::BuildTextPage() {
 
     connect(textStampMask_, &QLineEdit::textChanged, this, [this] { UpdateTextExample(); });
     connect(fontButton_, &QPushButton::clicked, this, [this] { ChooseFont(); });
+    connect(colourButton_, &QPushButton::clicked, this, [this] { ChooseColour(); });
     ShowFontSummary();
     addTab(page, "Text");
 }
@@ -631,6 +642,14 @@ void OptionPages::ChooseFont() {
     if (std::optional<TextFont> chosen = fontChooser_(window(), font_)) SetTextStampFont(*chosen);
 }
 
+void OptionPages::ChooseColour() {
+    const QColor chosen = colourChooser_(window(), ColourOf(font_));
+    if (!chosen.isValid()) return;
+    TextFont font = font_;
+    font.colour = ColourValue(chosen);
+    SetTextStampFont(font);
+}
+
 void OptionPages::SetTextStampFont(const TextFont& font) {
     font_ = font;
     ShowFontSummary();
@@ -647,7 +666,7 @@ void OptionPages::ShowFontSummary() {
         painter.drawRect(0, 0, side - 1, side - 1);
     }
     ShowElided(fontSummary_, QString::fromStdString(font_.face) + ", " + QString::number(font_.sizePoints) + " pt");
-    fontButton_->setIcon(QIcon(swatch));
+    colourButton_->setIcon(QIcon(swatch));
 }
 
 void OptionPages::SetOutputPathText(const std::string& path) { outputFolder_->setText(QString::fromStdString(path)); }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QDateTime>
 #include <QString>
 #include <QTabWidget>
@@ -40,8 +41,11 @@ class OptionPages : public QTabWidget {
 public:
     // Asks for the output folder; returns the empty text when the user cancels.
     using FolderChooser = std::function<QString(QWidget* parent, const QString& title, const QString& current)>;
-    // Asks for the text stamp's font and colour; nothing when the user cancels.
+    // Asks for the text stamp's font (face, size, style; the colour is kept); nothing when the
+    // user cancels.
     using FontChooser = std::function<std::optional<TextFont>(QWidget* parent, const TextFont& current)>;
+    // Asks for the text stamp's colour; an invalid colour when the user cancels.
+    using ColourChooser = std::function<QColor(QWidget* parent, const QColor& current)>;
     using Clock = std::function<QDateTime()>;
 
     explicit OptionPages(QWidget* parent = nullptr);
@@ -82,6 +86,7 @@ public:
     // dates.
     void SetFolderChooser(FolderChooser chooser) { folderChooser_ = std::move(chooser); }
     void SetFontChooser(FontChooser chooser) { fontChooser_ = std::move(chooser); }
+    void SetColourChooser(ColourChooser chooser) { colourChooser_ = std::move(chooser); }
     void SetClock(Clock clock) { clock_ = std::move(clock); }
     void SetDateConventions(const MaskDateConventions& dates) { dates_ = dates; }
 
@@ -138,6 +143,7 @@ private:
     void PresetChosen(int index);
     void BrowseOutputFolder();
     void ChooseFont();
+    void ChooseColour();
     void ShowFontSummary();
     MaskSubject ExampleSubject() const;
     void ShowElided(QLabel* label, const QString& text);
@@ -176,6 +182,7 @@ private:
     QPushButton* textVariableButton_ = nullptr;
     QMenu* textVariableMenu_ = nullptr;
     QPushButton* fontButton_ = nullptr;
+    QPushButton* colourButton_ = nullptr;
     QLabel* fontSummary_ = nullptr;
     // Output settings
     QLineEdit* outputFolder_ = nullptr;
@@ -192,6 +199,7 @@ private:
 
     FolderChooser folderChooser_;
     FontChooser fontChooser_;
+    ColourChooser colourChooser_;
     Clock clock_;
     MaskDateConventions dates_;
 };

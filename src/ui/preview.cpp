@@ -256,6 +256,14 @@ void PreviewPane::ShowPreview(const std::string& path) {
     StartPreviewLoad(path);
 }
 
+void PreviewPane::DropUnlisted(const std::function<bool(const std::string&)>& listed) {
+    if (!wantedPath_.empty() && !listed(wantedPath_)) wantedPath_.clear();
+    if (previewPath_.empty() || listed(previewPath_)) return;
+    previewPath_.clear();
+    picture_->SetImage(Placeholder(palette()));
+    info_->SetText(QString());
+}
+
 void PreviewPane::StartPreviewLoad(const std::string& path) {
     previewIdle_ = false;
     WaitForLoad();
@@ -274,9 +282,11 @@ void PreviewPane::StartPreviewLoad(const std::string& path) {
 
 void PreviewPane::ShowResult(const PreviewResult& result, const std::string& path) {
     delivered_ = true;
-    picture_->SetImage(result.image);
-    info_->SetText(result.message.isEmpty() ? PreviewInfoText(path, result.sourceWidth, result.sourceHeight)
-                                            : result.message);
+    if (path == previewPath_) {
+        picture_->SetImage(result.image);
+        info_->SetText(result.message.isEmpty() ? PreviewInfoText(path, result.sourceWidth, result.sourceHeight)
+                                                : result.message);
+    }
     idleTimer_.start();
     emit PreviewShown();
 }

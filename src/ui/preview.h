@@ -71,6 +71,11 @@ public:
     // a load back. Nothing by default.
     void SetLoadStarted(std::function<void(const std::string&)> started) { loadStarted_ = std::move(started); }
 
+    // Rows left the list: a file no longer listed is neither loaded next nor shown any longer
+    // (the empty picture area, no information line; a load still running for it is dropped
+    // when it delivers).
+    void DropUnlisted(const std::function<bool(const std::string&)>& listed);
+
 public slots:
     // The selected row changed: the preview of this file, now or when the running load ends.
     // An empty path (no row selected) starts nothing.

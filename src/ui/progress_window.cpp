@@ -146,6 +146,15 @@ void ProgressWindow::PrepareForRun(int fileCount) {
     cancelOrCloseButton_->setText(Tr(lookups_, "progressformPngBitBtn1CaptionCancel"));
     taskbar_->SetMaximum(fileCount);
     cancelOrCloseButton_->setEnabled(true);
+    // Enter and Space must not cancel a run; the button becomes the default once it is Close.
+    cancelOrCloseButton_->setDefault(false);
+    // The figures start from this run's zeros: the refresh leaves the output size alone until a
+    // job has written something, and the last run's figure must not stand beside this one's.
+    const std::string zero = SizeText(0, decimalSeparator_);
+    processedCount_->setText(QStringLiteral("0/%1").arg(fileCount));
+    inputSize_->setText(QString::fromStdString(zero));
+    outputSize_->setText(QString::fromStdString(zero));
+    elapsed_->setText(QStringLiteral("0"));
     errorLog_->clear();
     shownLines_ = 0;
     taskbar_->SetState(TaskbarProgress::State::Normal);
@@ -186,6 +195,9 @@ void ProgressWindow::onRefreshTick() {
 void ProgressWindow::WriteCompletionFigures() {
     taskbar_->SetMarquee(false);
     cancelOrCloseButton_->setText(Tr(lookups_, "progressformPngBitBtn1CaptionClose"));
+    // The run is over: Enter or Space closes the window.
+    cancelOrCloseButton_->setDefault(true);
+    cancelOrCloseButton_->setFocus();
 
     const RunCounters& counters = scheduler_.State().counters;
     const int processed = counters.processed.load();

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QAction>
@@ -19,6 +20,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolButton>
 #include <filesystem>
 #include <functional>
 
@@ -31,6 +33,7 @@
 #include "ui/main_window.h"
 #include "ui/message_box.h"
 #include "ui/option_pages.h"
+#include "ui/preview.h"
 #include "ui/progress_window.h"
 #include "ui/statistics_window.h"
 #include "ui/window_texts.h"
@@ -354,6 +357,109 @@ TEST_F(MainWindowTest, CancelLetsRunningJobsEndAndLeavesTheQueue) {
     EXPECT_EQ(lines[lines.size() - 2], "-----------------------");
     EXPECT_EQ(lines.back(), window->Language().LookupText("AllProcessed") + " 2");
     window->RunScheduler().SetJobStarter({});
+}
+
+// The preview never goes on showing a file that has left the list, whether its row was deleted
+// or the whole list was.
+TEST_F(MainWindowTest, RemovingTheShownFileEmptiesThePreview) {
+    auto window = Open();
+    for (const std::string& path : Pictures(3)) window->FileList()->AddFileToList(path);
+    FileListView* list = window->FileList();
+    auto* preview = window->findChild<PreviewPane*>("PreviewPane");
+    ASSERT_NE(preview, nullptr);
+    const QImage empty = preview->Picture();
+    auto showRow = [&](int row) {
+        list->clearSelection();
+        list->topLevelItem(row)->setSelected(true);
+        const QString name = QFileInfo(QString::fromStdString(list->FullPaths()[static_cast<std::size_t>(row)])).fileName();
+        QElapsedTimer clock;
+        clock.start();
+        while ((preview->Loading() || !preview->InfoText().startsWith(name)) && clock.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        ASSERT_TRUE(preview->InfoText().startsWith(name)) << preview->InfoText().toStdString();
+        ASSERT_NE(preview->Picture().size(), empty.size());
+    };
+    auto expectEmpty = [&] {
+        EXPECT_TRUE(preview->InfoText().isEmpty()) << preview->InfoText().toStdString();
+        EXPECT_EQ(preview->Picture(), empty);
+        EXPECT_TRUE(preview->PreviewPath().empty());
+    };
+
+    showRow(1);
+    const std::string deleted = list->FullPaths()[1];
+    list->DeleteSelected();
+    EXPECT_EQ(list->RowCount(), 2);
+    expectEmpty();
+    // Nothing the list no longer holds comes back once the preview is idle again.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 100) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    expectEmpty();
+    // The deleted file is no longer counted as listed: it can be added again.
+    list->AddFileToList(deleted);
+    EXPECT_EQ(list->RowCount(), 3);
+
+    showRow(0);
+    list->selectAll();
+    list->DeleteSelected();
+    EXPECT_EQ(list->RowCount(), 0);
+    expectEmpty();
+}
+
+// Closing the progress window cancels the run, but its jobs still work: Convert stays off and a
+// second run starts nothing until the last of them is reaped, so no figure mixes two runs.
+TEST_F(MainWindowTest, ConvertWaitsForTheJobsOfAClosedRun) {
+    auto window = Open();
+    for (const std::string& path : Pictures(3)) window->FileList()->AddFileToList(path);
+    OptionPages* pages = window->Pages();
+    pages->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / "out"));
+    pages->findChild<QSpinBox*>("SpinEdit1")->setMinimum(1);
+    pages->findChild<QSpinBox*>("SpinEdit1")->setMaximum(2);
+    pages->findChild<QSpinBox*>("SpinEdit1")->setValue(2);
+    auto* convertButton = window->findChild<QPushButton*>("PngBitBtn2");
+    auto* convertTool = window->findChild<QToolButton*>("ToolButton5");
+    ASSERT_NE(convertButton, nullptr);
+    ASSERT_NE(convertTool, nullptr);
+    std::vector<ConversionJob*> held;
+    window->RunScheduler().SetJobStarter([&](ConversionJob& job) { held.push_back(&job); });
+    Convert(*window, [&] {
+        if (held.size() == 2 && window->Progress()->isVisible()) window->Progress()->close();
+    });
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_FALSE(convertButton->isEnabled());
+    EXPECT_FALSE(convertTool->isEnabled());
+
+    // One job of the first run ends; a second Convert now shows nothing and starts nothing.
+    window->RunScheduler().Counters().processed.fetch_add(1);
+    held[0]->completed.store(true);
+    bool shown = false;
+    Convert(*window, [&] {
+        if (window->Progress()->isVisible()) {
+            shown = true;
+            window->Progress()->close();
+        }
+    });
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(held.size(), 2u);
+    EXPECT_EQ(window->RunScheduler().Counters().processed.load(), 1);
+    convertTool->click();
+    EXPECT_FALSE(window->Progress()->isVisible());
+    EXPECT_EQ(held.size(), 2u);
+
+    // The last job ends: the run completes with its own count and Convert comes back.
+    window->RunScheduler().Counters().processed.fetch_add(1);
+    held[1]->completed.store(true);
+    QElapsedTimer clock;
+    clock.start();
+    while (!convertButton->isEnabled() && clock.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_TRUE(convertButton->isEnabled());
+    EXPECT_TRUE(convertTool->isEnabled());
+    EXPECT_EQ(window->RunScheduler().RunningJobs(), 0u);
+    EXPECT_EQ(window->Errors().Lines().back(), window->Language().LookupText("AllProcessed") + " 2");
+
+    window->RunScheduler().SetJobStarter({});
+    Convert(*window);
+    EXPECT_EQ(window->Errors().Lines().back(), window->Language().LookupText("AllProcessed") + " 3");
 }
 
 }  // namespace

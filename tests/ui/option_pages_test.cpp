@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFontDialog>
+#include <QFontInfo>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -446,14 +448,38 @@ TEST(OptionPages, FontDialogChangesTheStampFont) {
     EXPECT_EQ(pages.Options().textFont.face, "Liberation Sans");
 }
 
+// The colour button beside the font button sets the stamp's colour (red in the low byte) and
+// keeps the face; cancelling keeps the colour.
+TEST(OptionPages, ColourDialogChangesTheStampColour) {
+    OptionPages pages;
+    QColor offered;
+    pages.SetColourChooser([&](QWidget*, const QColor& current) {
+        offered = current;
+        return QColor(0x12, 0x34, 0x56);
+    });
+    Find<QPushButton>(pages, "PngBitBtn7")->click();
+    EXPECT_EQ(offered, QColor(Qt::white));
+    EXPECT_EQ(pages.Options().textFont.colour, 0x563412);
+    EXPECT_EQ(pages.Options().textFont.face, "Times New Roman");
+    pages.SetColourChooser([&](QWidget*, const QColor& current) {
+        offered = current;
+        return QColor();
+    });
+    Find<QPushButton>(pages, "PngBitBtn7")->click();
+    EXPECT_EQ(offered, QColor(0x12, 0x34, 0x56));
+    EXPECT_EQ(pages.Options().textFont.colour, 0x563412);
+}
+
 TEST(OptionPages, CancellingTheRealDialogsChangesNothing) {
     OptionPages pages;
     Find<QLineEdit>(pages, "Edit1")->setText("/tmp");
     // Closes whichever modal dialog is open, as a user pressing Escape would.
     QTimer closer;
     int closed = 0;
+    QString fontDialogFamily;
     QObject::connect(&closer, &QTimer::timeout, [&] {
         if (QWidget* dialog = QApplication::activeModalWidget()) {
+            if (auto* fonts = qobject_cast<QFontDialog*>(dialog)) fontDialogFamily = fonts->currentFont().family();
             dialog->close();
             ++closed;
         }
@@ -461,7 +487,10 @@ TEST(OptionPages, CancellingTheRealDialogsChangesNothing) {
     closer.start(20);
     Find<QPushButton>(pages, "PngBitBtn4")->click();
     Find<QPushButton>(pages, "PngBitBtn3")->click();
-    EXPECT_EQ(closed, 2);
+    Find<QPushButton>(pages, "PngBitBtn7")->click();
+    EXPECT_EQ(closed, 3);
+    // The font dialog opened on the family the stamp is drawn with.
+    EXPECT_EQ(fontDialogFamily, QFontInfo(QFontOf(pages.TextStampFont())).family());
     EXPECT_EQ(FontSettingText(pages.TextStampFont()), "Times New Roman,204,16777215,26,0");
     EXPECT_EQ(Find<QLineEdit>(pages, "Edit1")->text(), "/tmp");
 }

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -265,7 +266,9 @@ TEST_F(ProgressWindowTest, FiguresDuringAndAfterARun) {
     EXPECT_EQ(cancelled, 0);
 }
 
-TEST_F(ProgressWindowTest, ASecondRunKeepsTheOutputFigureUntilItHasOne) {
+// Each run's figures are its own: the last run's output size never stands beside the new run's
+// input, neither before its first job ends nor when its outputs stay below 1 KiB.
+TEST_F(ProgressWindowTest, ASecondRunShowsOnlyItsOwnOutputFigure) {
     std::vector<std::string> sources = {dir / "a.bmp"};
     WriteBmp(sources[0], 100, 100);
     Begin(Options(1, 2), sources);
@@ -273,20 +276,73 @@ TEST_F(ProgressWindowTest, ASecondRunKeepsTheOutputFigureUntilItHasOne) {
         if (scheduler.Finished()) form.close();
     });
     form.onRefreshTick();
+    EXPECT_EQ(Text(form, "Label6"), "29 KiB");
     EXPECT_EQ(Text(form, "Label8"), "29 KiB (100%)");
 
     // The second run's outputs are each below 1 KiB: its output size stays 0 KiB.
     std::vector<std::string> flat = {dir / "flat.bmp"};
     test::WriteBytes(flat[0], test::MakeBmp24(100, 100, [](int, int) { return test::Rgba{10, 20, 30}; }));
     ConversionOptions png = Options(1, 1);
+    HoldJobs();
     Begin(png, flat);
+    form.onRefreshTick();
+    EXPECT_EQ(Text(form, "Label4"), "0/1");
+    EXPECT_EQ(Text(form, "Label6"), "0 KiB");
+    EXPECT_EQ(Text(form, "Label8"), "0 KiB");
+    ReleaseJobs();
+    scheduler.SetJobStarter({});
     ShowModal([&] {
+        ReleaseJobs();
         if (scheduler.Finished()) form.close();
     });
     form.onRefreshTick();
     EXPECT_EQ(scheduler.State().counters.outputKiB.load(), 0);
     EXPECT_EQ(Text(form, "Label6"), "29 KiB");
-    EXPECT_EQ(Text(form, "Label8"), "29 KiB (100%)");
+    EXPECT_EQ(Text(form, "Label8"), "0 KiB");
+}
+
+// While the run goes, Enter does not cancel it; once it has ended, Close is the default and
+// focused button: Enter or Space closes the window.
+TEST_F(ProgressWindowTest, EnterOrSpaceClosesTheWindowOnlyAfterTheRun) {
+    std::vector<std::string> sources = {dir / "a.bmp"};
+    WriteBmp(sources[0], 40, 30);
+    auto* button = Child<QPushButton>(form, "PngBitBtn1");
+    auto press = [](QWidget* target, Qt::Key key) {
+        ASSERT_NE(target, nullptr);
+        QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
+        QKeyEvent up(QEvent::KeyRelease, key, Qt::NoModifier, key == Qt::Key_Space ? " " : "\r");
+        QApplication::sendEvent(target, &down);
+        QApplication::sendEvent(target, &up);
+    };
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+        SCOPED_TRACE(key == Qt::Key_Return ? "Enter" : "Space");
+        HoldJobs();
+        Begin(Options(1, 2), sources);
+        EXPECT_FALSE(button->isDefault());
+        bool pressedDuringRun = false;
+        bool pressedAfterRun = false;
+        ShowModal([&] {
+            if (!pressedDuringRun) {
+                pressedDuringRun = true;
+                press(&form, Qt::Key_Return);
+                EXPECT_EQ(cancelled, 0);
+                EXPECT_TRUE(form.isVisible());
+                ReleaseJobs();
+                scheduler.SetJobStarter({});
+                return;
+            }
+            ReleaseJobs();
+            if (scheduler.Finished() && !pressedAfterRun && button->text() == "Close") {
+                pressedAfterRun = true;
+                EXPECT_TRUE(button->isDefault());
+                EXPECT_EQ(form.focusWidget(), button);
+                press(key == Qt::Key_Return ? static_cast<QWidget*>(&form) : form.focusWidget(), key);
+            }
+        });
+        EXPECT_TRUE(pressedAfterRun);
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_EQ(cancelled, 0);
+    }
 }
 
 TEST_F(ProgressWindowTest, EveryFileFailingListsItsLineThenTheSummary) {
