@@ -182,40 +182,7 @@ TEST(Orientation, ValuesOutsideTheEightLeaveThePictureAsStored) {
     }
 }
 
-// An EXIF block's main directory with the given entries (tag, type, count, value field), in
-// either byte order, and its directory at `directoryOffset`.
-Bytes Block(test::ByteOrder order, std::initializer_list<std::array<std::uint32_t, 4>> entries,
-            std::uint32_t directoryOffset = 8, std::uint16_t declaredCount = 0) {
-    const bool big = order == test::ByteOrder::Motorola;
-    Bytes b;
-    auto put16 = [&](std::uint32_t v) {
-        b.push_back(static_cast<std::uint8_t>(big ? v >> 8 : v));
-        b.push_back(static_cast<std::uint8_t>(big ? v : v >> 8));
-    };
-    auto put32 = [&](std::uint32_t v) {
-        put16(big ? v >> 16 : v & 0xFFFF);
-        put16(big ? v & 0xFFFF : v >> 16);
-    };
-    b.push_back(big ? 'M' : 'I');
-    b.push_back(big ? 'M' : 'I');
-    put16(42);
-    put32(directoryOffset);
-    while (b.size() < directoryOffset && directoryOffset < 64) b.push_back(0);
-    put16(declaredCount ? declaredCount : static_cast<std::uint32_t>(entries.size()));
-    for (const auto& [tag, type, count, value] : entries) {
-        put16(tag);
-        put16(type);
-        put32(count);
-        if (type == 3) {
-            put16(value);
-            put16(0);
-        } else {
-            put32(value);
-        }
-    }
-    put32(0);
-    return b;
-}
+using test::ExifBlock;
 
 TEST(ExifOrientation, ReadsTheTagOrSaysAsStored) {
     using test::ByteOrder;
@@ -225,31 +192,31 @@ TEST(ExifOrientation, ReadsTheTagOrSaysAsStored) {
         Bytes block;
         int expected;
     };
-    const Bytes whole = Block(ByteOrder::Intel, {{0x010F, kAscii, 4, 0x6E6F43}, {0x0112, kShort, 1, 6}});
+    const Bytes whole = ExifBlock(ByteOrder::Intel, {{0x010F, kAscii, 4, 0x6E6F43}, {0x0112, kShort, 1, 6}});
     Bytes cutInsideTheEntry = whole;
     cutInsideTheEntry.resize(8 + 2 + 12 + 6);
     Bytes badMagic = whole;
     badMagic[2] = 43;
     const Case cases[] = {
         {"little endian, after another tag", whole, 6},
-        {"big endian", Block(ByteOrder::Motorola, {{0x0112, kShort, 1, 8}}), 8},
-        {"big endian, directory further on", Block(ByteOrder::Motorola, {{0x0112, kShort, 1, 3}}, 20), 3},
-        {"stored as LONG", Block(ByteOrder::Intel, {{0x0112, kLong, 1, 5}}), 5},
-        {"stored as SLONG, big endian", Block(ByteOrder::Motorola, {{0x0112, kSignedLong, 1, 6}}), 6},
-        {"SLONG of -6", Block(ByteOrder::Intel, {{0x0112, kSignedLong, 1, 0xFFFFFFFA}}), 1},
-        {"no orientation tag", Block(ByteOrder::Intel, {{0x0110, kAscii, 4, 0x786F62}}), 1},
-        {"value 0", Block(ByteOrder::Intel, {{0x0112, kShort, 1, 0}}), 1},
-        {"value 9", Block(ByteOrder::Motorola, {{0x0112, kShort, 1, 9}}), 1},
-        {"value 0x10006 as LONG", Block(ByteOrder::Intel, {{0x0112, kLong, 1, 0x10006}}), 1},
-        {"count 0", Block(ByteOrder::Intel, {{0x0112, kShort, 0, 6}}), 1},
-        {"ASCII type", Block(ByteOrder::Intel, {{0x0112, kAscii, 2, 0x36}}), 1},
+        {"big endian", ExifBlock(ByteOrder::Motorola, {{0x0112, kShort, 1, 8}}), 8},
+        {"big endian, directory further on", ExifBlock(ByteOrder::Motorola, {{0x0112, kShort, 1, 3}}, 20), 3},
+        {"stored as LONG", ExifBlock(ByteOrder::Intel, {{0x0112, kLong, 1, 5}}), 5},
+        {"stored as SLONG, big endian", ExifBlock(ByteOrder::Motorola, {{0x0112, kSignedLong, 1, 6}}), 6},
+        {"SLONG of -6", ExifBlock(ByteOrder::Intel, {{0x0112, kSignedLong, 1, 0xFFFFFFFA}}), 1},
+        {"no orientation tag", ExifBlock(ByteOrder::Intel, {{0x0110, kAscii, 4, 0x786F62}}), 1},
+        {"value 0", ExifBlock(ByteOrder::Intel, {{0x0112, kShort, 1, 0}}), 1},
+        {"value 9", ExifBlock(ByteOrder::Motorola, {{0x0112, kShort, 1, 9}}), 1},
+        {"value 0x10006 as LONG", ExifBlock(ByteOrder::Intel, {{0x0112, kLong, 1, 0x10006}}), 1},
+        {"count 0", ExifBlock(ByteOrder::Intel, {{0x0112, kShort, 0, 6}}), 1},
+        {"ASCII type", ExifBlock(ByteOrder::Intel, {{0x0112, kAscii, 2, 0x36}}), 1},
         {"entry cut short", cutInsideTheEntry, 1},
-        {"directory past the end", Block(ByteOrder::Intel, {{0x0112, kShort, 1, 6}}, 0xFFFFFFF0), 1},
-        {"directory offset at the very end", Block(ByteOrder::Motorola, {{0x0112, kShort, 1, 6}}, 0xFFFFFFFF), 1},
+        {"directory past the end", ExifBlock(ByteOrder::Intel, {{0x0112, kShort, 1, 6}}, 0xFFFFFFF0), 1},
+        {"directory offset at the very end", ExifBlock(ByteOrder::Motorola, {{0x0112, kShort, 1, 6}}, 0xFFFFFFFF), 1},
         {"count of 65535 entries, the first one read",
-         Block(ByteOrder::Intel, {{0x0112, kShort, 1, 7}}, 8, 0xFFFF), 7},
+         ExifBlock(ByteOrder::Intel, {{0x0112, kShort, 1, 7}}, 8, 0xFFFF), 7},
         {"count of 65535 entries, the tag never there",
-         Block(ByteOrder::Intel, {{0x0100, kShort, 1, 7}}, 8, 0xFFFF), 1},
+         ExifBlock(ByteOrder::Intel, {{0x0100, kShort, 1, 7}}, 8, 0xFFFF), 1},
         {"bad magic number", badMagic, 1},
         {"mixed byte order marks", Bytes{'I', 'M', 42, 0, 8, 0, 0, 0}, 1},
         {"header only", Bytes{'I', 'I', 42, 0}, 1},

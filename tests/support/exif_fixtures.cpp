@@ -13,13 +13,13 @@ void PutBig32(std::vector<std::uint8_t>& b, std::uint32_t v) {
 
 }  // namespace
 
-std::vector<std::uint8_t> ExifOrientationBlock(int orientation, ByteOrder order) {
+std::vector<std::uint8_t> ExifBlock(ByteOrder order, std::initializer_list<ExifEntry> entries,
+                                    std::uint32_t directoryOffset, std::uint16_t declaredCount) {
     const bool big = order == ByteOrder::Motorola;
     std::vector<std::uint8_t> b;
-    auto put16 = [&](unsigned v) {
-        const auto hi = static_cast<std::uint8_t>(v >> 8), lo = static_cast<std::uint8_t>(v);
-        b.push_back(big ? hi : lo);
-        b.push_back(big ? lo : hi);
+    auto put16 = [&](std::uint32_t v) {
+        b.push_back(static_cast<std::uint8_t>(big ? v >> 8 : v));
+        b.push_back(static_cast<std::uint8_t>(big ? v : v >> 8));
     };
     auto put32 = [&](std::uint32_t v) {
         put16(big ? v >> 16 : v & 0xFFFF);
@@ -28,15 +28,26 @@ std::vector<std::uint8_t> ExifOrientationBlock(int orientation, ByteOrder order)
     b.push_back(big ? 'M' : 'I');
     b.push_back(big ? 'M' : 'I');
     put16(42);
-    put32(8);  // the main directory follows the header
-    put16(1);  // one entry
-    put16(0x0112);
-    put16(3);  // SHORT
-    put32(1);
-    put16(static_cast<unsigned>(orientation));
-    put16(0);  // the rest of the value field
+    put32(directoryOffset);
+    while (b.size() < directoryOffset && directoryOffset < 64) b.push_back(0);
+    put16(declaredCount ? declaredCount : static_cast<std::uint32_t>(entries.size()));
+    for (const auto& [tag, type, count, value] : entries) {
+        put16(tag);
+        put16(type);
+        put32(count);
+        if (type == 3) {
+            put16(value);
+            put16(0);
+        } else {
+            put32(value);
+        }
+    }
     put32(0);  // no next directory
     return b;
+}
+
+std::vector<std::uint8_t> ExifOrientationBlock(int orientation, ByteOrder order) {
+    return ExifBlock(order, {{0x0112, 3, 1, static_cast<std::uint32_t>(orientation)}});
 }
 
 std::vector<std::uint8_t> WithExifSegment(const std::vector<std::uint8_t>& jpeg, const std::vector<std::uint8_t>& block) {
