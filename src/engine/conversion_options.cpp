@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -52,6 +53,12 @@ constexpr OptionInfo Text(const char* key, const char* value, std::string O::*fi
     row.computed = computed;
     return row;
 }
+constexpr OptionInfo Colour(const char* key, int rgb, int O::*field, const char* control) {
+    OptionInfo row{key, K::Colour, rgb, 0, 0xFFFFFF};
+    row.integer = field;
+    row.control = control;
+    return row;
+}
 constexpr OptionInfo Window(const char* key) { return {key, K::Window}; }
 
 // Every key of the "Settings" section in the order the file is written, the font of "Text_Font"
@@ -96,6 +103,8 @@ constexpr std::array kTable{
     Window("AllProcessedFiles"),
     // Options added since: after every older key, so older files keep their layout.
     Bool("Auto_rotate", true, &O::autoRotate, "CheckBox15"),
+    Choice("Colour_profile", kKeepColourProfile, 0, 2, &O::colourProfile, "ComboBox6"),
+    Colour("Background_colour", 0xFFFFFF, &O::backgroundColour, "PngBitBtn8"),
 };
 
 constexpr const char* kSettingsSection = "Settings";
@@ -111,7 +120,8 @@ std::string HomeOutputFolder() {
 ConversionOptions::ConversionOptions() {
     for (const OptionInfo& info : kTable) {
         switch (info.kind) {
-            case K::Integer: this->*info.integer = info.defaultValue; break;
+            case K::Integer:
+            case K::Colour: this->*info.integer = info.defaultValue; break;
             case K::Boolean: this->*info.boolean = info.defaultValue != 0; break;
             case K::Text: this->*info.text = info.defaultText; break;
             case K::Font: this->*info.font = TextFont{}; break;
@@ -168,6 +178,14 @@ void SetOption(ConversionOptions& options, std::string_view key, std::string_vie
         ApplyFontSetting(options.*(info->font), value);
         return;
     }
+    if (info->kind == K::Colour) {
+        std::optional<int> rgb = ParseColourText(value);
+        if (!rgb)
+            throw Error("setting " + std::string(info->key) + ": \"" + std::string(value) +
+                        "\" is not a colour written #RRGGBB");
+        options.*(info->integer) = *rgb;
+        return;
+    }
     std::optional<long long> number = ParseIniInteger(value);
     if (!number)
         throw Error("setting " + std::string(info->key) + ": \"" + std::string(value) + "\" is not a number");
@@ -188,6 +206,7 @@ std::string OptionText(const ConversionOptions& options, const OptionInfo& info)
         case K::Boolean: return options.*(info.boolean) ? "1" : "0";
         case K::Text: return options.*(info.text);
         case K::Font: return FontSettingText(options.*(info.font));
+        case K::Colour: return ColourText(options.*(info.integer));
         case K::Window: break;
     }
     return {};
@@ -204,6 +223,10 @@ void ReadSettingsOptions(ConversionOptions& options, const IniFile& ini) {
         if (!value) continue;
         if (info.kind == K::Text) {
             options.*(info.text) = *value;
+            continue;
+        }
+        if (info.kind == K::Colour) {
+            if (std::optional<int> rgb = ParseColourText(*value)) options.*(info.integer) = *rgb;
             continue;
         }
         std::optional<long long> number = ParseIniInteger(*value);
@@ -233,6 +256,28 @@ void ApplySettingsFile(ConversionOptions& options, const IniFile& ini) {
         SetOption(options, key, value);
     }
     ReadFontSetting(ini, kFontSection, options.textFont);
+}
+
+std::optional<int> ParseColourText(std::string_view text) {
+    text = TrimBlanks(text);
+    if (!text.empty() && text.front() == '#') text.remove_prefix(1);
+    if (text.size() != 6) return std::nullopt;
+    int rgb = 0;
+    for (char c : text) {
+        int digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else return std::nullopt;
+        rgb = rgb * 16 + digit;
+    }
+    return rgb;
+}
+
+std::string ColourText(int rgb) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%06X", static_cast<unsigned>(rgb) & 0xFFFFFFu);
+    return text;
 }
 
 namespace {

@@ -57,6 +57,16 @@ struct ConversionOptions {
     int textOpacity;
     bool keepExif;
     bool autoRotate;  // turn the pixels by the source's EXIF orientation
+    int colourProfile;  // a ColourProfileChoice
+    // What shows through transparent areas in outputs without alpha: 0xRRGGBB.
+    int backgroundColour;
+};
+
+// What happens to a source's embedded ICC profile (the option Colour_profile).
+enum ColourProfileChoice : int {
+    kKeepColourProfile = 0,       // carried where the output can; other outputs converted to sRGB
+    kConvertToSrgb = 1,           // pixels converted to sRGB, no profile carried
+    kStripColourProfile = 2,      // pixels unchanged, no profile carried
 };
 
 // The defaults of a fresh start: the processor count, the user's output folder and the screen
@@ -73,6 +83,7 @@ struct OptionInfo {
         Boolean,
         Text,
         Font,    // key "Font" of the "Text_Font" section, "Face,charset,colour,points,style"
+        Colour,  // an integer 0xRRGGBB, written "#RRGGBB"
         Window,  // the main window's own state, kept in the same section; not a conversion option
     };
     // Values that depend on the machine or the registry rather than on the table.
@@ -87,12 +98,12 @@ struct OptionInfo {
 
     const char* key;
     Kind kind;
-    int defaultValue = 0;  // Integer and Boolean (0 or 1)
+    int defaultValue = 0;  // Integer, Colour and Boolean (0 or 1)
     int minimum = 0;       // Integer
     int maximum = 0;
     const char* defaultText = "";  // Text and Font
     // The field it fills: one of these, by kind; none for Window rows.
-    int ConversionOptions::*integer = nullptr;
+    int ConversionOptions::*integer = nullptr;  // Integer and Colour
     bool ConversionOptions::*boolean = nullptr;
     std::string ConversionOptions::*text = nullptr;
     TextFont ConversionOptions::*font = nullptr;
@@ -123,7 +134,8 @@ int OptionDefault(const OptionInfo& info);
 // the key is unknown, the text is not a value of the option's kind or it is out of range.
 void SetOption(ConversionOptions& options, std::string_view key, std::string_view value);
 
-// The option's value as the settings file writes it: decimal, "1"/"0", or the text unchanged.
+// The option's value as the settings file writes it: decimal, "1"/"0", "#RRGGBB", or the text
+// unchanged.
 std::string OptionText(const ConversionOptions& options, const OptionInfo& info);
 
 // Reads the "Settings" and "Text_Font" sections by the settings file's own rules: an absent key
@@ -137,6 +149,10 @@ void ReadSettingsOptions(ConversionOptions& options, const IniFile& ini);
 // SetOption refuses; only a "Threads" above the processor count is reduced, as the file's rules
 // say. The font follows ReadFontSetting.
 void ApplySettingsFile(ConversionOptions& options, const IniFile& ini);
+
+// A colour written "#RRGGBB" (the "#" may be left out), as 0xRRGGBB; nothing for other text.
+std::optional<int> ParseColourText(std::string_view text);
+std::string ColourText(int rgb);
 
 // "Face,charset,colour,points,style", parsed from the left: a field counts only when a comma
 // follows it (the style, last, when text follows the fourth comma); an empty field changes

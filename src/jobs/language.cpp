@@ -16,7 +16,7 @@ std::string InFolder(std::string folder, const char* name) {
 
 constexpr std::array kFixedKeys{
     // File list (column captions) and the option pages' lists, items separated by ";".
-    "PathColumn", "NameColumn", "TypeColumn", "SizeColumn", "ImgSizeColumn", "FilterList", "PositionList",
+    "PathColumn", "NameColumn", "TypeColumn", "SizeColumn", "ImgSizeColumn", "FilterList", "PositionList", "ColourProfileList",
     // Message captions and texts, folder browser titles.
     "Confirmation", "ExitConfirmation", "ClearFilelist", "FilelistEmpty", "Cancelled!", "Error", "Information",
     "AddDir", "SelectDir",
@@ -43,7 +43,8 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformCheckBox10", "ZelvanMainformCheckBox10Hint", "ZelvanMainformCheckBox11",
     "ZelvanMainformCheckBox11Hint", "ZelvanMainformCheckBox12", "ZelvanMainformCheckBox12Hint",
     "ZelvanMainformCheckBox14", "ZelvanMainformCheckBox14Hint", "ZelvanMainformCheckBox15",
-    "ZelvanMainformCheckBox15Hint",
+    "ZelvanMainformCheckBox15Hint", "ZelvanMainformLabel26", "ZelvanMainformComboBox6Hint",
+    "ZelvanMainformLabel27", "ZelvanMainformPngBitBtn8Hint",
     // Buttons, the resize group and its radio buttons, the option pages.
     "ZelvanMainformCloseButton", "ZelvanMainformPngBitBtn2", "ZelvanMainformPngBitBtn3", "ZelvanMainformPngBitBtn4",
     "ZelvanMainformPngBitBtn5", "ZelvanMainformPngBitBtn6", "ZelvanMainformPngBitBtn7", "ZelvanMainformGroupBox3",

@@ -464,7 +464,13 @@ void OptionPages::BuildOutputPage() {
     QCheckBox* exif = OptionCheckBox(page, "Exif", "Use Exif");
     QCheckBox* autoRotate = OptionCheckBox(page, "Auto_rotate", QString::fromUtf8("Поворот по EXIF"));
     autoRotate->setToolTip(QString::fromUtf8("Поворачивать снимки так, как их показывает камера"));
+    QLabel* profileCaption = MakeLabel("Label26", "Colour profile:", page);
+    colourProfile_ = MakeOptionList(page, "Colour_profile", {"Keep", "Convert to sRGB", "Remove"});
+    QLabel* backgroundCaption = MakeLabel("Label27", "Background:", page);
+    backgroundButton_ = Named(new QPushButton(page), OptionRow("Background_colour").control);
     folderCaption->setBuddy(outputFolder_);
+    profileCaption->setBuddy(colourProfile_);
+    backgroundCaption->setBuddy(backgroundButton_);
     formatCaption->setBuddy(format);
     threadsCaption->setBuddy(threads_);
 
@@ -477,10 +483,15 @@ void OptionPages::BuildOutputPage() {
     grid->addWidget(threadsCaption, 2, 0);
     grid->addWidget(threads_, 2, 1);
     grid->addWidget(overwrite, 2, 2, 1, 2);
+    grid->addWidget(profileCaption, 3, 0);
+    grid->addWidget(colourProfile_, 3, 1);
     grid->addWidget(exif, 3, 2, 1, 2);
+    grid->addWidget(backgroundCaption, 4, 0);
+    grid->addWidget(backgroundButton_, 4, 1, Qt::AlignLeft);
     grid->addWidget(autoRotate, 4, 2, 1, 2);
     grid->setColumnStretch(2, 1);
     grid->setRowStretch(5, 1);
+    SetBackgroundColour(backgroundColour_);
 
     // The automatic choice leaves no format to pick.
     connect(automatic, &QCheckBox::toggled, this, [format, formatCaption](bool on) {
@@ -488,6 +499,7 @@ void OptionPages::BuildOutputPage() {
         formatCaption->setEnabled(!on);
     });
     connect(browse, &QPushButton::clicked, this, [this] { BrowseOutputFolder(); });
+    connect(backgroundButton_, &QPushButton::clicked, this, [this] { ChooseBackgroundColour(); });
     addTab(page, "Output settings");
 }
 
@@ -650,6 +662,26 @@ void OptionPages::ChooseColour() {
     SetTextStampFont(font);
 }
 
+void OptionPages::ChooseBackgroundColour() {
+    const QColor chosen = colourChooser_(window(), QColor::fromRgb(static_cast<QRgb>(backgroundColour_)));
+    if (chosen.isValid()) SetBackgroundColour(static_cast<int>(chosen.rgb() & 0xFFFFFFu));
+}
+
+// The button shows the colour as a swatch and its "#RRGGBB" text.
+void OptionPages::SetBackgroundColour(int rgb) {
+    backgroundColour_ = rgb;
+    const int side = backgroundButton_->fontMetrics().height() - 2;
+    QPixmap swatch(side, side);
+    swatch.fill(QColor::fromRgb(static_cast<QRgb>(rgb)));
+    {
+        QPainter painter(&swatch);
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(0, 0, side - 1, side - 1);
+    }
+    backgroundButton_->setIcon(QIcon(swatch));
+    backgroundButton_->setText(QString::fromStdString(ColourText(rgb)));
+}
+
 void OptionPages::SetTextStampFont(const TextFont& font) {
     font_ = font;
     ShowFontSummary();
@@ -684,6 +716,7 @@ void OptionPages::ApplyLanguageLists(const LanguageFile& file) {
     }
     ReplaceItems(resamplingFilter_, ListItems(file.LookupText("FilterList")));
     ReplaceItems(textPosition_, ListItems(file.LookupText("PositionList")));
+    ReplaceItems(colourProfile_, ListItems(file.LookupText("ColourProfileList")));
     selectDirTitle_ = Tr(file, "SelectDir");
 }
 
@@ -741,6 +774,7 @@ void OptionPages::ApplyOptions(const ConversionOptions& o) {
             case OptionInfo::Kind::Text:
                 qobject_cast<QLineEdit*>(control)->setText(QString::fromStdString(o.*row.text));
                 break;
+            case OptionInfo::Kind::Colour: SetBackgroundColour(o.*row.integer); break;
             case OptionInfo::Kind::Font:
             case OptionInfo::Kind::Window: break;
         }
@@ -762,6 +796,7 @@ ConversionOptions OptionPages::Options() const {
             case OptionInfo::Kind::Integer: o.*row.integer = ShownValue(row, control); break;
             case OptionInfo::Kind::Boolean: o.*row.boolean = ShownValue(row, control) != 0; break;
             case OptionInfo::Kind::Text: o.*row.text = qobject_cast<const QLineEdit*>(control)->text().toStdString(); break;
+            case OptionInfo::Kind::Colour: o.*row.integer = backgroundColour_; break;
             case OptionInfo::Kind::Font:
             case OptionInfo::Kind::Window: break;
         }

@@ -145,6 +145,8 @@ private:
     void ChooseFont();
     void ChooseColour();
     void ShowFontSummary();
+    void ChooseBackgroundColour();
+    void SetBackgroundColour(int rgb);
     MaskSubject ExampleSubject() const;
     void ShowElided(QLabel* label, const QString& text);
 
@@ -187,6 +189,9 @@ private:
     // Output settings
     QLineEdit* outputFolder_ = nullptr;
     QSpinBox* threads_ = nullptr;
+    QComboBox* colourProfile_ = nullptr;
+    QPushButton* backgroundButton_ = nullptr;
+    int backgroundColour_ = 0xFFFFFF;  // 0xRRGGBB
 
     TextFont font_;
     QString renameExampleText_;

@@ -141,6 +141,10 @@ TEST(OptionTable, EveryOptionRoundTripsThroughItsKey) {
                 value = "/x/[N]";
                 break;
             case OptionInfo::Kind::Font: value = "Arial,0,255,12,3"; break;
+            case OptionInfo::Kind::Colour:
+                EXPECT_EQ(OptionText(defaults, info), ColourText(info.defaultValue)) << info.key;
+                value = "#12AB0F";
+                break;
             case OptionInfo::Kind::Window: break;
         }
         ConversionOptions o;
@@ -149,6 +153,22 @@ TEST(OptionTable, EveryOptionRoundTripsThroughItsKey) {
         EXPECT_NE(OptionText(o, info), OptionText(defaults, info)) << info.key;
     }
     EXPECT_GT(options, 0);
+}
+
+// Colours are written #RRGGBB; the "#" may be left out, letter case does not matter, and
+// anything else is refused by --set and ignored in a settings file.
+TEST(OptionTable, ColoursReadAsRrggbb) {
+    EXPECT_EQ(ParseColourText("#FFFFFF"), 0xFFFFFF);
+    EXPECT_EQ(ParseColourText(" 0a1B2c "), 0x0A1B2C);
+    for (const char* bad : {"", "#", "#FFF", "#FFFFFFF", "#GG0000", "white", "16777215"})
+        EXPECT_EQ(ParseColourText(bad), std::nullopt) << bad;
+    EXPECT_EQ(ColourText(0x0A1B2C), "#0A1B2C");
+
+    ConversionOptions o;
+    EXPECT_THROW(SetOption(o, "Background_colour", "white"), Error);
+    IniFile ini = IniFile::Parse("[Settings]\nBackground_colour=nonsense\n");
+    ReadSettingsOptions(o, ini);
+    EXPECT_EQ(o.backgroundColour, 0xFFFFFF) << "a bad value keeps the default";
 }
 
 TEST(OutputFormats, NumbersExtensionsAndTheFormatRange) {

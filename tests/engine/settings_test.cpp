@@ -61,6 +61,8 @@ AppSettings Changed() {
     o.textShadow = false;
     o.keepExif = false;
     o.autoRotate = false;
+    o.colourProfile = kStripColourProfile;
+    o.backgroundColour = 0x102030;
     s.language = "Russian";
     s.lastUpdateDate = QDateTime(QDate(2023, 12, 31), QTime(0, 0));
     s.allProcessedFiles = 3000000000;
@@ -116,7 +118,7 @@ TEST(SettingsFile, AFreshFileListsItsKeysInTheOrderOfWriting) {
                   "Resampling_filter", "Mainform_height", "Selected_mode", "Resize_width", "Resize_height",
                   "Resize_percent", "Counter_length", "LastUpdateDate", "Resize_proportional", "Rename_enabled", "Exif",
                   "EnlargeIfSmall", "Png_interlace", "Png_filter", "J2K_Lossless", "Watermark_enable",
-                  "AllProcessedBytes", "AllProcessedFiles", "Auto_rotate"}));
+                  "AllProcessedBytes", "AllProcessedFiles", "Auto_rotate", "Colour_profile", "Background_colour"}));
     EXPECT_EQ(ini.Keys("Form_pos_1280x1024"), (std::vector<std::string>{"X", "Y", "Width", "Height", "Maximized"}));
     EXPECT_EQ(ini.Value("Text_Font", "Font"), "DejaVu Sans,0,-16777216,12,15");
     EXPECT_EQ(ini.Value("Settings", "LastUpdateDate"), "31.12.2023");

@@ -202,6 +202,8 @@ TEST(OptionPages, EveryOptionOfTheTableHasItsControl) {
             EXPECT_EQ(list->count(), maximum + 1);  // the design's lists, before any language
         } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
             EXPECT_EQ(group->findChildren<QRadioButton*>(Qt::FindDirectChildrenOnly).size(), maximum + 1);
+        } else if (row.kind == OptionInfo::Kind::Colour) {
+            EXPECT_TRUE(qobject_cast<QPushButton*>(control)) << control->metaObject()->className();
         } else {
             EXPECT_TRUE(qobject_cast<QCheckBox*>(control) || qobject_cast<QLineEdit*>(control))
                 << control->metaObject()->className();
@@ -215,6 +217,7 @@ TEST(OptionPages, EveryOptionOfTheTableHasItsControl) {
                 break;
             case OptionInfo::Kind::Boolean: wanted.*row.boolean = !(wanted.*row.boolean); break;
             case OptionInfo::Kind::Text: wanted.*row.text = QString::fromUtf8("ä [N] ").toStdString() + row.key; break;
+            case OptionInfo::Kind::Colour: wanted.*row.integer = 0x123456; break;
             default: FAIL() << "a control for an option of another kind";
         }
         if (row.integer == &ConversionOptions::textOpacity) wanted.textOpacity = 100;  // always shows 100
