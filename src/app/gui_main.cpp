@@ -34,7 +34,6 @@ int HandOver(const SingleInstance& instance, const QStringList& arguments) {
 int main(int argc, char** argv) {
     ZelvanApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zelvan"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Zelvan"));
     QApplication::setDesktopFileName(QStringLiteral("zelvan"));
     QApplication::setWindowIcon(ZelvanIcon());
     const QStringList arguments = QApplication::arguments().mid(1);

@@ -105,6 +105,9 @@ constexpr std::array kTable{
     Bool("Auto_rotate", true, &O::autoRotate, "CheckBox15"),
     Choice("Colour_profile", kKeepColourProfile, 0, 2, &O::colourProfile, "ComboBox6"),
     Colour("Background_colour", 0xFFFFFF, &O::backgroundColour, "PngBitBtn8"),
+    // Where the add-files and add-folder dialogs open next time.
+    Window("Last_add_files_folder"),
+    Window("Last_add_folder_folder"),
 };
 
 constexpr const char* kSettingsSection = "Settings";

@@ -124,6 +124,8 @@ AppSettings ReadSettings(const IniFile& ini, ScreenSize screen, const ShortDateF
 
     s.allProcessedFiles = ReadTotal(ini, "AllProcessedFiles");
     s.allProcessedBytes = ReadTotal(ini, "AllProcessedBytes");
+    s.lastAddFilesFolder = ini.Value(kSettings, "Last_add_files_folder").value_or("");
+    s.lastAddFolderFolder = ini.Value(kSettings, "Last_add_folder_folder").value_or("");
 
     const std::string section = PlacementSection(screen);
     WindowPlacement& p = s.placement;
@@ -153,6 +155,10 @@ void WriteSettings(IniFile& ini, const AppSettings& s, ScreenSize screen, const 
             ini.SetInteger(kSettings, key, s.allProcessedBytes);
         } else if (key == "AllProcessedFiles") {
             ini.SetInteger(kSettings, key, s.allProcessedFiles);
+        } else if (key == "Last_add_files_folder") {
+            ini.SetValue(kSettings, key, s.lastAddFilesFolder);
+        } else if (key == "Last_add_folder_folder") {
+            ini.SetValue(kSettings, key, s.lastAddFolderFolder);
         } else {
             throw Error("settings: no value for " + std::string(key));
         }

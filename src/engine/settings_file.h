@@ -81,6 +81,8 @@ struct AppSettings {
     std::int64_t allProcessedBytes = 0;  // KiB
     WindowPlacement placement;           // for the current screen size, as stored
     int windowHeight = 548;  // written only: the window's height at close
+    std::string lastAddFilesFolder;   // where the add-files dialog opens; empty: its own choice
+    std::string lastAddFolderFolder;  // where the add-folder dialog opens
 };
 
 // Reads by the file's rules: a missing section or key, or a value that is not a number or not a

@@ -19,7 +19,7 @@ constexpr std::array kFixedKeys{
     "PathColumn", "NameColumn", "TypeColumn", "SizeColumn", "ImgSizeColumn", "FilterList", "PositionList", "ColourProfileList",
     // Message captions and texts, folder browser titles.
     "Confirmation", "ExitConfirmation", "ClearFilelist", "FilelistEmpty", "Cancelled!", "Error", "Information",
-    "AddDir", "SelectDir",
+    "AddDir", "SelectDir", "OpenByHand",
     // Convert, the progress window and the run's summary.
     "NoFiles", "DirectoryCreateError", "FolderHasTokens", "Progressform", "progressformPngBitBtn1CaptionCancel",
     "progressformPngBitBtn1CaptionClose", "Stopping...", "KiB", "MiB", "second", "AllProcessed",
@@ -32,6 +32,7 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformLabel1", "ZelvanMainformLabel2", "ZelvanMainformLabel5", "ZelvanMainformLabel6",
     "ZelvanMainformLabel7", "ZelvanMainformLabel8", "ZelvanMainformLabel10", "ZelvanMainformLabel11",
     "ZelvanMainformLabel14", "ZelvanMainformLabel15", "ZelvanMainformLabel16", "ZelvanMainformLabel20",
+    "ZelvanMainformLabel28",
     "ZelvanMainformLabel22", "ZelvanMainformLabel23", "ZelvanMainformLabel24",
     // Check boxes and their hints.
     "ZelvanMainformCheckBox1", "ZelvanMainformCheckBox1Hint", "ZelvanMainformCheckBox2",
@@ -46,7 +47,7 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformCheckBox15Hint", "ZelvanMainformLabel26", "ZelvanMainformComboBox6Hint",
     "ZelvanMainformLabel27", "ZelvanMainformPngBitBtn8Hint",
     // Buttons, the resize group and its radio buttons, the option pages.
-    "ZelvanMainformCloseButton", "ZelvanMainformPngBitBtn2", "ZelvanMainformPngBitBtn3", "ZelvanMainformPngBitBtn4",
+    "ZelvanMainformCloseButton", "ZelvanMainformPngBitBtn2", "ZelvanMainformPngBitBtn2Hint", "ZelvanMainformPngBitBtn3", "ZelvanMainformPngBitBtn4",
     "ZelvanMainformPngBitBtn5", "ZelvanMainformPngBitBtn6", "ZelvanMainformPngBitBtn7", "ZelvanMainformGroupBox3",
     "ZelvanMainformNoResizeRadioButton", "ZelvanMainformChangeSizeRadioButton",
     "ZelvanMainformChangeSizePercentRadioButton", "ZelvanMainformTabSheet1", "ZelvanMainformTabSheet2",
@@ -75,7 +76,7 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformOpenDialog",
     // Progress window.
     "Progressform", "ProgressformLabel3", "ProgressformLabel9", "ProgressformLabel5", "ProgressformLabel7",
-    "ProgressformLabel1", "ProgressformPngBitBtn1",
+    "ProgressformLabel1", "ProgressformPngBitBtn1", "ProgressformPngBitBtn2",
     // Statistics window; the hints tell what the totals count.
     "Statisticsform", "StatisticsformGroupBox1", "StatisticsformLabel1", "StatisticsformLabel1Hint",
     "StatisticsformLabel2Hint", "StatisticsformLabel3", "StatisticsformLabel3Hint", "StatisticsformLabel4Hint",

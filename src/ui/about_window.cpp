@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "jobs/language.h"
 #include "jobs/update_check.h"
+#include "ui/message_box.h"
 #include "ui/window_texts.h"
 
 // The icon's resource lives in this static library; naming it here keeps the linker from
@@ -85,7 +86,7 @@ AboutWindow::AboutWindow(QWidget* parent)
     setObjectName(QStringLiteral("AboutForm"));
     setWindowTitle(QStringLiteral("О программе"));
     // A fixed border with only the close box.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(kDialogFrame);
     setFixedSize(278, 199);
 
     auto* image = new ProductPicture(this);
@@ -167,7 +168,7 @@ void AboutWindow::showEvent(QShowEvent* event) {
 bool AboutWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-        // A link that cannot be opened (no mail program, no browser) is not reported.
+        // The opener tells the user when no program opens the link.
         if (watched == supportMail_) {
             openUrl_(SupportMailUrl());
             return true;

@@ -9,6 +9,8 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
@@ -67,6 +69,18 @@ const FileListItem* ItemOf(const QTreeWidgetItem* item) {
     return item && item->type() == QTreeWidgetItem::UserType ? static_cast<const FileListItem*>(item) : nullptr;
 }
 
+// The folder column loses the start of its text: the innermost folders say the most.
+class FolderEndDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideLeft;
+    }
+};
+
 QString PatternsOf(std::string_view extensionWithDot) {
     const QString lower = QString::fromUtf8(extensionWithDot.data(), qsizetype(extensionWithDot.size())).toLower();
     return "*" + lower + " *" + lower.toUpper();
@@ -92,11 +106,11 @@ private:
 
 FileListView::FileListView(QWidget* parent)
     : QTreeWidget(parent),
-      openFilesDialog_([](QWidget* owner, const QString& title, const QString& filter) {
-          return QFileDialog::getOpenFileNames(owner, title, QString(), filter);
+      openFilesDialog_([](QWidget* owner, const QString& title, const QString& folder, const QString& filter) {
+          return QFileDialog::getOpenFileNames(owner, title, folder, filter);
       }),
-      folderDialog_([](QWidget* owner, const QString& title) {
-          return QFileDialog::getExistingDirectory(owner, title, QString(), QFileDialog::ShowDirsOnly);
+      folderDialog_([](QWidget* owner, const QString& title, const QString& folder) {
+          return QFileDialog::getExistingDirectory(owner, title, folder, QFileDialog::ShowDirsOnly);
       }),
       messageBox_(ShowMessageBox) {
     setObjectName("FileListView");
@@ -118,10 +132,15 @@ FileListView::FileListView(QWidget* parent)
     headerItem()->setTextAlignment(TypeColumn, Qt::AlignCenter);
     headerItem()->setTextAlignment(SizeColumn, Qt::AlignCenter);
     header()->setSectionsClickable(true);
-    header()->setSortIndicatorShown(false);
+    // The arrow is set by the list's own sort (the view's sorting stays off).
+    header()->setSortIndicatorShown(true);
+    header()->setSortIndicator(-1, Qt::AscendingOrder);
     header()->setSectionsMovable(false);
-    header()->setStretchLastSection(true);
+    header()->setStretchLastSection(false);
     header()->setMinimumSectionSize(16);
+    // Long names lose their middle: the start and the extension say the most.
+    setTextElideMode(Qt::ElideMiddle);
+    setItemDelegateForColumn(PathColumn, new FolderEndDelegate(this));
     connect(header(), &QHeaderView::sectionClicked, this, &FileListView::onHeaderClicked);
 
     // The set of listed paths follows the model, whoever adds or removes rows.
@@ -194,6 +213,14 @@ FileListView::~FileListView() {
 void FileListView::ApplyLanguage(const LanguageFile& texts) {
     texts_ = &texts;
     ApplyColumnCaptions();
+    for (int row = 0; row < topLevelItemCount(); ++row)
+        if (auto* item = static_cast<FileListItem*>(topLevelItem(row)); item->type() == QTreeWidgetItem::UserType)
+            item->setText(SizeColumn, SizeColumnText(item->sizeKiB));
+}
+
+QString FileListView::SizeColumnText(qint64 kib) const {
+    const QString unit = texts_ ? Text("KiB") : QStringLiteral("KiB");
+    return QString::number(kib) + " " + unit;
 }
 
 void FileListView::Inform(const char* captionKey, const char* textKey) {
@@ -225,7 +252,7 @@ bool FileListView::AddFileToList(const std::string& path) {
     item->setText(PathColumn, item->folder);
     item->setText(NameColumn, nameText);
     item->setText(TypeColumn, typeText);
-    item->setText(SizeColumn, QString::number(item->sizeKiB) + " KiB");
+    item->setText(SizeColumn, SizeColumnText(item->sizeKiB));
     item->setText(ImageSizeColumn, sizeText);
     item->setTextAlignment(TypeColumn, Qt::AlignCenter);
     item->setTextAlignment(SizeColumn, Qt::AlignCenter);
@@ -259,6 +286,7 @@ void FileListView::InsertInFolderOrder(FileListItem* item) {
     if (!inFolderOrder_) {
         SortBy(kFolderOrder, Qt::AscendingOrder);
         inFolderOrder_ = true;
+        header()->setSortIndicator(-1, Qt::AscendingOrder);
     }
     // After the last row of an equal folder, so that a folder's files keep the scan's order.
     const int count = topLevelItemCount();
@@ -379,8 +407,10 @@ void FileListView::SortBy(int mode, Qt::SortOrder order) {
 void FileListView::onHeaderClicked(int column) {
     if (column < 0 || column >= ColumnCount) return;
     sortDirection_ = -sortDirection_;
-    SortBy(column, sortDirection_ > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);
+    const Qt::SortOrder order = sortDirection_ > 0 ? Qt::AscendingOrder : Qt::DescendingOrder;
+    SortBy(column, order);
     inFolderOrder_ = false;
+    header()->setSortIndicator(column, order);
 }
 
 // ---- Adding files and folders ----
@@ -403,8 +433,10 @@ QString FileListView::DialogFilter() {
 }
 
 void FileListView::AddFilesDialog() {
-    const QStringList files = openFilesDialog_(this, openDialogTitle_, DialogFilter());
+    const QStringList files =
+        openFilesDialog_(this, openDialogTitle_, QFile::decodeName(lastFilesFolder_.c_str()), DialogFilter());
     if (files.isEmpty()) return;
+    lastFilesFolder_ = ExtractFilePath(QFile::encodeName(files.front()).toStdString());
     {
         Batch batch(this);
         for (const QString& file : files) AddFileToList(QFile::encodeName(file).toStdString());
@@ -414,8 +446,9 @@ void FileListView::AddFilesDialog() {
 
 void FileListView::AddFolderDialog() {
     if (folderScanActive_) return;
-    const QString folder = folderDialog_(this, Text("AddDir"));
+    const QString folder = folderDialog_(this, Text("AddDir"), QFile::decodeName(lastAddedFolder_.c_str()));
     if (folder.isEmpty()) return;
+    lastAddedFolder_ = QFile::encodeName(folder).toStdString();
     AddFolderTree(QFile::encodeName(folder).toStdString());
 }
 
@@ -565,20 +598,34 @@ void FileListView::ScheduleColumnFit() {
 void FileListView::FitColumns() {
     const QFontMetrics metrics = header()->fontMetrics();
     const double scale = logicalDpiX() / 96.0;
+    // Room for the caption and its margins (the sort arrow goes above it).
+    const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header());
     auto captionWidth = [&](int column) {
-        return metrics.horizontalAdvance(headerItem()->text(column)) + 2 * metrics.averageCharWidth() + 8;
+        return metrics.horizontalAdvance(headerItem()->text(column)) + 2 * margin + 6;
     };
-    resizeColumnToContents(PathColumn);
-    resizeColumnToContents(NameColumn);
-    header()->resizeSection(PathColumn, std::max(header()->sectionSize(PathColumn), captionWidth(PathColumn)));
-    header()->resizeSection(NameColumn, std::max(header()->sectionSize(NameColumn), captionWidth(NameColumn)));
+    auto contentsWidth = [&](int column) { return std::max(sizeHintForColumn(column), captionWidth(column)); };
+
+    int narrowTotal = 0;
     const std::pair<int, int> narrow[] = {{TypeColumn, kTypeColumnMax}, {SizeColumn, kSizeColumnMax},
                                           {ImageSizeColumn, kImageSizeColumnMax}};
     for (auto [column, widest] : narrow) {
-        resizeColumnToContents(column);
-        const int width = std::min(header()->sectionSize(column), int(widest * scale));
-        header()->resizeSection(column, std::max(width, captionWidth(column)));
+        const int width = std::max(std::min(sizeHintForColumn(column), int(widest * scale)), captionWidth(column));
+        header()->resizeSection(column, width);
+        narrowTotal += width;
     }
+    // The name comes first: whole where the room allows, the folder keeping its caption's width
+    // (at most a third of the room); the folder takes whatever is left.
+    const int room = std::max(0, viewport()->width() - narrowTotal);
+    const int folderLeast = std::min(captionWidth(PathColumn), room / 3);
+    const int name = std::min(contentsWidth(NameColumn), room - folderLeast);
+    const int folder = std::max(room - name, folderLeast);
+    header()->resizeSection(NameColumn, name);
+    header()->resizeSection(PathColumn, folder);
+}
+
+void FileListView::resizeEvent(QResizeEvent* event) {
+    QTreeWidget::resizeEvent(event);
+    ScheduleColumnFit();
 }
 
 QIcon FileListView::IconForExtension(const std::string& extension) {

@@ -53,14 +53,23 @@ public:
     void ApplyLanguage(const LanguageFile& texts);
 
     // The dialogs and message boxes the list opens: Qt's by default; tests answer instead.
-    // The files chosen in the add-files dialog; empty when cancelled.
-    using OpenFilesDialog = std::function<QStringList(QWidget* owner, const QString& title, const QString& filter)>;
-    // The folder chosen for "add folder"; empty when cancelled.
-    using FolderDialog = std::function<QString(QWidget* owner, const QString& title)>;
+    // The files chosen in the add-files dialog, which opens in `folder`; empty when cancelled.
+    using OpenFilesDialog = std::function<QStringList(QWidget* owner, const QString& title, const QString& folder,
+                                                      const QString& filter)>;
+    // The folder chosen for "add folder", the dialog opening at `folder`; empty when cancelled.
+    using FolderDialog = std::function<QString(QWidget* owner, const QString& title, const QString& folder)>;
     void SetOpenFilesDialog(OpenFilesDialog dialog) { openFilesDialog_ = std::move(dialog); }
     void SetFolderDialog(FolderDialog dialog) { folderDialog_ = std::move(dialog); }
     void SetMessageBox(MessageBoxFunction show) { messageBox_ = std::move(show); }
 
+    // Where the add-files and add-folder dialogs open: the folder of the files added last, the
+    // folder added last (both kept in the settings). Empty: the dialog's own choice.
+    const std::string& LastFilesFolder() const { return lastFilesFolder_; }
+    const std::string& LastAddedFolder() const { return lastAddedFolder_; }
+    void SetLastFolders(std::string filesFolder, std::string addedFolder) {
+        lastFilesFolder_ = std::move(filesFolder);
+        lastAddedFolder_ = std::move(addedFolder);
+    }
     // Appends one row unless the file is listed already or does not exist; false then.
     bool AddFileToList(const std::string& path);
     // The row of a full path (compared exactly, letter case included), or -1.
@@ -84,6 +93,10 @@ public:
     // Scans one folder tree with the adding indicator on, as "add folder" does after its dialog.
     void AddFolderTree(const std::string& folder);
 
+    // Fits the columns into the list's width: the narrow columns as wide as their contents,
+    // the name whole where the room allows, the folder the rest (cut in its middle).
+    void FitColumns();
+
     // The Name column's caption before " (<rows>)", kept across language changes.
     void SetNameColumnCaption(const QString& caption);
     // The five column captions; the second becomes the Name caption.
@@ -105,7 +118,8 @@ public:
     bool AddingFiles() const { return addingFiles_; }
     // True while a scan or a drop runs: add folder, Convert and drops are refused.
     bool FolderScanActive() const { return folderScanActive_; }
-    // +1 or -1: the direction of the next column sort, flipped by every header click.
+    // +1 or -1: the direction of the last column sort, flipped by every header click; the
+    // header's arrow shows it on the sorted column until the rows go back to folder order.
     int SortDirection() const { return sortDirection_; }
     FileListControlStates ControlStates() const { return states_; }
     // Whether a row lists this file.
@@ -144,6 +158,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     friend class FileListItem;
@@ -161,7 +176,7 @@ private:
     void SelectFirstRow();
     void ListChanged();
     void ScheduleColumnFit();
-    void FitColumns();
+    QString SizeColumnText(qint64 kib) const;
     void RefreshNameCaption();
     void FlushPendingRows();
 
@@ -189,6 +204,8 @@ private:
     bool inFolderOrder_ = true;
     int batchDepth_ = 0;
     bool fitPending_ = false;
+    std::string lastFilesFolder_;
+    std::string lastAddedFolder_;
 
     QAction* addFilesAction_ = nullptr;
     QAction* addFolderAction_ = nullptr;

@@ -1,6 +1,8 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
+#include <QCheckBox>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -47,17 +49,43 @@ namespace {
 
 constexpr const char* kComponentName = "ZelvanMainform";
 
-// The language menu's pictures, 16 by 10.
-QIcon RussianFlag() {
+// A flag of the language menu, and the same flag ticked for the current language: styles that
+// show an item's icon in place of its check mark then still mark the current one.
+QIcon LanguageIcon(const QPixmap& flag) {
+    QPixmap plain(16, 16);
+    plain.fill(Qt::transparent);
+    {
+        QPainter painter(&plain);
+        painter.drawPixmap(0, 3, flag);
+    }
+    QPixmap ticked = plain;
+    {
+        QPainter painter(&ticked);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QPointF tick[] = {{2.5, 8.5}, {6.5, 12.5}, {14, 3}};
+        painter.setPen(QPen(Qt::white, 4.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawPolyline(tick, 3);
+        painter.setPen(QPen(QColor(0, 110, 0), 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawPolyline(tick, 3);
+    }
+    QIcon icon;
+    icon.addPixmap(plain, QIcon::Normal, QIcon::Off);
+    icon.addPixmap(ticked, QIcon::Normal, QIcon::On);
+    icon.addPixmap(ticked, QIcon::Active, QIcon::On);
+    return icon;
+}
+
+// The language menu's flags, 16 by 10.
+QPixmap RussianFlag() {
     QPixmap pixmap(16, 10);
     QPainter painter(&pixmap);
     painter.fillRect(0, 0, 16, 4, Qt::white);
     painter.fillRect(0, 3, 16, 4, QColor(0, 57, 166));
     painter.fillRect(0, 7, 16, 3, QColor(213, 43, 30));
-    return QIcon(pixmap);
+    return pixmap;
 }
 
-QIcon BritishFlag() {
+QPixmap BritishFlag() {
     QPixmap pixmap(16, 10);
     pixmap.fill(QColor(1, 33, 105));
     QPainter painter(&pixmap);
@@ -72,7 +100,7 @@ QIcon BritishFlag() {
     painter.fillRect(0, 3, 16, 4, Qt::white);
     painter.fillRect(7, 0, 2, 10, QColor(200, 16, 46));
     painter.fillRect(0, 4, 16, 2, QColor(200, 16, 46));
-    return QIcon(pixmap);
+    return pixmap;
 }
 
 ScreenSize PrimaryScreenSize() {
@@ -92,7 +120,7 @@ MainWindowPaths DefaultMainWindowPaths() {
 }
 
 MainWindow::MainWindow(MainWindowPaths paths, QWidget* parent)
-    : QMainWindow(parent), paths_(std::move(paths)), messageBox_(ShowMessageBox) {
+    : QMainWindow(parent), paths_(std::move(paths)), messageBox_(ShowMessageBox), urlOpener_(OpenWithDesktop) {
     setObjectName(kComponentName);
     setMinimumSize(kMainWindowMinWidth, kMainWindowMinHeight);
     screen_ = PrimaryScreenSize();
@@ -274,6 +302,16 @@ void MainWindow::BuildLayout() {
     outer->addLayout(bottom);
     setCentralWidget(central);
 
+    // Convert from the keyboard wherever the focus is, as long as the button could be pressed.
+    convertShortcut_ = new QAction(this);
+    convertShortcut_->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter),
+                                    QKeySequence(Qt::Key_F9)});
+    convertShortcut_->setShortcutContext(Qt::WindowShortcut);
+    addAction(convertShortcut_);
+    connect(convertShortcut_, &QAction::triggered, this, [this] {
+        if (convertButton_->isEnabled()) onConvertClicked();
+    });
+
     connect(convertButton_, &QPushButton::clicked, this, &MainWindow::onConvertClicked);
     connect(exitButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(convertToolButton_, &QToolButton::clicked, this, [this] {
@@ -292,12 +330,23 @@ void MainWindow::BuildLayout() {
         preview_->DropUnlisted([this](const std::string& path) { return fileList_->Lists(path); });
     });
     preview_->SetListHasRows([this] { return fileList_->RowCount() > 0; });
+    // The preview shows a photo upright when the conversion would turn it, and follows the option.
+    preview_->SetUpright([this] { return optionPages_->Options().autoRotate; });
+    if (auto* rotate = optionPages_->findChild<QCheckBox*>(QLatin1String(FindOption("Auto_rotate")->control)))
+        connect(rotate, &QCheckBox::toggled, preview_, [this] { preview_->Reload(); });
 }
 
 void MainWindow::CreateSecondaryWindows() {
     progressWindow_ = new ProgressWindow(*scheduler_, errors_, language_, this);
     statisticsWindow_ = new StatisticsWindow(lifetime_, this);
     aboutWindow_ = new AboutWindow(this);
+    aboutWindow_->SetUrlOpener([this](const QUrl& url) { OpenExternally(url, aboutWindow_); });
+    // The progress window opens the output folder through the same opener and message boxes.
+    progressWindow_->SetUrlOpener([this](const QUrl& url) { return urlOpener_(url); });
+    progressWindow_->SetMessageBox([this](QWidget* owner, QMessageBox::Icon icon, const QString& caption,
+                                          const QString& text, QMessageBox::StandardButtons buttons) {
+        return messageBox_(owner, icon, caption, text, buttons);
+    });
     connect(progressWindow_, &ProgressWindow::RunCancelled, this, &MainWindow::SyncTimers);
     connect(progressWindow_, &ProgressWindow::TerminateRequested, this, [this] {
         terminateRequested_ = true;
@@ -314,6 +363,24 @@ void MainWindow::ApplyLanguage(const std::string& language) {
                                                    fileList_->OpenDialogTitle()));
     fileList_->ApplyLanguage(language_);
     optionPages_->ApplyLanguageLists(language_);
+    ShowConvertHints();
+    if (languageGroup_) {
+        for (QAction* entry : languageGroup_->actions()) entry->setChecked(entry->data().toString().toStdString() == language);
+    }
+}
+
+void MainWindow::ShowConvertHints() {
+    QStringList keys;
+    for (const QKeySequence& key : convertShortcut_->shortcuts())
+        if (key[0].key() != Qt::Key_Enter) keys << key.toString(QKeySequence::NativeText);  // Return stands for both
+    const std::string& language = language_.CurrentLanguage();
+    const QString shortcuts = " (" + keys.join(", ") + ")";
+    convertButton_->setToolTip(
+        WindowTextOf(language_, language, std::string(kComponentName) + "PngBitBtn2Hint", convertButton_->text()) +
+        shortcuts);
+    convertToolButton_->setToolTip(
+        WindowTextOf(language_, language, std::string(kComponentName) + "ToolButton5Hint", convertButton_->text()) +
+        shortcuts);
 }
 
 void MainWindow::ApplyLanguageEverywhere(const std::string& language) {
@@ -325,13 +392,19 @@ void MainWindow::ApplyLanguageEverywhere(const std::string& language) {
 
 void MainWindow::BuildLanguageMenu() {
     const std::vector<std::string> languages = language_.Languages();
+    // The current language carries a check mark.
+    languageGroup_ = new QActionGroup(this);
     for (std::size_t i = 0; i < languages.size(); ++i) {
         const QString name = QString::fromStdString(languages[i]);
         QAction* entry = languageMenu_->addAction(name);
+        entry->setCheckable(true);
+        entry->setData(name);
+        entry->setChecked(languages[i] == language_.CurrentLanguage());
+        languageGroup_->addAction(entry);
         // The flag goes by the section's name, so that the file's order of sections never
         // puts one language's flag beside another.
-        if (languages[i] == "Russian") entry->setIcon(RussianFlag());
-        if (languages[i] == "English") entry->setIcon(BritishFlag());
+        if (languages[i] == "Russian") entry->setIcon(LanguageIcon(RussianFlag()));
+        if (languages[i] == "English") entry->setIcon(LanguageIcon(BritishFlag()));
         const std::string language = languages[i];
         connect(entry, &QAction::triggered, this, [this, language] { ApplyLanguageEverywhere(language); });
     }
@@ -411,7 +484,7 @@ void MainWindow::onConvertClicked() {
         return;
     }
     std::vector<std::string> paths = fileList_->FullPaths();
-    progressWindow_->PrepareForRun(static_cast<int>(paths.size()));
+    progressWindow_->PrepareForRun(static_cast<int>(paths.size()), options.outputFolder);
     scheduler_->BeginRun(options, std::move(paths), language_.LookupText("AllProcessed"));
     SyncTimers();
     progressWindow_->ShowForRun();
@@ -446,10 +519,14 @@ void MainWindow::ShowHelp() {
     else return;
     for (const std::string& folder : {paths_.programFolder, paths_.dataFolder + "/"}) {
         if (FileExists(folder + name)) {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder + name)));
+            OpenExternally(QUrl::fromLocalFile(QString::fromStdString(folder + name)), this);
             return;
         }
     }
+}
+
+void MainWindow::OpenExternally(const QUrl& url, QWidget* owner) {
+    OpenOrShowWhere(owner, url, urlOpener_, messageBox_, Tr(language_, "Information"), Tr(language_, "OpenByHand"));
 }
 
 void MainWindow::LoadSettings() {
@@ -467,6 +544,7 @@ void MainWindow::LoadSettings() {
     resize(placement.width, placement.height);
     if (placement.maximized) setWindowState(windowState() | Qt::WindowMaximized);
 
+    fileList_->SetLastFolders(settings.lastAddFilesFolder, settings.lastAddFolderFolder);
     lastUpdateDate_ = settings.lastUpdateDate;
     lifetime_.processedKiB.store(settings.allProcessedBytes);
     lifetime_.processedFiles.store(settings.allProcessedFiles);
@@ -488,6 +566,12 @@ bool MainWindow::SaveSettings() {
     settings.placement.width = normal.width();
     settings.placement.height = normal.height();
     settings.windowHeight = height();
+    // A folder whose name holds a line break cannot be kept in the file: it is forgotten.
+    auto keepable = [](const std::string& folder) {
+        return folder.find_first_of("\r\n") == std::string::npos ? folder : std::string();
+    };
+    settings.lastAddFilesFolder = keepable(fileList_->LastFilesFolder());
+    settings.lastAddFolderFolder = keepable(fileList_->LastAddedFolder());
     try {
         EnsureFolderExists(ExtractFilePath(paths_.settingsFile));
         WriteSettings(settingsIni_, settings, screen_, ShortDateFormat::System());

@@ -15,6 +15,8 @@
 #include "ui/qt_translations.h"
 
 class QAction;
+class QActionGroup;
+class QUrl;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -54,6 +56,9 @@ public:
     // Every message box of the main window goes through this; the real box by default, tests
     // answer instead. Set it before Start(), which may already need it.
     void SetMessageBox(MessageBoxFunction show) { messageBox_ = std::move(show); }
+    // How the help file, the about window's links and the output folder are opened: the
+    // desktop's handler by default. When it fails, a message gives the path or address.
+    void SetUrlOpener(UrlOpener open) { urlOpener_ = std::move(open); }
 
     // Reads the settings and the language file into the window. False when start-up could not
     // finish (no language file): the program then ends.
@@ -72,7 +77,9 @@ public:
     void ApplyLanguage(const std::string& language);
 
     // Convert: validates, fills the queue and shows the progress window modally until it closes.
+    // Also its shortcuts (Ctrl+Return, F9) while the Convert button is enabled.
     void onConvertClicked();
+    QAction* ConvertShortcut() const { return convertShortcut_; }
 
     // Reads the settings into the controls and writes them back, as at start and close.
     void LoadSettings();
@@ -115,6 +122,9 @@ private:
     void onReapTick();
     void onCompletionTick();
     void ShowHelp();
+    // Opens a file or address, or says where it is when nothing can open it.
+    void OpenExternally(const QUrl& url, QWidget* owner);
+    void ShowConvertHints();
     bool ConfirmClose();
     void PrepareToClose();
 
@@ -123,6 +133,7 @@ private:
 
     MainWindowPaths paths_;
     MessageBoxFunction messageBox_;
+    UrlOpener urlOpener_;
     bool closing_ = false;
     bool terminateRequested_ = false;
     std::string languagePath_;
@@ -152,6 +163,8 @@ private:
     QAction* helpAction_ = nullptr;
     QAction* aboutAction_ = nullptr;
     QAction* checkUpdatesAction_ = nullptr;
+    QAction* convertShortcut_ = nullptr;
+    QActionGroup* languageGroup_ = nullptr;
     QToolButton* addFilesButton_ = nullptr;
     QToolButton* addFolderButton_ = nullptr;
     QToolButton* deleteSelectedButton_ = nullptr;

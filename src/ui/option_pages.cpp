@@ -7,7 +7,9 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QEvent>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -88,6 +90,13 @@ QSpinBox* OptionSpinBox(QWidget* parent, const char* key) {
 }
 
 QWidget* MakePage(const char* name) { return Named(new QWidget, name); }
+
+// The open list drops below its box and scrolls after 15 rows. Without the style sheet's
+// property, the Fusion style opens a list over its box, as tall as the screen allows.
+void DropDownBelow(QComboBox* list) {
+    list->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    list->setMaxVisibleItems(15);
+}
 
 QStringList ListItems(const std::string& text) {
     QStringList items = QString::fromStdString(text).split(';');
@@ -199,6 +208,7 @@ OptionPages::OptionPages(QWidget* parent)
 QComboBox* OptionPages::MakeOptionList(QWidget* parent, const char* key, const QStringList& items) {
     const OptionInfo& row = OptionRow(key);
     auto* list = OptionControl<QComboBox>(parent, key);
+    DropDownBelow(list);
     list->addItems(items);
     list->setCurrentIndex(OptionDefault(row));
     lastChoice_[&row] = OptionDefault(row);
@@ -263,7 +273,7 @@ void OptionPages::BuildEncoderPages() {
 void OptionPages::BuildRenamePage() {
     QWidget* page = MakePage("TabSheet4");
     auto* grid = PageLayout<QGridLayout>(page);
-    QCheckBox* enabled = OptionCheckBox(page, "Rename_enabled", QString::fromUtf8("Переименовать"));
+    renameEnabled_ = OptionCheckBox(page, "Rename_enabled", QString::fromUtf8("Переименовать"));
     QLabel* maskCaption = MakeLabel("Label10", QString::fromUtf8("Маска:"), page);
     renameMask_ = OptionControl<QLineEdit>(page, "Rename_mask");
     renameVariableButton_ = Named(new QPushButton("Add variable", page), "PngBitBtn6");
@@ -274,7 +284,21 @@ void OptionPages::BuildRenamePage() {
     maskCaption->setBuddy(renameMask_);
     digitsCaption->setBuddy(counterDigits_);
 
-    grid->addWidget(enabled, 0, 0, 1, 3);
+    // Shown while renaming by a mask that names no extension.
+    renameWarning_ = new QWidget(page);
+    auto* warning = new QHBoxLayout(renameWarning_);
+    warning->setContentsMargins(0, 0, 0, 0);
+    warning->setSpacing(4);
+    auto* warningIcon = new QLabel(renameWarning_);
+    const int iconSide = warningIcon->fontMetrics().height();
+    warningIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(iconSide, iconSide));
+    warning->addWidget(warningIcon);
+    warning->addWidget(MakeLabel("Label28", "No [E] in the mask: the files get no extension", renameWarning_), 1);
+    QSizePolicy keepRoom = renameWarning_->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);  // the page does not jump when it comes and goes
+    renameWarning_->setSizePolicy(keepRoom);
+
+    grid->addWidget(renameEnabled_, 0, 0, 1, 3);
     grid->addWidget(maskCaption, 1, 0);
     grid->addWidget(renameMask_, 1, 1);
     grid->addWidget(renameVariableButton_, 1, 2);
@@ -282,9 +306,11 @@ void OptionPages::BuildRenamePage() {
     grid->addWidget(counterDigits_, 2, 1, Qt::AlignLeft);
     grid->addWidget(exampleCaption, 3, 0);
     grid->addWidget(renameExample_, 3, 1, 1, 2);
+    grid->addWidget(renameWarning_, 4, 1, 1, 2);
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(4, 1);
+    grid->setRowStretch(5, 1);
 
+    connect(renameEnabled_, &QCheckBox::toggled, this, [this] { UpdateRenameExample(); });
     connect(renameMask_, &QLineEdit::textChanged, this, [this] { UpdateRenameExample(); });
     connect(counterDigits_, &QSpinBox::valueChanged, this, [this] { UpdateRenameExample(); });
     addTab(page, "Rename");
@@ -341,7 +367,6 @@ void OptionPages::BuildResizePage() {
     checks->addWidget(keepProportions_);
     checks->addWidget(enlargeSmaller_);
     checks->addWidget(smartCrop_);
-    checks->addStretch(1);
 
     QLabel* filterCaption = MakeLabel("Label14", QString::fromUtf8("Фильтр:"), page);
     resamplingFilter_ = MakeOptionList(page, "Resampling_filter",
@@ -349,37 +374,37 @@ void OptionPages::BuildResizePage() {
                                         "Mitchell"});
     QLabel* presetsCaption = MakeLabel("Label15", QString::fromUtf8("Стандартные размеры:"), page);
     sizePresets_ = Named(new QComboBox(page), "ComboBox4");
-    sizePresets_->setMaxVisibleItems(15);
+    DropDownBelow(sizePresets_);
     for (const std::string& design : SizePresetDesignTexts()) {
         const QString text = QString::fromStdString(design);
         const auto [width, height] = ParseSizeText(text);
         sizePresets_->addItem(SizePresetCaption(text, width, height));
     }
     sizePresets_->setCurrentIndex(0);
-    // The captions are long; the closed list may be narrow, its open list shows them whole.
-    for (QComboBox* list : {sizePresets_, resamplingFilter_}) {
-        list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        list->setMinimumContentsLength(8);
-        list->view()->setMinimumWidth(list->view()->sizeHintForColumn(0) + 24);
-    }
+    // The preset list has a row of its own, as wide as its longest caption, so the chosen
+    // size is read whole; the filter list sits under the check boxes.
+    sizePresets_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     filterCaption->setBuddy(resamplingFilter_);
     presetsCaption->setBuddy(sizePresets_);
     aspectRatio_->setText(AspectRatioText(static_cast<std::uint64_t>(resizeWidth_->value()),
                                           static_cast<std::uint64_t>(resizeHeight_->value())));
 
-    auto* lists = new QHBoxLayout;
-    lists->addWidget(filterCaption);
-    lists->addWidget(resamplingFilter_, 1);
-    lists->addSpacing(6);
-    lists->addWidget(presetsCaption);
-    lists->addWidget(sizePresets_, 1);
+    auto* filter = new QHBoxLayout;
+    filter->addWidget(filterCaption);
+    filter->addWidget(resamplingFilter_, 1);
+    checks->addStretch(1);
+    checks->addLayout(filter);
+
+    auto* presets = new QHBoxLayout;
+    presets->addWidget(presetsCaption);
+    presets->addWidget(sizePresets_, 1);
 
     auto* top = new QHBoxLayout;
     top->addWidget(group, 0);
     top->addSpacing(6);
     top->addLayout(checks, 1);
     row->addLayout(top);
-    row->addLayout(lists);
+    row->addLayout(presets);
     row->addStretch(1);
 
     for (QRadioButton* radio : {noResize_, resizeToBox_, resizeByPercent_}) {
@@ -425,15 +450,16 @@ void OptionPages::BuildTextPage() {
     grid->addWidget(exampleCaption, 2, 0);
     grid->addWidget(textStampExample_, 2, 1, 1, 2);
     grid->addWidget(positionCaption, 3, 0);
-    auto* position = new QHBoxLayout;
-    position->addWidget(textPosition_);
-    position->addSpacing(8);
-    position->addWidget(fontButton_);
-    position->addWidget(colourButton_);
-    position->addWidget(fontSummary_, 1);
-    grid->addLayout(position, 3, 1, 1, 2);
+    grid->addWidget(textPosition_, 3, 1, Qt::AlignLeft);
+    // The font's own row: its summary has the page's width and is read whole.
+    auto* font = new QHBoxLayout;
+    font->addWidget(fontButton_);
+    font->addWidget(colourButton_);
+    font->addSpacing(6);
+    font->addWidget(fontSummary_, 1);
+    grid->addLayout(font, 4, 0, 1, 3);
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(4, 1);
+    grid->setRowStretch(5, 1);
 
     connect(textStampMask_, &QLineEdit::textChanged, this, [this] { UpdateTextExample(); });
     connect(fontButton_, &QPushButton::clicked, this, [this] { ChooseFont(); });
@@ -561,10 +587,19 @@ void OptionPages::BuildVariableMenus() {
     attach(textVariableButton_, textVariableMenu_);
 }
 
+int OptionPages::AllTabsWidth() const {
+    return tabBar()->sizeHint().width() + 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this) + 4;
+}
+
 QSize OptionPages::sizeHint() const {
     QSize hint = QTabWidget::sizeHint();
-    const int tabs = tabBar()->sizeHint().width();
-    hint.setWidth(std::max(hint.width(), tabs + 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this) + 4));
+    hint.setWidth(std::max(hint.width(), AllTabsWidth()));
+    return hint;
+}
+
+QSize OptionPages::minimumSizeHint() const {
+    QSize hint = QTabWidget::minimumSizeHint();
+    hint.setWidth(std::max(hint.width(), AllTabsWidth()));
     return hint;
 }
 
@@ -611,6 +646,11 @@ void OptionPages::UpdateRenameExample() {
     renameExampleText_ = QString::fromStdString(ExpandMask(renameMask_->text().toStdString(), ExampleSubject(),
                                                        MaskKind::Rename, dates_, counterDigits_->value()));
     ShowElided(renameExample_, renameExampleText_);
+    renameWarning_->setVisible(RenameMaskLacksExtension());
+}
+
+bool OptionPages::RenameMaskLacksExtension() const {
+    return renameEnabled_->isChecked() && !renameMask_->text().contains(QLatin1String("[E]"), Qt::CaseInsensitive);
 }
 
 void OptionPages::UpdateTextExample() {
@@ -643,7 +683,14 @@ bool OptionPages::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void OptionPages::BrowseOutputFolder() {
-    QString folder = folderChooser_(window(), selectDirTitle_, outputFolder_->text());
+    // The dialog opens at the output folder, or at its nearest existing parent when Convert
+    // has not created it yet.
+    QString start = outputFolder_->text();
+    while (!start.isEmpty() && !QFileInfo(start).isDir()) {
+        const QString parent = QFileInfo(QDir::cleanPath(start)).path();
+        start = parent == QDir::cleanPath(start) ? QString() : parent;
+    }
+    QString folder = folderChooser_(window(), selectDirTitle_, start);
     if (folder.isEmpty()) return;
     // The path as chosen, without a trailing separator except for the root; Convert adds it.
     while (folder.size() > 1 && folder.endsWith('/')) folder.chop(1);
@@ -718,6 +765,8 @@ void OptionPages::ApplyLanguageLists(const LanguageFile& file) {
     ReplaceItems(textPosition_, ListItems(file.LookupText("PositionList")));
     ReplaceItems(colourProfile_, ListItems(file.LookupText("ColourProfileList")));
     selectDirTitle_ = Tr(file, "SelectDir");
+    // The captions' widths are the pages' least width.
+    updateGeometry();
 }
 
 QWidget* OptionPages::ControlOf(const OptionInfo& row) const {

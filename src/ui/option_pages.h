@@ -76,6 +76,9 @@ public:
     void UpdateTextExample();
     // The examples in full; the labels cut them at their end when they are too long.
     QString RenameExampleText() const { return renameExampleText_; }
+    // Renaming is on and the mask has no [E]: the output files would have no extension. A
+    // warning beside the example says so meanwhile.
+    bool RenameMaskLacksExtension() const;
     QString TextExampleText() const { return textExampleText_; }
 
     // True from choosing a size preset until the preset timer's next tick: the width and
@@ -93,9 +96,9 @@ public:
     // The rename page's variable menu (its button opens it).
     QMenu* RenameVariableMenu() const { return renameVariableMenu_; }
 
-    // Wide enough for every tab's caption, so a window that can afford it shows them all
-    // without the tab bar's scroll buttons.
+    // Never narrower than every tab's caption: the tab bar never needs its scroll buttons.
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -148,6 +151,7 @@ private:
     void ChooseBackgroundColour();
     void SetBackgroundColour(int rgb);
     MaskSubject ExampleSubject() const;
+    int AllTabsWidth() const;
     void ShowElided(QLabel* label, const QString& text);
 
     QWidget* outputPage_ = nullptr;
@@ -158,7 +162,9 @@ private:
     };
     std::vector<SliderValue> sliderValues_;
     // Rename
+    QCheckBox* renameEnabled_ = nullptr;
     QLineEdit* renameMask_ = nullptr;
+    QWidget* renameWarning_ = nullptr;
     QSpinBox* counterDigits_ = nullptr;
     QLabel* renameExample_ = nullptr;
     QPushButton* renameVariableButton_ = nullptr;

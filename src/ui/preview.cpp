@@ -1,16 +1,20 @@
 #include "ui/preview.h"
 
 #include <QImageReader>
+#include <QTransform>
+#include <QtEndian>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
 #include <cstring>
+#include <utility>
 
 #include "base/error.h"
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/extensions.h"
 #include "engine/source_loading.h"
+#include "imaging/orientation.h"
 #include "imaging/resample.h"
 #include "ui/image_size.h"
 
@@ -50,14 +54,20 @@ constexpr int kLongestNameShown = 50;
 
 // The preview through the program's own readers, for the formats Qt has no reader for;
 // nearest neighbour is enough for a picture this small.
-void LoadWithOwnReaders(const std::string& path, QSize box, PreviewResult& result) {
+void LoadWithOwnReaders(const std::string& path, QSize box, bool upright, PreviewResult& result) {
     const LoadedSource source = LoadSource(path, std::string());
     const Raster& raster = source.picture.raster;
-    result.sourceWidth = raster.width();
-    result.sourceHeight = raster.height();
-    const QSize fit = FitIntoBox(raster.width(), raster.height(), box.width(), box.height());
+    const int orientation = upright ? source.picture.orientation : kOrientationAsStored;
+    const bool swaps = OrientationSwapsSides(orientation);
+    // Fitted as shown, resampled as stored, then turned: only the small picture is turned.
+    const QSize shown = swaps ? QSize(raster.height(), raster.width()) : QSize(raster.width(), raster.height());
+    result.sourceWidth = shown.width();
+    result.sourceHeight = shown.height();
+    const QSize fit = FitIntoBox(shown.width(), shown.height(), box.width(), box.height());
     if (fit.isEmpty()) return;
-    const Raster small = ResampleBitmap(raster, fit.width(), fit.height(), 0);
+    const QSize stored = swaps ? fit.transposed() : fit;
+    Raster small = ResampleBitmap(raster, stored.width(), stored.height(), 0);
+    if (orientation != kOrientationAsStored) small = Oriented(small, orientation);
     QImage image(small.width(), small.height(), QImage::Format_BGR888);
     if (image.isNull()) throw Error("not enough memory for the preview");
     const std::size_t rowBytes = static_cast<std::size_t>(small.width()) * 3;
@@ -65,21 +75,65 @@ void LoadWithOwnReaders(const std::string& path, QSize box, PreviewResult& resul
     result.image = std::move(image);
 }
 
-void LoadScaledPreview(const std::string& path, QSize box, PreviewResult& result) {
+// The Orientation of a PNG's eXIf chunk, which Qt's reader leaves unread; 1 without one.
+int PngOrientation(QFile& file) {
+    static constexpr char kSignature[] = "\x89PNG\r\n\x1a\n";
+    if (!file.seek(0) || file.read(8) != QByteArray(kSignature, 8)) return kOrientationAsStored;
+    while (true) {
+        const QByteArray head = file.read(8);
+        if (head.size() != 8) return kOrientationAsStored;
+        const auto length = qFromBigEndian<quint32>(head.constData());
+        const QByteArray type = head.mid(4);
+        if (type == "IEND") return kOrientationAsStored;
+        if (type == "eXIf") {
+            if (length > (1u << 20)) return kOrientationAsStored;
+            const QByteArray data = file.read(static_cast<qint64>(length));
+            if (data.size() != static_cast<qsizetype>(length)) return kOrientationAsStored;
+            return ExifOrientation({reinterpret_cast<const std::uint8_t*>(data.constData()), static_cast<std::size_t>(data.size())});
+        }
+        if (!file.seek(file.pos() + static_cast<qint64>(length) + 4)) return kOrientationAsStored;
+    }
+}
+
+// The picture turned as `orientation` says (imaging/orientation.h): mirrored first, then turned.
+QImage Oriented(const QImage& image, int orientation) {
+    const QTransform clockwise = QTransform().rotate(90);
+    switch (orientation) {
+        case 2: return image.mirrored(true, false);
+        case 3: return image.mirrored(true, true);
+        case 4: return image.mirrored(false, true);
+        case 5: return image.transformed(clockwise).mirrored(true, false);
+        case 6: return image.transformed(clockwise);
+        case 7: return image.transformed(clockwise).mirrored(false, true);
+        case 8: return image.transformed(QTransform().rotate(270));
+        default: return image;
+    }
+}
+
+void LoadScaledPreview(const std::string& path, QSize box, bool upright, PreviewResult& result) {
     if (!FileExists(path)) return;
     QFile file;
     if (OpenFileByPath(path, file)) {
+        // Qt turns JPEG and TIFF pictures itself; a PNG's orientation is read here.
+        const int pngOrientation = upright ? PngOrientation(file) : kOrientationAsStored;
+        file.seek(0);
         QImageReader reader(&file);
-        const QSize size = reader.size();
+        reader.setAutoTransform(upright);
+        const QSize size = reader.size();  // as stored
         if (size.isValid() && (size.width() != 0 || size.height() != 0)) {
-            const QSize fit = FitIntoBox(size.width(), size.height(), box.width(), box.height());
+            // The scaled size is the stored picture's; the picture is turned after decoding.
+            const bool swaps = upright && ((reader.transformation() & QImageIOHandler::TransformationRotate90) ||
+                                           OrientationSwapsSides(pngOrientation));
+            const QSize shown = swaps ? size.transposed() : size;
+            const QSize fit = FitIntoBox(shown.width(), shown.height(), box.width(), box.height());
             // Decoding straight at the preview's size: a JPEG is then decoded at a fraction of
             // its size, which is what makes a 50-megapixel photo quick.
-            if (fit != size) reader.setScaledSize(fit);
+            if (fit != shown) reader.setScaledSize(swaps ? fit.transposed() : fit);
             QImage image = fit.isEmpty() ? QImage() : reader.read();
+            if (!image.isNull() && pngOrientation != kOrientationAsStored) image = Oriented(image, pngOrientation);
             if (!image.isNull() || fit.isEmpty()) {
-                result.sourceWidth = size.width();
-                result.sourceHeight = size.height();
+                result.sourceWidth = shown.width();
+                result.sourceHeight = shown.height();
                 result.image = std::move(image);
                 return;
             }
@@ -87,17 +141,17 @@ void LoadScaledPreview(const std::string& path, QSize box, PreviewResult& result
             // do better, and otherwise name the fault.
         }
     }
-    LoadWithOwnReaders(path, box, result);
+    LoadWithOwnReaders(path, box, upright, result);
 }
 
 }  // namespace
 
-PreviewResult LoadPreview(const std::string& path, QSize box) {
+PreviewResult LoadPreview(const std::string& path, QSize box, bool upright) {
     PreviewResult result;
     try {
         if (FileSizeOf(path) >= kSmallestPreviewFile) {
             if (IsRawExtension(ExtractFileExt(path))) result.message = QStringLiteral("No preview for RAW");
-            else LoadScaledPreview(path, box, result);
+            else LoadScaledPreview(path, box, upright, result);
         } else {
             result.message = QStringLiteral("Error!");
         }
@@ -216,7 +270,7 @@ QImage Placeholder(const QPalette& palette) {
 // ---- The pane ----
 
 PreviewPane::PreviewPane(std::atomic<bool>& previewIdle, QWidget* parent)
-    : QWidget(parent), previewIdle_(previewIdle), hasRows_([] { return true; }) {
+    : QWidget(parent), previewIdle_(previewIdle), hasRows_([] { return true; }), upright_([] { return false; }) {
     setObjectName("PreviewPane");
     picture_ = new PreviewPicture(this);
     info_ = new PreviewInfoLine(this);
@@ -271,9 +325,9 @@ void PreviewPane::StartPreviewLoad(const std::string& path) {
     const QSize box = picture_->size();
     previewPath_ = path;
     delivered_ = false;
-    loader_ = std::thread([this, path, box, started = loadStarted_] {
+    loader_ = std::thread([this, path, box, upright = upright_(), started = loadStarted_] {
         if (started) started(path);
-        PreviewResult result = LoadPreview(path, box);
+        PreviewResult result = LoadPreview(path, box, upright);
         // Delivered on the window's thread; dropped if the pane is gone by then.
         QMetaObject::invokeMethod(
             this, [this, result, path] { ShowResult(result, path); }, Qt::QueuedConnection);
@@ -291,8 +345,19 @@ void PreviewPane::ShowResult(const PreviewResult& result, const std::string& pat
     emit PreviewShown();
 }
 
+void PreviewPane::Reload() {
+    if (previewPath_.empty() || !FileExists(previewPath_)) return;
+    if (previewIdle_) StartPreviewLoad(previewPath_);
+    else reloadWanted_ = true;
+}
+
 void PreviewPane::IdleTick() {
     previewIdle_ = true;
+    if (std::exchange(reloadWanted_, false) && (wantedPath_.empty() || wantedPath_ == previewPath_) &&
+        !previewPath_.empty() && FileExists(previewPath_)) {
+        StartPreviewLoad(previewPath_);
+        return;
+    }
     // The selection moved on while the last load ran.
     if (!wantedPath_.empty() && wantedPath_ != previewPath_ && FileExists(wantedPath_) && previewIdle_)
         StartPreviewLoad(wantedPath_);

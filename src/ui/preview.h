@@ -21,16 +21,18 @@ QSize FitIntoBox(int w, int h, int bw, int bh);
 // What one preview load delivers.
 struct PreviewResult {
     QImage image;          // already scaled to fit the box; null for a message
-    int sourceWidth = 0;   // the file's own pixel size
+    int sourceWidth = 0;   // the file's pixel size, as the picture is shown (upright or as stored)
     int sourceHeight = 0;
     QString message;       // set instead of the size line when there is no picture to show
 };
 
 // Loads the preview of one file into a box of the given size: Qt's readers with scaled
 // decoding first (a large JPEG is decoded at a fraction of its size), the program's own
-// readers with nearest-neighbour resampling where Qt cannot read the file. RAW files, files of
-// 49 bytes or less and files that cannot be opened give a message. Runs on the loader's thread.
-PreviewResult LoadPreview(const std::string& path, QSize box);
+// readers with nearest-neighbour resampling where Qt cannot read the file. With `upright`, a
+// picture is turned as its EXIF or TIFF orientation says, as the conversion turns it with
+// Auto_rotate. RAW files, files of 49 bytes or less and files that cannot be opened give a
+// message. Runs on the loader's thread.
+PreviewResult LoadPreview(const std::string& path, QSize box, bool upright = false);
 
 // The information line under a preview: the file name (cut to 50 characters and "..."), " - ",
 // the source's width "x" height, and a blank.
@@ -57,6 +59,12 @@ public:
     void RememberBoxSize();
     // Whether the list has rows: a resize reloads the last preview only then. True by default.
     void SetListHasRows(std::function<bool()> hasRows) { hasRows_ = std::move(hasRows); }
+    // Whether pictures are shown upright by their orientation tag (asked at each load). False
+    // by default.
+    void SetUpright(std::function<bool()> upright) { upright_ = std::move(upright); }
+    // Loads the shown file again (the way it is to be shown changed), now or once the running
+    // load ends.
+    void Reload();
 
     QString InfoText() const;
     // The picture shown; null when the area is empty.
@@ -102,6 +110,8 @@ private:
     std::string previewPath_;
     std::string wantedPath_;
     std::function<bool()> hasRows_;
+    std::function<bool()> upright_;
+    bool reloadWanted_ = false;
     std::function<void(const std::string&)> loadStarted_;
     QSize previewBoxSize_;
     QElapsedTimer clock_;

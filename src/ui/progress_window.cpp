@@ -13,9 +13,11 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "base/error.h"
+#include "ui/message_box.h"
 #include "ui/window_texts.h"
 
 namespace zelvan {
@@ -35,8 +37,9 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, Qt::Al
 }
 
 bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) {
-    return QMessageBox::critical(parent, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
-           QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Yes | QMessageBox::No, parent, kDialogFrame);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 }  // namespace
@@ -47,12 +50,14 @@ ProgressWindow::ProgressWindow(Scheduler& scheduler, ErrorList& errors, const La
       errors_(errors),
       lookups_(lookups),
       terminateQuestion_(AskYesNo),
+      urlOpener_(OpenWithDesktop),
+      messageBox_(ShowMessageBox),
       clock_([] { return std::chrono::steady_clock::now(); }),
       decimalSeparator_(DecimalSeparatorOf(QLocale())) {
     setObjectName(QStringLiteral("Progressform"));
     setWindowTitle(QStringLiteral("Процесс..."));
     // Only the close box in the title bar.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(kDialogFrame);
     setSizeGripEnabled(true);
 
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
@@ -78,6 +83,11 @@ ProgressWindow::ProgressWindow(Scheduler& scheduler, ErrorList& errors, const La
     cancelOrCloseButton_ = new QPushButton(QStringLiteral("Отмена"), this);
     cancelOrCloseButton_->setObjectName(QStringLiteral("PngBitBtn1"));
     cancelOrCloseButton_->setAutoDefault(false);
+    openFolderButton_ = new QPushButton(QStringLiteral("Открыть папку вывода"), this);
+    openFolderButton_->setObjectName(QStringLiteral("PngBitBtn2"));
+    openFolderButton_->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    openFolderButton_->setAutoDefault(false);
+    openFolderButton_->setEnabled(false);
 
     // The processed count follows its caption; the other values stand at the right edge.
     auto* processedRow = new QHBoxLayout;
@@ -98,6 +108,7 @@ ProgressWindow::ProgressWindow(Scheduler& scheduler, ErrorList& errors, const La
     figures->setColumnStretch(1, 1);
 
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(openFolderButton_);
     buttons->addStretch(1);
     buttons->addWidget(cancelOrCloseButton_);
 
@@ -117,6 +128,7 @@ ProgressWindow::ProgressWindow(Scheduler& scheduler, ErrorList& errors, const La
     taskbar_->SetBar(progressBar_);
 
     connect(cancelOrCloseButton_, &QPushButton::clicked, this, &ProgressWindow::onCancelOrCloseClicked);
+    connect(openFolderButton_, &QPushButton::clicked, this, &ProgressWindow::OpenOutputFolder);
 
     // Jobs append from their own threads: each append wakes this window on its own thread,
     // where the new lines are fetched in order.
@@ -142,7 +154,9 @@ ProgressWindow::ProgressWindow(Scheduler& scheduler, ErrorList& errors, const La
 
 ProgressWindow::~ProgressWindow() { errors_.SetListener(nullptr); }
 
-void ProgressWindow::PrepareForRun(int fileCount) {
+void ProgressWindow::PrepareForRun(int fileCount, const std::string& outputFolder) {
+    outputFolder_ = outputFolder;
+    openFolderButton_->setEnabled(false);
     cancelOrCloseButton_->setText(Tr(lookups_, "progressformPngBitBtn1CaptionCancel"));
     taskbar_->SetMaximum(fileCount);
     cancelOrCloseButton_->setEnabled(true);
@@ -150,7 +164,7 @@ void ProgressWindow::PrepareForRun(int fileCount) {
     cancelOrCloseButton_->setDefault(false);
     // The figures start from this run's zeros: the refresh leaves the output size alone until a
     // job has written something, and the last run's figure must not stand beside this one's.
-    const std::string zero = SizeText(0, decimalSeparator_);
+    const std::string zero = SizeText(0, decimalSeparator_, LookedUpUnits());
     processedCount_->setText(QStringLiteral("0/%1").arg(fileCount));
     inputSize_->setText(QString::fromStdString(zero));
     outputSize_->setText(QString::fromStdString(zero));
@@ -184,10 +198,14 @@ void ProgressWindow::onRefreshTick() {
     taskbar_->SetPosition(processed);
     processedCount_->setText(QStringLiteral("%1/%2").arg(processed).arg(taskbar_->Maximum()));
     runningJobs_->setText(QString::number(scheduler_.RunningJobs()));
-    inputSize_->setText(QString::fromStdString(SizeText(input, decimalSeparator_)));
+    // The unit words of the current language from the first tick on, not only at the end.
+    const SizeUnits units = LookedUpUnits();
+    inputSize_->setText(QString::fromStdString(SizeText(input, decimalSeparator_, units)));
     if (output > 0 && input > 0)
-        outputSize_->setText(QString::fromStdString(OutputSizeText(output, input, decimalSeparator_)));
-    if (scheduler_.ReapTimerOn()) elapsed_->setText(QString::fromStdString(ElapsedText(ElapsedMs(), decimalSeparator_)));
+        outputSize_->setText(QString::fromStdString(OutputSizeText(output, input, decimalSeparator_, units)));
+    if (scheduler_.ReapTimerOn())
+        elapsed_->setText(
+            QString::fromStdString(ElapsedText(ElapsedMs(), decimalSeparator_, lookups_.LookupText("second"))));
     // Lines are normally shown as they come; this catches any wake-up still on its way.
     SyncErrorLog();
 }
@@ -198,6 +216,7 @@ void ProgressWindow::WriteCompletionFigures() {
     // The run is over: Enter or Space closes the window.
     cancelOrCloseButton_->setDefault(true);
     cancelOrCloseButton_->setFocus();
+    openFolderButton_->setEnabled(!outputFolder_.empty());
 
     const RunCounters& counters = scheduler_.State().counters;
     const int processed = counters.processed.load();
@@ -225,6 +244,11 @@ void ProgressWindow::CompleteRun() {
 }
 
 void ProgressWindow::CloseByProgram() { close(); }
+
+void ProgressWindow::OpenOutputFolder() {
+    const QUrl folder = QUrl::fromLocalFile(QString::fromStdString(outputFolder_));
+    OpenOrShowWhere(this, folder, urlOpener_, messageBox_, Tr(lookups_, "Information"), Tr(lookups_, "OpenByHand"));
+}
 
 void ProgressWindow::ApplyLanguage(const std::string& langIniPath, const std::string& language) {
     ApplyWindowTextsFromFile(*this, "Progressform", langIniPath, language, ProgressWindowTextRules());

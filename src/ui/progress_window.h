@@ -12,6 +12,7 @@
 #include "jobs/language.h"
 #include "jobs/scheduler.h"
 #include "jobs/size_text.h"
+#include "ui/message_box.h"
 #include "ui/taskbar_progress.h"
 
 class QLabel;
@@ -35,7 +36,8 @@ public:
 
     // Convert, before the run starts: the Cancel caption, the bar's maximum, the button enabled,
     // the error list's display emptied, the bar in its normal state and mirrored on the launcher.
-    void PrepareForRun(int fileCount);
+    // `outputFolder` is the run's, opened by "Open output folder" once the run has ended.
+    void PrepareForRun(int fileCount, const std::string& outputFolder);
     // Convert's last step: the run's caption, then modal until the window closes.
     int ShowForRun();
 
@@ -59,6 +61,9 @@ public:
     void onRefreshTick();
     // The button: Cancel while the run goes, Close once it has completed.
     void onCancelOrCloseClicked();
+    // "Open output folder", enabled once the run has completed: the file manager on the run's
+    // output folder, or a message with its path when nothing can open it.
+    void OpenOutputFolder();
 
     TaskbarProgress& Taskbar() { return *taskbar_; }
 
@@ -69,6 +74,8 @@ public:
     void SetTerminateQuestion(TerminateQuestion ask) { terminateQuestion_ = std::move(ask); }
     void SetClock(std::function<std::chrono::steady_clock::time_point()> clock) { clock_ = std::move(clock); }
     void SetDecimalSeparator(std::string separator) { decimalSeparator_ = std::move(separator); }
+    void SetUrlOpener(UrlOpener open) { urlOpener_ = std::move(open); }
+    void SetMessageBox(MessageBoxFunction show) { messageBox_ = std::move(show); }
 
 signals:
     // Cancel has stopped the run: the main window brings its timers in line with the scheduler's.
@@ -105,6 +112,7 @@ private:
     QProgressBar* progressBar_;
     QPlainTextEdit* errorLog_;
     QPushButton* cancelOrCloseButton_;
+    QPushButton* openFolderButton_;
     QTimer* refreshTimer_;
     TaskbarProgress* taskbar_;
 
@@ -112,6 +120,9 @@ private:
     // Coalesces the error list's wake-ups: at most one is queued at a time.
     std::shared_ptr<std::atomic<bool>> syncQueued_ = std::make_shared<std::atomic<bool>>(false);
     TerminateQuestion terminateQuestion_;
+    UrlOpener urlOpener_;
+    MessageBoxFunction messageBox_;
+    std::string outputFolder_;
     std::function<std::chrono::steady_clock::time_point()> clock_;
     std::string decimalSeparator_;
 };

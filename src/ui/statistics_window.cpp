@@ -9,6 +9,7 @@
 
 #include "base/error.h"
 #include "jobs/size_text.h"
+#include "ui/message_box.h"
 #include "ui/window_texts.h"
 
 namespace zelvan {
@@ -29,7 +30,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, const 
 StatisticsWindow::StatisticsWindow(LifetimeCounters& counters, QWidget* parent) : QDialog(parent), counters_(counters) {
     setObjectName(QStringLiteral("Statisticsform"));
     setWindowTitle(QStringLiteral("Статистика"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(kDialogFrame);
 
     const QString dataHint = QStringLiteral("Количество обработанных данных за все время использования программы");
     const QString filesHint = QStringLiteral("Количество обработанных файлов за все время использования программы");
@@ -80,11 +81,24 @@ void StatisticsWindow::ApplyLanguage(const std::string& langIniPath, const std::
     // stay in every language.
     WindowTextRules rules = StatisticsWindowTextRules();
     rules.labelHints = true;
-    ApplyWindowTextsFromFile(*this, "Statisticsform", langIniPath, language, rules);
+    LanguageFile file;
+    try {
+        file = LanguageFile::Load(langIniPath);
+    } catch (const Error&) {
+        return;
+    }
+    ApplyWindowTexts(*this, "Statisticsform", file, language, rules);
+    units_.kib = file.WindowText(language, "KiB", units_.kib);
+    units_.mib = file.WindowText(language, "MiB", units_.mib);
 }
 
 void StatisticsWindow::WriteFigures() {
-    processedData_->setText(QString::fromStdString(StatisticsSizeText(counters_.processedKiB.load())));
+    // The total's unit in the words of the window's language.
+    std::string total = StatisticsSizeText(counters_.processedKiB.load());
+    const SizeUnits fixed;
+    if (total.ends_with(" " + fixed.kib)) total.replace(total.size() - fixed.kib.size(), fixed.kib.size(), units_.kib);
+    else if (total.ends_with(" " + fixed.mib)) total.replace(total.size() - fixed.mib.size(), fixed.mib.size(), units_.mib);
+    processedData_->setText(QString::fromStdString(total));
     processedFiles_->setText(QString::number(counters_.processedFiles.load()));
 }
 

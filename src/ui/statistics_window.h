@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/job_environment.h"
+#include "jobs/size_text.h"
 
 class QLabel;
 class QPushButton;
@@ -17,7 +18,8 @@ class StatisticsWindow : public QDialog {
 public:
     StatisticsWindow(LifetimeCounters& counters, QWidget* parent = nullptr);
 
-    // The window's texts from lang.ini, read afresh: captions by the naming rule.
+    // The window's texts from lang.ini, read afresh: captions by the naming rule, and the unit
+    // words of the data total.
     void ApplyLanguage(const std::string& langIniPath, const std::string& language);
     // The statistics item of the File menu: the texts in English and then in the current
     // language (so anything the current language lacks reads in English), the figures, and
@@ -34,6 +36,7 @@ private:
     QLabel* processedFilesCaption_;
     QLabel* processedFiles_;
     QPushButton* closeButton_;
+    SizeUnits units_;
 };
 
 }  // namespace zelvan

@@ -118,7 +118,8 @@ TEST(SettingsFile, AFreshFileListsItsKeysInTheOrderOfWriting) {
                   "Resampling_filter", "Mainform_height", "Selected_mode", "Resize_width", "Resize_height",
                   "Resize_percent", "Counter_length", "LastUpdateDate", "Resize_proportional", "Rename_enabled", "Exif",
                   "EnlargeIfSmall", "Png_interlace", "Png_filter", "J2K_Lossless", "Watermark_enable",
-                  "AllProcessedBytes", "AllProcessedFiles", "Auto_rotate", "Colour_profile", "Background_colour"}));
+                  "AllProcessedBytes", "AllProcessedFiles", "Auto_rotate", "Colour_profile", "Background_colour",
+                  "Last_add_files_folder", "Last_add_folder_folder"}));
     EXPECT_EQ(ini.Keys("Form_pos_1280x1024"), (std::vector<std::string>{"X", "Y", "Width", "Height", "Maximized"}));
     EXPECT_EQ(ini.Value("Text_Font", "Font"), "DejaVu Sans,0,-16777216,12,15");
     EXPECT_EQ(ini.Value("Settings", "LastUpdateDate"), "31.12.2023");

@@ -49,10 +49,17 @@ struct ListFixture : ::testing::Test {
     bool answerYes = false;
     QStringList filesToOpen;
     QString folderToChoose;
+    QStringList dialogFolders;  // where each dialog opened
 
     ListFixture() {
-        list.SetOpenFilesDialog([this](QWidget*, const QString&, const QString&) { return filesToOpen; });
-        list.SetFolderDialog([this](QWidget*, const QString&) { return folderToChoose; });
+        list.SetOpenFilesDialog([this](QWidget*, const QString&, const QString& folder, const QString&) {
+            dialogFolders << folder;
+            return filesToOpen;
+        });
+        list.SetFolderDialog([this](QWidget*, const QString&, const QString& folder) {
+            dialogFolders << folder;
+            return folderToChoose;
+        });
         list.SetMessageBox([this](QWidget*, QMessageBox::Icon icon, const QString& caption, const QString& text,
                                   QMessageBox::StandardButtons buttons) {
             messages.emplace_back(caption, text);
@@ -349,6 +356,15 @@ TEST_F(ListFixture, DroppedNamesCommandLineAndTheDialogs) {
     folderToChoose.clear();
     list.AddFolderAction()->trigger();  // cancelled: nothing happens
     EXPECT_EQ(list.RowCount(), 3);
+
+    // Each dialog opens where it was used last: the first file's folder, the folder chosen; a
+    // cancelled dialog forgets nothing.
+    filesToOpen.clear();
+    list.AddFilesAction()->trigger();
+    EXPECT_EQ(dialogFolders, (QStringList{"", "", QString::fromStdString(root + "tree"),
+                                          QString::fromStdString(root + "tree/")}));
+    EXPECT_EQ(list.LastFilesFolder(), root + "tree/");
+    EXPECT_EQ(list.LastAddedFolder(), root + "tree");
 }
 
 TEST(FileListLocalPaths, DroppedUrlsKeepTheirBytes) {

@@ -2,7 +2,10 @@
 // the hand-over from a later start, and real runs through Convert.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QStyle>
+#include <QTabBar>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -22,6 +25,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
+#include <cstdlib>
 #include <functional>
 
 #include "base/file_io.h"
@@ -42,6 +46,12 @@ namespace zelvan {
 namespace {
 
 using test::TempDir;
+
+void ProcessEventsFor(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
 
 struct Message {
     QString caption;
@@ -194,6 +204,156 @@ TEST_F(MainWindowTest, LanguageMenuListsTheSectionsWithTheirFlags) {
     window->findChild<QMenu*>("Language1")->actions().at(1)->trigger();
     EXPECT_EQ(window->Language().CurrentLanguage(), "Russian");
     EXPECT_EQ(window->Statistics()->findChild<QPushButton*>("PngBitBtn1")->text(), QString::fromUtf8("Закрыть"));
+}
+
+// At the first-start size and at the smallest, in both languages: every tab of the option pages
+// shows whole (no scroll buttons), no text of a page is cut, Convert and Exit are inside the
+// window, and the list's columns fit its width with the file names whole at the first-start size.
+// With ZELVAN_SCREENSHOT_DIR set, each state is saved as a picture for a person to look at.
+TEST_F(MainWindowTest, EveryTabButtonAndColumnFitsAtTheFirstStartAndTheMinimumSize) {
+    const char* folder = std::getenv("ZELVAN_SCREENSHOT_DIR");
+    auto window = Open();
+    for (const std::string& path : Pictures(2, "Holiday 2024")) window->FileList()->AddFileToList(path);
+    test::WriteBytes(dir / "Holiday 2024/IMG_20240812_153012.bmp", test::MakeBmp24(64, 48, [](int, int) {
+                         return test::Rgba{90, 90, 90, 255};
+                     }));
+    window->FileList()->AddFileToList(dir / "Holiday 2024/IMG_20240812_153012.bmp");
+    window->show();
+    OptionPages* pages = window->Pages();
+    QTabBar* tabs = pages->findChild<QTabBar*>();
+    FileListView* list = window->FileList();
+    for (const char* language : {"English", "Russian"}) {
+        window->ApplyLanguageEverywhere(language);
+        for (const QSize size : {QSize(900, 548), QSize(764, 423)}) {
+            SCOPED_TRACE(std::string(language) + " " + std::to_string(size.width()) + "x" + std::to_string(size.height()));
+            window->resize(size);
+            ProcessEventsFor(100);
+            ASSERT_EQ(window->size(), size);
+            const QRect inside = window->rect();
+            for (const char* name : {"PngBitBtn2", "CloseButton"}) {
+                auto* button = window->findChild<QPushButton*>(name);
+                const QRect at(button->mapTo(window.get(), QPoint(0, 0)), button->size());
+                EXPECT_TRUE(inside.contains(at)) << name;
+                EXPECT_GE(button->width(), button->minimumSizeHint().width()) << name;
+                EXPECT_GE(button->height(), button->minimumSizeHint().height()) << name;
+            }
+            for (int i = 0; i < tabs->count(); ++i) {
+                EXPECT_LE(tabs->tabRect(i).right(), tabs->width()) << tabs->tabText(i).toStdString();
+                EXPECT_GE(tabs->tabRect(i).width(), tabs->fontMetrics().horizontalAdvance(tabs->tabText(i)));
+            }
+            for (QToolButton* scroll : tabs->findChildren<QToolButton*>()) EXPECT_FALSE(scroll->isVisible());
+            for (int i = 0; i < pages->count(); ++i) {
+                pages->setCurrentIndex(i);
+                ProcessEventsFor(20);
+                QWidget* page = pages->widget(i);
+                SCOPED_TRACE(page->objectName().toStdString());
+                for (QWidget* control : page->findChildren<QWidget*>()) {
+                    if (!control->isVisible()) continue;
+                    const QRect at(control->mapTo(page, QPoint(0, 0)), control->size());
+                    EXPECT_TRUE(page->rect().contains(at)) << control->objectName().toStdString();
+                    if (qobject_cast<QAbstractButton*>(control) || qobject_cast<QComboBox*>(control)) {
+                        EXPECT_GE(control->width(), control->minimumSizeHint().width())
+                            << control->objectName().toStdString();
+                    }
+                }
+                if (folder && *folder)
+                    window->grab().save(QString("%1/main-%2-%3x%4-%5.png").arg(folder, language).arg(size.width())
+                                            .arg(size.height()).arg(page->objectName()));
+            }
+            // The columns fill the list without a horizontal scroll bar.
+            int columns = 0;
+            for (int column = 0; column < FileListView::ColumnCount; ++column) columns += list->columnWidth(column);
+            EXPECT_LE(columns, list->viewport()->width());
+            // The names whole: the text and the item's margins (the style's focus frame) fit.
+            const int margins = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+            for (int row = 0; size.width() == 900 && row < list->topLevelItemCount(); ++row) {
+                const QString name = list->topLevelItem(row)->text(FileListView::NameColumn);
+                EXPECT_GE(list->columnWidth(FileListView::NameColumn), list->fontMetrics().horizontalAdvance(name) + margins)
+                    << name.toStdString();
+            }
+        }
+    }
+}
+
+// Ctrl+Return and F9 press Convert (the hints say so); the current language is checked in its
+// menu; help opens its file, or says where it is when nothing can open it.
+TEST_F(MainWindowTest, ConvertKeysLanguageCheckAndHelpWithoutABrowser) {
+    auto window = Open();
+    const QList<QKeySequence> keys = window->ConvertShortcut()->shortcuts();
+    EXPECT_TRUE(keys.contains(QKeySequence(Qt::CTRL | Qt::Key_Return)));
+    EXPECT_TRUE(keys.contains(QKeySequence(Qt::Key_F9)));
+    auto* convert = window->findChild<QPushButton*>("PngBitBtn2");
+    EXPECT_TRUE(convert->toolTip().contains("F9")) << convert->toolTip().toStdString();
+    EXPECT_TRUE(window->findChild<QToolButton*>("ToolButton5")->toolTip().contains("F9"));
+    window->ConvertShortcut()->trigger();  // Convert is off without rows: nothing happens
+    EXPECT_TRUE(messages.empty());
+    window->FileList()->AddFileToList(Pictures(1)[0]);
+    test::WriteBytes(dir / "blocker", std::vector<std::uint8_t>{'x'});
+    window->Pages()->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / "blocker/out"));
+    window->ConvertShortcut()->trigger();  // Convert's checks run: the folder cannot be made
+    ASSERT_EQ(messages.size(), 1u);
+    messages.clear();
+
+    auto checked = [&] {
+        QStringList names;
+        for (QAction* entry : window->findChild<QMenu*>("Language1")->actions())
+            if (entry->isChecked()) names << entry->text();
+        return names;
+    };
+    EXPECT_EQ(checked(), QStringList{"English"});
+    window->ApplyLanguageEverywhere("Russian");
+    EXPECT_EQ(checked(), QStringList{"Russian"});
+    EXPECT_TRUE(convert->toolTip().contains("F9"));
+
+    std::vector<QUrl> opened;
+    bool opens = true;
+    window->SetUrlOpener([&](const QUrl& url) {
+        opened.push_back(url);
+        return opens;
+    });
+    window->findChild<QAction*>("N15")->trigger();
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(opened[0].toLocalFile().endsWith("/help_ru.html"));
+    EXPECT_TRUE(messages.empty());
+    opens = false;
+    window->findChild<QAction*>("N15")->trigger();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].text.endsWith("\n\n" + opened[0].toLocalFile())) << messages[0].text.toStdString();
+    EXPECT_EQ(messages[0].caption, QString::fromUtf8("Информация"));
+}
+
+// The add-files and add-folder dialogs open where they were used last, after a restart too.
+TEST_F(MainWindowTest, TheAddDialogsStartWhereTheyWereUsedLast) {
+    const std::vector<std::string> pictures = Pictures(1, "photos/day one");
+    QStringList starts;
+    {
+        auto window = Open();
+        window->FileList()->SetOpenFilesDialog([&](QWidget*, const QString&, const QString& start, const QString&) {
+            starts << start;
+            return QStringList{QString::fromStdString(pictures[0])};
+        });
+        window->FileList()->SetFolderDialog([&](QWidget*, const QString&, const QString& start) {
+            starts << start;
+            return QString::fromStdString(dir / "photos");
+        });
+        window->findChild<QAction*>("N17")->trigger();
+        window->findChild<QAction*>("N18")->trigger();
+        answer = QMessageBox::Yes;
+        EXPECT_TRUE(window->close());
+    }
+    auto window = Open();
+    window->FileList()->SetOpenFilesDialog([&](QWidget*, const QString&, const QString& start, const QString&) {
+        starts << start;
+        return QStringList();
+    });
+    window->FileList()->SetFolderDialog([&](QWidget*, const QString&, const QString& start) {
+        starts << start;
+        return QString();
+    });
+    window->findChild<QAction*>("N17")->trigger();
+    window->findChild<QAction*>("N18")->trigger();
+    EXPECT_EQ(starts, (QStringList{"", "", QString::fromStdString(dir / "photos/day one/"),
+                                   QString::fromStdString(dir / "photos")}));
 }
 
 TEST_F(MainWindowTest, SettingsThatCannotBeSavedAreReported) {

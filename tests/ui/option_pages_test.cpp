@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QFontDialog>
@@ -20,11 +21,13 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
 
 #include "engine/conversion_options.h"
+#include "support/test_support.h"
 #include "jobs/size_presets.h"
 #include "ui/option_pages.h"
 #include "ui/window_texts.h"
@@ -498,6 +501,67 @@ TEST(OptionPages, CancellingTheRealDialogsChangesNothing) {
     EXPECT_EQ(Find<QLineEdit>(pages, "Edit1")->text(), "/tmp");
 }
 
+// The long preset list opens below its box with 15 rows and a scroll bar, not over the screen.
+TEST(OptionPages, LongListsOpenWithFifteenRows) {
+    QWidget window;
+    auto* pages = new OptionPages(&window);
+    window.resize(600, 300);
+    window.show();
+    pages->setCurrentWidget(Find<QWidget>(*pages, "TabSheet6"));
+    auto* presets = Find<QComboBox>(*pages, "ComboBox4");
+    ProcessEventsFor(20);
+    presets->showPopup();
+    ProcessEventsFor(50);
+    QAbstractItemView* view = presets->view();
+    const int row = view->sizeHintForRow(0);
+    EXPECT_LE(view->height(), 16 * row);
+    EXPECT_GE(view->height(), 14 * row);
+    presets->hidePopup();
+}
+
+// The warning beside the rename example: only while renaming by a mask without [E].
+TEST(OptionPages, RenameWarnsOfFilesWithoutExtension) {
+    QWidget window;
+    auto* pages = new OptionPages(&window);
+    window.show();
+    pages->setCurrentWidget(Find<QWidget>(*pages, "TabSheet4"));
+    auto* mask = Find<QLineEdit>(*pages, "Edit2");
+    auto* renaming = Find<QCheckBox>(*pages, "CheckBox5");
+    auto* warning = Find<QLabel>(*pages, "Label28");
+    const struct {
+        const char* mask;
+        bool renaming;
+        bool warned;
+    } cases[] = {
+        {"[N]_[C]_[W]x[H][E]", true, false}, {"[N]_[C]", true, true}, {"[n][e]", true, false},
+        {"[N]_[C]", false, false},           {"", true, true},
+    };
+    for (const auto& c : cases) {
+        mask->setText(c.mask);
+        renaming->setChecked(c.renaming);
+        EXPECT_EQ(warning->isVisibleTo(pages), c.warned) << c.mask << " " << c.renaming;
+        EXPECT_EQ(pages->RenameMaskLacksExtension(), c.warned) << c.mask;
+    }
+}
+
+// Browse opens at the output folder, or at its nearest existing parent before Convert made it.
+TEST(OptionPages, BrowseStartsAtTheOutputFolder) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir / "made");
+    OptionPages pages;
+    QStringList starts;
+    pages.SetFolderChooser([&](QWidget*, const QString&, const QString& current) {
+        starts << current;
+        return QString();
+    });
+    for (const std::string& folder : {dir / "made", dir / "made/not/yet/", std::string("relative/nowhere")}) {
+        Find<QLineEdit>(pages, "Edit1")->setText(QString::fromStdString(folder));
+        Find<QPushButton>(pages, "PngBitBtn3")->click();
+    }
+    const QString made = QString::fromStdString(dir / "made");
+    EXPECT_EQ(starts, (QStringList{made, made, "."}));
+}
+
 // Every page in both languages at the width its tabs ask for: no caption, button or list is
 // given less room than it needs, so no text is cut. With ZELVAN_SCREENSHOT_DIR set, each page is
 // also saved as a picture for a person to look at.
@@ -527,6 +591,9 @@ TEST(OptionPagesLayout, NoControlIsCutInEitherLanguage) {
                 // The two examples are elided to their room on purpose.
                 if (!hasText || !control->isVisible() || control == Find<QLabel>(*pages, "Label17") || control == Find<QLabel>(*pages, "Label25")) continue;
                 EXPECT_GE(control->width(), control->minimumSizeHint().width()) << control->objectName().toStdString();
+                // A label that cuts its text to its room (the font's summary) has room for all of it.
+                const QString full = control->property("fullText").toString();
+                EXPECT_GE(control->width(), control->fontMetrics().horizontalAdvance(full)) << full.toStdString();
             }
             if (save) {
                 const QString name = QString("%1/%2-%3-%4.png").arg(folder, language).arg(i).arg(page->objectName());

@@ -10,6 +10,7 @@
 
 #include "imaging/raster.h"
 #include "imaging/writers/writers.h"
+#include "support/exif_fixtures.h"
 #include "support/fixtures.h"
 #include "support/test_support.h"
 
@@ -96,6 +97,35 @@ TEST(LoadPreview, LargeJpegIsDecodedAtThePreviewSize) {
     const QColor centre = result.image.pixelColor(221, 147);
     EXPECT_NEAR(centre.red(), 30, 6);
     EXPECT_NEAR(centre.blue(), 200, 6);
+}
+
+// A photo whose orientation says "turned 90 degrees clockwise" is shown upright when asked: its
+// stored left half (red) becomes the top, and the size reads as shown.
+TEST(LoadPreview, TurnsAPhotoUprightByItsOrientation) {
+    TempDir dir;
+    const auto halves = [](int x, int) { return x < 20 ? test::Rgba{255, 0, 0} : test::Rgba{0, 0, 255}; };
+    test::WritePngFile(dir / "plain.png", 40, 20, test::PngKind::Rgb, halves);
+    const std::vector<std::uint8_t> block = test::ExifOrientationBlock(6);
+    test::WriteBytes(dir / "turned.png", test::WithExifChunk(test::ReadBytes(dir / "plain.png"), block));
+    QImage stored(40, 20, QImage::Format_RGB32);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x) stored.setPixelColor(x, y, x < 20 ? Qt::red : Qt::blue);
+    ASSERT_TRUE(stored.save(QString::fromStdString(dir / "plain.jpg"), "JPEG", 95));
+    test::WriteBytes(dir / "turned.jpg", test::WithExifSegment(test::ReadBytes(dir / "plain.jpg"), block));
+
+    for (const char* name : {"turned.jpg", "turned.png"}) {
+        SCOPED_TRACE(name);
+        const PreviewResult upright = LoadPreview(dir / name, {488, 295}, true);
+        EXPECT_EQ(QSize(upright.sourceWidth, upright.sourceHeight), QSize(20, 40));
+        ASSERT_EQ(upright.image.size(), QSize(20, 40));
+        EXPECT_GT(upright.image.pixelColor(10, 5).red(), 200);
+        EXPECT_GT(upright.image.pixelColor(10, 35).blue(), 200);
+        const PreviewResult asStored = LoadPreview(dir / name, {488, 295}, false);
+        ASSERT_EQ(asStored.image.size(), QSize(40, 20));
+        EXPECT_GT(asStored.image.pixelColor(5, 10).red(), 200);
+        // Fitted as shown: a box as small as the picture's shown width halves it.
+        EXPECT_EQ(LoadPreview(dir / name, {10, 295}, true).image.size(), QSize(10, 20));
+    }
 }
 
 // Holds loads back until the test lets them go, and counts them.

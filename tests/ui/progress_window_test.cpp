@@ -129,7 +129,7 @@ protected:
     // Convert's steps around the window, without showing it.
     void Begin(ConversionOptions options, const std::vector<std::string>& sources) {
         ASSERT_EQ(PrepareRunOptions(options, sources.size()), PrepareResult::Ok);
-        form.PrepareForRun(static_cast<int>(sources.size()));
+        form.PrepareForRun(static_cast<int>(sources.size()), options.outputFolder);
         scheduler.BeginRun(options, sources, lookups.LookupText("AllProcessed"));
         SyncTimers();
     }
@@ -220,16 +220,17 @@ TEST_F(ProgressWindowTest, FiguresDuringAndAfterARun) {
     form.onRefreshTick();
     EXPECT_EQ(Text(form, "Label4"), "0/3");
     EXPECT_EQ(Text(form, "Label2"), "2");
-    EXPECT_EQ(Text(form, "Label6"), "0 KiB");
-    EXPECT_EQ(Text(form, "Label10"), "7,5 s");
+    // The language's unit words while the run goes, as after it.
+    EXPECT_EQ(Text(form, "Label6"), "0 КиБ");
+    EXPECT_EQ(Text(form, "Label10"), "7,5 с");
     EXPECT_EQ(Child<QProgressBar>(form, "ProgressBar1")->maximum(), 3);
 
     held[0]->Execute();  // the big one, on this thread
     form.onRefreshTick();
     EXPECT_EQ(Text(form, "Label4"), "1/3");
     EXPECT_EQ(Child<QProgressBar>(form, "ProgressBar1")->value(), 1);
-    EXPECT_EQ(Text(form, "Label6"), "1,03 MiB");
-    EXPECT_EQ(Text(form, "Label8"), "1,03 MiB (100%)");
+    EXPECT_EQ(Text(form, "Label6"), "1,03 МиБ");
+    EXPECT_EQ(Text(form, "Label8"), "1,03 МиБ (100%)");
     EXPECT_EQ(form.Taskbar().Shown().kind, TaskbarProgress::Indicator::Kind::Normal);
     EXPECT_NEAR(form.Taskbar().Shown().fraction, 1.0 / 3, 1e-9);
 
@@ -241,7 +242,7 @@ TEST_F(ProgressWindowTest, FiguresDuringAndAfterARun) {
     form.findChild<QTimer*>("Timer1")->stop();
     bool checked = false;
     ShowModal([&] {
-        if (!checked && scheduler.Finished() && Text(form, "Label10") == "7,5 с") {
+        if (!checked && scheduler.Finished() && Child<QPushButton>(form, "PngBitBtn1")->text() == "Закрыть") {
             checked = true;
             // The completion form, with the looked-up units.
             EXPECT_EQ(Text(form, "Label4"), "3/3");
@@ -251,9 +252,9 @@ TEST_F(ProgressWindowTest, FiguresDuringAndAfterARun) {
             EXPECT_EQ(Child<QPushButton>(form, "PngBitBtn1")->text(), "Закрыть");
             EXPECT_TRUE(Child<QPushButton>(form, "PngBitBtn1")->isEnabled());
             EXPECT_EQ(LogLines(form), QStringList({"-----------------------", "Обработано файлов: 3"}));
-            // The refresh tick goes back to the fixed units; the time keeps its completion form.
+            // A refresh after the run changes nothing.
             form.onRefreshTick();
-            EXPECT_EQ(Text(form, "Label6"), "1,09 MiB");
+            EXPECT_EQ(Text(form, "Label6"), "1,09 МиБ");
             EXPECT_EQ(Text(form, "Label10"), "7,5 с");
             Child<QPushButton>(form, "PngBitBtn1")->click();  // Close
         }
@@ -345,6 +346,55 @@ TEST_F(ProgressWindowTest, EnterOrSpaceClosesTheWindowOnlyAfterTheRun) {
     }
 }
 
+// "Open output folder" waits for the end of the run, then opens the run's folder; when no program
+// can open it, a message gives its path.
+TEST_F(ProgressWindowTest, OpenOutputFolderOnceTheRunHasEnded) {
+    std::vector<QUrl> opened;
+    bool openerWorks = true;
+    form.SetUrlOpener([&](const QUrl& url) {
+        opened.push_back(url);
+        return openerWorks;
+    });
+    std::vector<QString> messages;
+    form.SetMessageBox([&](QWidget*, QMessageBox::Icon, const QString& caption, const QString& text,
+                           QMessageBox::StandardButtons) {
+        messages.push_back(caption + " | " + text);
+        return QMessageBox::Ok;
+    });
+    std::vector<std::string> sources = {dir / "a.bmp"};
+    WriteBmp(sources[0], 4, 3);
+    auto* openFolder = Child<QPushButton>(form, "PngBitBtn2");
+    HoldJobs();
+    const ConversionOptions options = Options(1, 2);
+    Begin(options, sources);
+    EXPECT_FALSE(openFolder->isEnabled());
+    bool done = false;
+    ShowModal([&] {
+        if (!scheduler.Finished()) {
+            EXPECT_FALSE(openFolder->isEnabled());
+            ReleaseJobs();
+            return;
+        }
+        if (done || Child<QPushButton>(form, "PngBitBtn1")->text() != "Close") return;
+        done = true;
+        ASSERT_TRUE(openFolder->isEnabled());
+        openFolder->click();
+        openerWorks = false;
+        openFolder->click();
+        form.close();
+    });
+    ASSERT_TRUE(done);
+    const QString folder = QString::fromStdString(dir / "out/");
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(folder));
+    ASSERT_EQ(messages.size(), 1u);  // only the failed opening tells
+    EXPECT_TRUE(messages[0].endsWith("\n\n" + folder)) << messages[0].toStdString();
+
+    // The next run starts with the button off again.
+    form.PrepareForRun(1, options.outputFolder);
+    EXPECT_FALSE(openFolder->isEnabled());
+}
+
 TEST_F(ProgressWindowTest, EveryFileFailingListsItsLineThenTheSummary) {
     std::vector<std::string> sources;
     for (int i = 0; i < 3; ++i) {
@@ -388,7 +438,7 @@ TEST_F(ProgressWindowTest, LinesFromWorkerThreadsShowAtOnceWholeAndInOrder) {
     EXPECT_EQ(expected.size(), 200);
 
     // Convert empties the display with the list.
-    form.PrepareForRun(1);
+    form.PrepareForRun(1, "");
     errors.Clear();
     errors.AppendLine("next run");
     QApplication::processEvents();
