@@ -7,6 +7,7 @@
 #include "base/path_util.h"
 #include "engine/mask_language.h"
 #include "jobs/memory_load.h"
+#include "jobs/output_plan.h"
 
 namespace zelvan {
 
@@ -15,9 +16,7 @@ std::string CompleteRenameMask(const std::string& mask) {
     return mask;
 }
 
-namespace {
-
-// Whether expanding the text as a rename mask changes it; the subject's values do not matter.
+// The subject's values do not matter.
 bool HasRenameTokens(const std::string& text) {
     MaskSubject subject;
     subject.sourcePath = "/n.x";
@@ -27,20 +26,34 @@ bool HasRenameTokens(const std::string& text) {
     return ExpandMask(text, subject, MaskKind::Rename, dates, 1) != text;
 }
 
-}  // namespace
-
-PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCount) {
+PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCount, bool createFolder) {
     if (options.threads <= 0) options.threads = 1;
     if (options.renameEnabled) options.renameMask = CompleteRenameMask(options.renameMask);
     if (entryCount == 0) return PrepareResult::NoFiles;
     if (options.outputFolder.empty()) return PrepareResult::DirectoryCreateError;
     if (options.renameEnabled && HasRenameTokens(options.outputFolder)) return PrepareResult::FolderHasTokens;
     if (options.outputFolder.back() != '/') options.outputFolder += '/';
+    if (!createFolder) {
+        // A dry run writes nothing: it only refuses a folder that could never be made, one
+        // whose nearest existing ancestor is not a folder.
+        std::filesystem::path existing = std::filesystem::path(options.outputFolder).parent_path();
+        std::error_code ec;
+        while (!existing.empty() && !std::filesystem::exists(existing, ec) && existing != existing.parent_path())
+            existing = existing.parent_path();
+        return existing.empty() || DirectoryExists(existing.string()) ? PrepareResult::Ok
+                                                                       : PrepareResult::DirectoryCreateError;
+    }
     std::error_code ec;
     std::filesystem::create_directories(options.outputFolder, ec);
     // Whatever creation said, the folder must exist now.
     if (!DirectoryExists(options.outputFolder)) return PrepareResult::DirectoryCreateError;
     return PrepareResult::Ok;
+}
+
+std::string InitialDestinationPath(const ConversionOptions& options, const OutputFormat* format,
+                                   const QueuedFile& file) {
+    const std::string extension = format ? "." + std::string(format->extension) : ".";
+    return options.outputFolder + file.outputSubfolder + ChangeFileExt(ExtractFileName(file.sourcePath), extension);
 }
 
 Scheduler::Scheduler(LifetimeCounters& lifetime, ErrorList& errors, std::string rawPluginPath)
@@ -50,14 +63,26 @@ Scheduler::~Scheduler() { state_.jobs.clear(); }
 
 void Scheduler::BeginRun(const ConversionOptions& options, std::vector<std::string> sourcePaths,
                          std::string summaryText) {
-    options_ = std::make_shared<const ConversionOptions>(options);
+    std::vector<QueuedFile> files;
+    files.reserve(sourcePaths.size());
+    for (std::string& path : sourcePaths) files.push_back({std::move(path), {}, 0});
+    BeginRun(options, std::move(files), std::move(summaryText), false);
+}
+
+void Scheduler::BeginRun(const ConversionOptions& options, std::vector<QueuedFile> files, std::string summaryText,
+                         bool skipExisting) {
+    auto runOptions = std::make_shared<ConversionOptions>(options);
+    // Resuming never replaces a file: what exists is skipped, and what appears meanwhile too.
+    if (skipExisting) runOptions->overwrite = false;
+    options_ = std::move(runOptions);
+    skipExisting_ = skipExisting;
     maskDates_ = std::make_shared<const MaskDateConventions>(MaskDateConventions::System());
     outputFormat_ = FindOutputFormat(options.outputFormat);
     summaryText_ = std::move(summaryText);
     finished_ = false;
     closeWhenDone_ = false;
     state_.counters.processed.store(0);
-    state_.queue.assign(std::make_move_iterator(sourcePaths.begin()), std::make_move_iterator(sourcePaths.end()));
+    state_.queue.assign(std::make_move_iterator(files.begin()), std::make_move_iterator(files.end()));
     startTimerOn_ = true;
     reapTimerOn_ = true;
     completionTimerOn_ = false;
@@ -99,12 +124,24 @@ Scheduler::StartResult Scheduler::StartTick() {
         env.claims = &claims_;
         env.rawPluginPath = rawPluginPath_;
         env.maskDates = maskDates_;
+        const QueuedFile& file = state_.queue.front();
+        if (!file.outputSubfolder.empty()) {
+            // A folder that cannot be made shows as the job's failed write.
+            std::error_code ec;
+            std::filesystem::create_directories(options_->outputFolder + file.outputSubfolder, ec);
+        }
         auto job = std::make_unique<ConversionJob>(env);
-        job->sourcePath = state_.queue.front();
+        job->sourcePath = file.sourcePath;
         job->format = outputFormat_;
-        const std::string extension = outputFormat_ ? "." + std::string(outputFormat_->extension) : ".";
-        job->destinationPath = options_->outputFolder + ChangeFileExt(ExtractFileName(job->sourcePath), extension);
-        job->jobNumber = state_.nextJobNumber++;
+        job->destinationPath = InitialDestinationPath(*options_, outputFormat_, file);
+        job->jobNumber = file.jobNumber > 0 ? file.jobNumber : state_.nextJobNumber;
+        ++state_.nextJobNumber;
+        if (skipExisting_) {
+            job->skipExisting = true;
+            job->existingOutput = [options = options_, dates = maskDates_](const ConversionJob& j) {
+                return ExistingPlannedOutput(*options, j.sourcePath, j.destinationPath, j.jobNumber, *dates);
+            };
+        }
         job->completed.store(false);
         state_.queue.pop_front();
         ConversionJob& started = *job;
@@ -129,6 +166,7 @@ Scheduler::StartResult Scheduler::StartTick() {
 bool Scheduler::ReapTick() {
     for (std::size_t i = 0; i < state_.jobs.size(); ++i) {
         if (state_.jobs[i]->completed.load(std::memory_order_acquire)) {
+            if (jobFinished_) jobFinished_(*state_.jobs[i]);
             // Destroying the job waits for its thread to end.
             state_.jobs.erase(state_.jobs.begin() + static_cast<std::ptrdiff_t>(i));
             return true;

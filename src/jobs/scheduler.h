@@ -17,12 +17,27 @@
 
 namespace zelvan {
 
+// One file of a run's queue.
+struct QueuedFile {
+    std::string sourcePath;
+    // Below the output folder, ending in "/": a scanned folder's tree mirrored; empty for none.
+    std::string outputSubfolder;
+    // The rename mask's counter; 0 gives the next number in start order. A shard of a list
+    // numbers its files by their places in the whole list.
+    std::int32_t jobNumber = 0;
+};
+
+// The path a job starts from: the output folder (options prepared by PrepareRunOptions), the
+// file's subfolder, and the source's name with the format's extension ("." without a format).
+std::string InitialDestinationPath(const ConversionOptions& options, const OutputFormat* format,
+                                   const QueuedFile& file);
+
 // The state of one run. Everything but the counters is touched only by the thread that drives
 // the ticks; the counters are shared with the jobs.
 struct RunState {
     bool running = false;
     std::vector<std::unique_ptr<ConversionJob>> jobs;  // started, not yet reaped, in start order
-    std::deque<std::string> queue;                          // source paths not yet handed out
+    std::deque<QueuedFile> queue;                           // files not yet handed out
     RunCounters counters;
     std::chrono::steady_clock::time_point startedAt{};
     std::int32_t nextJobNumber = 1;
@@ -35,8 +50,11 @@ enum class PrepareResult { Ok, NoFiles, DirectoryCreateError, FolderHasTokens };
 // output folder ending in "/" and created with its parents. With renaming on, an output folder
 // that holds rename tokens ("out[W]") is refused: the jobs would replace them in the folder's
 // name too and write into folders that do not exist.
-PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCount);
+// A dry run passes createFolder false: a folder that does not exist yet is then accepted.
+PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCount, bool createFolder = true);
 std::string CompleteRenameMask(const std::string& mask);
+// Whether expanding the text as a rename mask would change it ("out[W]").
+bool HasRenameTokens(const std::string& text);
 
 // Runs a list of files as parallel jobs. A driver (the main window's timers, or the command
 // line's loop) calls the three ticks while their timers are on; nothing here knows windows.
@@ -53,6 +71,10 @@ public:
     // Starts a run over the given source paths with a copy of the options (prepared by
     // PrepareRunOptions). summaryText is the text of the run's closing line.
     void BeginRun(const ConversionOptions& options, std::vector<std::string> sourcePaths, std::string summaryText);
+    // The same over files with their own subfolders and numbers. With skipExisting, a file whose
+    // final output exists already is skipped (not a failure) and no output is ever replaced.
+    void BeginRun(const ConversionOptions& options, std::vector<QueuedFile> files, std::string summaryText,
+                  bool skipExisting);
 
     enum class StartResult { Nothing, Started, QueueEmpty, StartFailed };
     // Starts at most one job, or switches to the completion timer when the queue is empty.
@@ -82,6 +104,9 @@ public:
     // For tests and special drivers: the memory-load reading and the job starter.
     void SetMemoryLoadSource(std::function<int()> source) { memoryLoad_ = std::move(source); }
     void SetJobStarter(std::function<void(ConversionJob&)> starter) { starter_ = std::move(starter); }
+    // Called on the driving thread with each finished job just before it is reaped: its
+    // source, paths and result are final then.
+    void SetJobFinished(std::function<void(const ConversionJob&)> finished) { jobFinished_ = std::move(finished); }
 
 private:
     LifetimeCounters& lifetime_;
@@ -101,6 +126,8 @@ private:
     bool closeWhenDone_ = false;
     std::function<int()> memoryLoad_;
     std::function<void(ConversionJob&)> starter_;
+    std::function<void(const ConversionJob&)> jobFinished_;
+    bool skipExisting_ = false;
 };
 
 }  // namespace zelvan
