@@ -11,13 +11,15 @@ PACKAGES=(
   # codecs
   libjpeg62-turbo-dev zlib1g-dev libpng-dev libgif-dev libtiff-dev
   libopenjp2-7-dev libexiv2-dev libraw-dev liblcms2-dev
+  # the generic CMYK profile for CMYK JPEGs without one of their own
+  libgs-common
   # fonts for the text stamp
   fonts-liberation fonts-dejavu-core
   # tests, fuzzers and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev python3-pil
   # independent decoders used by the tests and the benchmark
   libjpeg-turbo-progs pngcheck giflib-tools imagemagick libopenjp2-tools
-  libimage-exiftool-perl hyperfine bc
+  libimage-exiftool-perl hyperfine bc parallel
   # GUI checks under a virtual display
   xvfb xdotool x11-apps
   # desktop entry check; rendering the icon's PNGs from its SVG

@@ -1,6 +1,9 @@
 #include "engine/conversion_job.h"
 
+#include <sys/stat.h>
+
 #include <array>
+#include <chrono>
 #include <new>
 
 #include "base/file_io.h"
@@ -11,12 +14,20 @@
 #include "engine/output_naming.h"
 #include "engine/resize_planning.h"
 #include "engine/text_stamp.h"
+#include "imaging/colour_profile.h"
 
 namespace zelvan {
 namespace {
 
 MaskDateConventions DatesOf(const JobEnvironment& env) {
     return env.maskDates ? *env.maskDates : MaskDateConventions::System();
+}
+
+// A file's size in bytes, past 2 GiB too; -1 when it cannot be examined.
+std::int64_t BytesOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<std::int64_t>(st.st_size);
 }
 
 }  // namespace
@@ -39,20 +50,63 @@ ConversionJob::~ConversionJob() {
 void ConversionJob::Start() { thread_ = std::thread([this] { Execute(); }); }
 
 void ConversionJob::Report(JobError error, const std::string& path, const std::string& message) {
+    if (!result.error) {
+        result.error = error;
+        result.errorMessage = message;
+    }
     reported_ = true;
     env_.errors->AppendLine(ErrorLine(error, path, message));
 }
 
 void ConversionJob::Execute() {
+    const auto started = std::chrono::steady_clock::now();
+    result.inputBytes = BytesOf(sourcePath);
+    bool wentToTheEnd = false;
     try {
-        Convert();
+        std::optional<std::string> existing;
+        if (skipExisting && existingOutput) {
+            // Names are made under the job lock, as the rename step makes them.
+            std::lock_guard<std::mutex> lock(*env_.jobLock);
+            existing = existingOutput(*this);
+        }
+        if (existing) {
+            result.status = JobResult::Status::Skipped;
+            result.outputPath = *existing;
+        } else {
+            wentToTheEnd = Convert();
+        }
     } catch (...) {
         // A failure no step reports (out of memory in an unexpected place) ends the job; it
         // still counts as processed below.
     }
+    FinishResult(wentToTheEnd);
+    result.milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
     if (reported_) env_.run->failed.fetch_add(1);
     env_.run->processed.fetch_add(1);
     completed.store(true, std::memory_order_release);
+}
+
+// The result's status and output once the steps are over; a skip found before them is kept.
+void ConversionJob::FinishResult(bool wentToTheEnd) {
+    if (result.status == JobResult::Status::Skipped) return;
+    if (reported_) {
+        result.status = JobResult::Status::Failed;
+    } else if (foundTaken_) {
+        result.status = JobResult::Status::Skipped;
+        // The automatic format's name got its extension only at the write.
+        for (const std::string& path : {destinationPath, ChangeFileExt(destinationPath, ".JPG"),
+                                        ChangeFileExt(destinationPath, ".PNG")}) {
+            if (FileExists(path)) {
+                result.outputPath = path;
+                break;
+            }
+        }
+        return;
+    }
+    if (!wentToTheEnd) return;
+    result.outputBytes = BytesOf(destinationPath);
+    if (result.outputBytes >= 0) result.outputPath = destinationPath;
 }
 
 bool ConversionJob::Convert() {
@@ -63,6 +117,7 @@ bool ConversionJob::Convert() {
     if (!images) return false;
     if (options_.autoRotate && !Orient(*images)) return false;
     if (!Resize(*images)) return false;
+    if (options_.colourProfile == kConvertToSrgb && !ConvertColoursToSrgb(*images)) return false;
     if (options_.textStampEnabled) StampText(*images);
     if (options_.renameEnabled) Rename(*images);
     if (!EncodeAndWrite(*images)) return false;
@@ -73,7 +128,8 @@ bool ConversionJob::Convert() {
 // An existing output blocks the job unless overwriting is allowed. The test uses the path as
 // the scheduler built it, before any renaming or change of extension.
 bool ConversionJob::OutputMayBeWritten() {
-    if (options_.overwrite || !FileExists(destinationPath)) return true;
+    // A resumed run tests the final path instead (Execute and the write).
+    if (options_.overwrite || skipExisting || !FileExists(destinationPath)) return true;
     Report(JobError::Source, sourcePath, "File already exists");
     return false;
 }
@@ -102,7 +158,8 @@ std::optional<WorkingImageSet> ConversionJob::Prepare(LoadedSource&& loaded) {
     const std::int64_t sourceKiB = loaded.sourceSize / 1024;
     std::optional<WorkingImageSet> images;
     try {
-        images = PrepareWorkingImage(std::move(loaded.picture));
+        images = PrepareWorkingImage(std::move(loaded.picture),
+                                     static_cast<ColourProfileChoice>(options_.colourProfile));
     } catch (const Error& e) {
         Report(JobError::Source, sourcePath, e.what());
         return std::nullopt;
@@ -148,6 +205,19 @@ bool ConversionJob::Resize(WorkingImageSet& images) {
     return true;
 }
 
+// The pixels turned from the source's profile to sRGB, which the outputs then assume: after the
+// resize (fewer pixels to turn) and before the stamp (its colour is meant as sRGB).
+bool ConversionJob::ConvertColoursToSrgb(WorkingImageSet& images) {
+    try {
+        ConvertToSrgb(images.image, images.iccProfile);
+    } catch (const std::bad_alloc&) {
+        Report(JobError::Source, sourcePath, "not enough memory to convert the colours");
+        return false;
+    }
+    images.iccProfile.clear();
+    return true;
+}
+
 // Its EXIF dates are read and the text drawn under the job lock. A failure here ends the job
 // (the exception reaches Execute).
 void ConversionJob::StampText(WorkingImageSet& images) {
@@ -158,9 +228,11 @@ void ConversionJob::StampText(WorkingImageSet& images) {
     ExifDateTexts exif = ReadExifDateTexts(sourcePath, dates.display, subject.now);
     subject.exifDate = exif.date;
     subject.exifTime = exif.time;
+    // A palette or grey picture stays one where the chosen output keeps palettes.
+    const bool keepPalette = !options_.autoFormat && format && format->keepsPalette;
     DrawTextStamp(images.image,
                   ExpandMask(options_.textStampMask, subject, MaskKind::TextStamp, dates, options_.counterDigits),
-                  options_);
+                  options_, keepPalette);
 }
 
 // The output's name from the rename mask.
@@ -241,7 +313,9 @@ bool ConversionJob::WriteOutput(const std::string& path, std::span<const std::ui
         WriteFileAtomically(path, bytes, {.replace = options_.overwrite});
     } catch (const FileExistsError& e) {
         if (env_.claims) env_.claims->Release(path);
-        Report(JobError::Source, sourcePath, e.what());
+        // A resumed run meets the outputs of its earlier runs: such a name is a skip.
+        if (skipExisting) foundTaken_ = true;
+        else Report(JobError::Source, sourcePath, e.what());
         return false;
     } catch (...) {
         if (env_.claims) env_.claims->Release(path);

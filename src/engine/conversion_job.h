@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -31,6 +32,21 @@ std::string_view JobErrorCode(JobError error);
 // The code, then path + ": " + message.
 std::string ErrorLine(JobError error, const std::string& path, const std::string& message);
 
+// What became of one job, for drivers that report file by file (the command line's --json).
+// The job fills it on its own thread; read it after `completed`.
+struct JobResult {
+    enum class Status { Converted, Failed, Skipped };
+    Status status = Status::Converted;
+    // The output written, or the existing output a skipped job found; empty for none.
+    std::string outputPath;
+    // The first failure the job reported: its kind and message.
+    std::optional<JobError> error;
+    std::string errorMessage;
+    std::int64_t inputBytes = -1;   // the source file's size; -1 when it cannot be measured
+    std::int64_t outputBytes = -1;  // the output's size; -1 without one
+    std::int64_t milliseconds = 0;  // from the job's start to its end
+};
+
 // One conversion job: one source file in, one output file out, on a worker thread of its own.
 // The scheduler creates it, fills in the fields, starts it once and destroys it after
 // `completed` is raised; destruction waits for the thread.
@@ -45,6 +61,13 @@ public:
     std::string destinationPath;  // the output folder + the source's name with the format's extension
     const OutputFormat* format = nullptr;
     std::int32_t jobNumber = 0;
+    // A run that resumes skips a file whose final output exists already, and the run's options
+    // then never replace a file. `existingOutput`, when set, names that output before any
+    // decoding where it can tell; a final name found taken at the write is a skip as well, not
+    // a failure.
+    bool skipExisting = false;
+    std::function<std::optional<std::string>(const ConversionJob&)> existingOutput;
+    JobResult result;
     // Raised with release semantics as the job's very last act, after every other effect
     // (output file, counters, error lines); read it with acquire semantics.
     std::atomic<bool> completed{false};
@@ -62,6 +85,7 @@ private:
     std::optional<WorkingImageSet> Prepare(LoadedSource&& loaded);
     bool Orient(WorkingImageSet& images);
     bool Resize(WorkingImageSet& images);
+    bool ConvertColoursToSrgb(WorkingImageSet& images);
     void StampText(WorkingImageSet& images);
     void Rename(const WorkingImageSet& images);
     bool EncodeAndWrite(const WorkingImageSet& images);
@@ -74,10 +98,13 @@ private:
     void CountOutput();
 
     void Report(JobError error, const std::string& path, const std::string& message);
+    void FinishResult(bool wentToTheEnd);
+
 
     JobEnvironment env_;
     const ConversionOptions& options_;
     bool reported_ = false;
+    bool foundTaken_ = false;  // with skipExisting: the final name was taken at the write
     bool pixelsTurned_ = false;  // Orient turned them: a carried Orientation tag must say 1
     std::thread thread_;
 };

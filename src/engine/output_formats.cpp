@@ -5,12 +5,22 @@
 #include "base/path_util.h"
 #include "engine/exif_step.h"
 #include "imaging/colour_profile.h"
+#include "imaging/transparency.h"
 #include "imaging/writers/writers.h"
 
 namespace zelvan {
 namespace {
 
 const Raster* MaskOf(const WorkingImageSet& images) { return images.alphaMask ? &*images.alphaMask : nullptr; }
+
+// The image as an output without alpha shows it: over the background colour where it has an
+// opacity mask (`kept` holds the blended copy), else the image itself.
+const Raster& Opaque(const Raster& image, const WorkingImageSet& images, const ConversionOptions& options,
+                     std::optional<Raster>& kept) {
+    if (!images.alphaMask) return image;
+    kept = OverBackground(image, *images.alphaMask, RgbOf(options.backgroundColour));
+    return *kept;
+}
 
 // The image in sRGB, for outputs that cannot carry a colour profile: the image itself when it has
 // none, else a converted copy kept in `converted` (the image may still go to other encoders).
@@ -21,30 +31,40 @@ const Raster& SrgbImage(const WorkingImageSet& images, std::optional<Raster>& co
     return *converted;
 }
 
+// An sRGB image without alpha, for BMP and GIF.
+const Raster& OpaqueSrgbImage(const WorkingImageSet& images, const ConversionOptions& options,
+                              std::optional<Raster>& converted, std::optional<Raster>& blended) {
+    return Opaque(SrgbImage(images, converted), images, options, blended);
+}
+
+std::vector<std::uint8_t> EncodeJpegOf(const WorkingImageSet& images, const ConversionOptions& options, bool progressive) {
+    std::optional<Raster> blended;
+    return EncodeJpeg(Opaque(images.image, images, options, blended), options.jpegQuality, progressive,
+                      images.iccProfile);
+}
+
 std::vector<std::uint8_t> WriteJpeg(const WorkingImageSet& images, const ConversionOptions& options) {
-    return EncodeJpeg(images.image, options.jpegQuality, options.jpegProgressive, images.iccProfile);
+    return EncodeJpegOf(images, options, options.jpegProgressive);
 }
 
 std::vector<std::uint8_t> WritePng(const WorkingImageSet& images, const ConversionOptions& options) {
     PngSettings png{options.pngCompression, options.pngAllFilters, options.pngInterlace};
-    // An indexed source keeps its key colour, which rules out the mask (they never meet).
-    return EncodePng(images.image, images.keyColour ? nullptr : MaskOf(images), images.keyColour, png,
-                     images.iccProfile);
+    return EncodePng(images.image, MaskOf(images), png, images.iccProfile);
 }
 
-std::vector<std::uint8_t> WriteBmp(const WorkingImageSet& images, const ConversionOptions&) {
-    std::optional<Raster> converted;
-    return EncodeBmp(SrgbImage(images, converted));
+std::vector<std::uint8_t> WriteBmp(const WorkingImageSet& images, const ConversionOptions& options) {
+    std::optional<Raster> converted, blended;
+    return EncodeBmp(OpaqueSrgbImage(images, options, converted, blended));
 }
 
-std::vector<std::uint8_t> WriteGif(const WorkingImageSet& images, const ConversionOptions&) {
-    std::optional<Raster> converted;
-    return EncodeGif(SrgbImage(images, converted));
+std::vector<std::uint8_t> WriteGif(const WorkingImageSet& images, const ConversionOptions& options) {
+    std::optional<Raster> converted, blended;
+    return EncodeGif(OpaqueSrgbImage(images, options, converted, blended));
 }
 
-// The opacity mask is not used: a 32-bit image that was not resized keeps its own fourth byte.
 std::vector<std::uint8_t> WriteJp2(const WorkingImageSet& images, const ConversionOptions& options) {
-    return EncodeJp2(images.image, options.jpeg2000Quality, options.jpeg2000Lossless, images.iccProfile);
+    return EncodeJp2(images.image, MaskOf(images), options.jpeg2000Quality, options.jpeg2000Lossless,
+                     images.iccProfile);
 }
 
 std::vector<std::uint8_t> WriteTga(const WorkingImageSet& images, const ConversionOptions&) {
@@ -55,7 +75,7 @@ std::vector<std::uint8_t> WriteTga(const WorkingImageSet& images, const Conversi
 //                         number ext    caption      alpha  palette exif   alone
 constexpr std::array kFormats{
     OutputFormat{0, "JPG", "JPEG", false, false, true, false, WriteJpeg},
-    OutputFormat{1, "PNG", "PNG", true, false, false, false, WritePng},
+    OutputFormat{1, "PNG", "PNG", true, true, false, false, WritePng},
     OutputFormat{2, "BMP", "BMP", false, true, false, false, WriteBmp},
     OutputFormat{3, "GIF", "GIF", false, true, false, false, WriteGif},
     OutputFormat{4, "JP2", "JPEG 2000", true, false, false, true, WriteJp2},
@@ -84,13 +104,13 @@ const OutputFormat* FindOutputFormat(std::string_view extension) {
 
 AutoFormatChoice ChooseAutoFormat(const WorkingImageSet& images, const ConversionOptions& options,
                                   const std::string& sourcePath) {
-    // The candidates have settings of their own: a baseline JPEG, and the smallest plain PNG
-    // with the mask (a key colour is not used).
-    std::vector<std::uint8_t> jpeg = EncodeJpeg(images.image, options.jpegQuality, false, images.iccProfile);
+    // The candidates have settings of their own, a baseline JPEG and the smallest plain PNG, and
+    // are written as the chosen format would be: the JPEG over the background colour, the PNG
+    // with the opacity.
+    std::vector<std::uint8_t> jpeg = EncodeJpegOf(images, options, false);
     std::vector<std::uint8_t> png;
     const bool pngCandidate = !IsJpegSource(sourcePath);
-    if (pngCandidate)
-        png = EncodePng(images.image, MaskOf(images), std::nullopt, PngSettings{9, true, false}, images.iccProfile);
+    if (pngCandidate) png = EncodePng(images.image, MaskOf(images), PngSettings{9, true, false}, images.iccProfile);
 
     AutoFormatChoice choice;
     std::size_t best = kAutoFormatCeiling;

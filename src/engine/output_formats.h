@@ -17,8 +17,8 @@ struct OutputFormat {
     int number;               // its Output_format value and its row in the format list
     std::string_view extension;  // the output's extension, upper case without the dot: "JPG"
     std::string_view caption;    // its row in the format list: "JPEG 2000"
-    bool keepsAlpha;          // writes the source's transparency
-    bool keepsPalette;        // writes palette rasters with their palette and indices
+    bool keepsAlpha;          // writes the opacity mask; the others show the image over the background colour
+    bool keepsPalette;        // writes palette rasters with their palette and indices (the stamp keeps them)
     bool carriesExif;         // the source's EXIF block is put into the output
     bool oneJobAtATime;       // its encoder is too hungry to run beside others
     // The file's bytes for the working image with the options' settings. Throws Error.

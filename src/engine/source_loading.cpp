@@ -9,6 +9,7 @@
 #include "engine/extensions.h"
 #include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
+#include "imaging/transparency.h"
 #include "imaging/readers/readers.h"
 #include "rawdll.h"
 
@@ -84,6 +85,19 @@ LoadedSource LoadPicture(const std::string& sourcePath) {
     return loaded;
 }
 
+// A bitmap's fourth byte that is zero everywhere is padding, not transparency: such files are
+// written by programs that leave it unused, and meant to be seen.
+bool FourthByteIsPadding(const DecodedPicture& picture) {
+    if (picture.kind == PictureKind::Png || picture.targaAlpha || picture.raster.bitsPerPixel() != 32) return false;
+    const Raster& image = picture.raster;
+    for (int y = 0; y < image.height(); ++y) {
+        const std::uint8_t* row = image.row(y);
+        for (int x = 0; x < image.width(); ++x)
+            if (row[4 * x + 3] != 0) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPluginPath) {
@@ -91,20 +105,21 @@ LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPlu
     return LoadPicture(sourcePath);
 }
 
-WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture) {
+WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture, ColourProfileChoice colourProfile) {
     WorkingImageSet set;
     set.orientation = picture.orientation;
-    set.iccProfile = SettleColourProfile(picture);
+    if (colourProfile != kStripColourProfile) set.iccProfile = SettleColourProfile(picture);
     const Raster& source = picture.raster;
     if (source.empty()) throw Error("the decoded picture is empty");
 
-    if (picture.IsIndexedPng()) {
-        // The transparent colour a bitmap reports when its file names none: its bottom-left
-        // pixel, or white for a black-and-white bitmap.
-        set.keyColour = source.bitsPerPixel() == 1 ? Rgb{255, 255, 255} : source.PixelColour(0, source.height() - 1);
+    if (picture.IsIndexedPng() && !picture.paletteOpacity.empty()) {
+        // Transparency per palette entry: the image keeps its indices beside the mask.
+        set.alphaMask = PaletteOpacityMask(source, picture.paletteOpacity);
+        set.image = std::move(picture.raster);
+        return set;
     }
 
-    if (picture.HasAlpha()) {
+    if (picture.HasAlpha() && !FourthByteIsPadding(picture)) {
         Raster image = std::move(picture.raster);
         if (image.bitsPerPixel() != 32) {
             // Every reader that reports alpha delivers 32 bits; anything else is made opaque.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "engine/conversion_options.h"
 #include "imaging/decoded_picture.h"
 
 namespace zelvan {
@@ -39,15 +40,17 @@ LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPlu
 struct WorkingImageSet {
     Raster image;
     std::optional<Raster> alphaMask;  // 24-bit, opacity in the third byte of each pixel
-    std::optional<Rgb> keyColour;     // indexed PNG sources only
     int orientation = 1;              // the turn the pixels still owe the source's Orientation tag
     // The RGB profile the pixels are in, kept in outputs that carry one; empty means sRGB.
     std::vector<std::uint8_t> iccProfile;
 };
 
 // Takes the picture apart into the working image (no pixel copy) and builds the opacity mask
-// or the key colour.
-WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture);
+// from the transparency the file declares: an alpha channel, an indexed PNG's opacity per palette
+// entry, a grey or RGB PNG's transparent colour. Nothing else is ever made transparent.
+// The source's colour profile is settled as colour_profile.h says, or ignored when the choice is
+// to strip it.
+WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture, ColourProfileChoice colourProfile);
 
 // Turns the image and its opacity mask as the orientation says, which then becomes 1. Throws
 // Error when memory runs out; the images are then as they were.

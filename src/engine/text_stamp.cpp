@@ -12,6 +12,8 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "base/error.h"
@@ -61,6 +63,60 @@ int FitPoints(const TextFont& textFont, const QString& text, int limit, QPaintDe
     }
 }
 
+void SetPaletteIndex(std::uint8_t* row, int x, int bitsPerPixel, unsigned index) {
+    switch (bitsPerPixel) {
+        case 8: row[x] = static_cast<std::uint8_t>(index); break;
+        case 4: {
+            std::uint8_t& byte = row[x >> 1];
+            byte = (x & 1) ? static_cast<std::uint8_t>((byte & 0xF0) | index) : static_cast<std::uint8_t>((byte & 0x0F) | (index << 4));
+            break;
+        }
+        default: {
+            const auto bit = static_cast<std::uint8_t>(0x80 >> (x & 7));
+            row[x >> 3] = index ? static_cast<std::uint8_t>(row[x >> 3] | bit) : static_cast<std::uint8_t>(row[x >> 3] & ~bit);
+            break;
+        }
+    }
+}
+
+// Puts the pixels the stamp changed in `drawn` (a 24-bit copy of the palette image) back into the
+// palette image as the nearest of its palette's colours, so that a palette or grey picture keeps
+// its palette and every pixel the stamp left alone keeps its index.
+void ReturnToPalette(Raster& image, const Raster& drawn) {
+    const std::vector<PaletteEntry>& palette = image.palette();
+    auto nearest = [&palette](const std::uint8_t* bgr) {
+        unsigned best = 0;
+        int bestDistance = INT32_MAX;
+        for (unsigned i = 0; i < palette.size(); ++i) {
+            const int db = bgr[0] - palette[i].blue, dg = bgr[1] - palette[i].green, dr = bgr[2] - palette[i].red;
+            const int distance = dr * dr * 3 + dg * dg * 4 + db * db * 2;
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = i;
+            }
+        }
+        return best;
+    };
+    std::uint8_t lastColour[3] = {};
+    unsigned lastIndex = nearest(lastColour);
+    for (int y = 0; y < image.height(); ++y) {
+        std::uint8_t* row = image.row(y);
+        const std::uint8_t* bgr = drawn.row(y);
+        std::vector<std::pair<int, unsigned>> changed;
+        ForEachPaletteIndex(row, image.width(), image.bitsPerPixel(), [&](int x, unsigned index) {
+            const std::uint8_t* p = bgr + 3 * static_cast<std::size_t>(x);
+            const PaletteEntry& e = palette[index];
+            if (p[0] == e.blue && p[1] == e.green && p[2] == e.red) return;
+            if (std::memcmp(p, lastColour, 3) != 0) {
+                std::memcpy(lastColour, p, 3);
+                lastIndex = nearest(p);
+            }
+            changed.emplace_back(x, lastIndex);
+        });
+        for (const auto& [x, index] : changed) SetPaletteIndex(row, x, image.bitsPerPixel(), index);
+    }
+}
+
 void QuietStartupMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
     if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(message));
 }
@@ -99,13 +155,20 @@ int TextStampPixelSize(int points) {
     return static_cast<int>(std::clamp<std::int64_t>(pixels, 1, kLargestPixelSize));
 }
 
-TextStampLayout DrawTextStamp(Raster& image, const std::string& text, const ConversionOptions& options) {
+TextStampLayout DrawTextStamp(Raster& image, const std::string& text, const ConversionOptions& options,
+                              bool keepPalette) {
     TextStampLayout layout;
     if (text.empty() || image.empty()) return layout;
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
         throw Error("text stamp: no font system in this process (no QGuiApplication)");
 
-    if (image.bitsPerPixel() <= 8) image = image.ToBgr24();
+    if (image.bitsPerPixel() <= 8) {
+        Raster drawn = image.ToBgr24();
+        layout = DrawTextStamp(drawn, text, options, false);
+        if (keepPalette) ReturnToPalette(image, drawn);
+        else image = std::move(drawn);
+        return layout;
+    }
     const bool fourthByte = image.bitsPerPixel() == 32;
     const int W = image.width();
     const int H = image.height();

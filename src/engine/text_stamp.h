@@ -47,12 +47,15 @@ struct TextStampLayout {
 };
 
 // Draws `text` (UTF-8) on `image` in place with options.textFont, Text_position and
-// Text_Shadow; the text is opaque, its background transparent. A palette image is widened to
-// 24 bits first; a 32-bit image keeps its fourth byte (the stamp changes colours, never
-// transparency). An empty text changes nothing. The caller holds the job lock: the font
+// Text_Shadow; the text is opaque, its background transparent. A palette image is drawn on as a
+// 24-bit copy, which then replaces it, or with keepPalette (for outputs that keep palettes) goes
+// back into its palette, the stamp's pixels as the nearest of the palette's colours; a 32-bit
+// image keeps its fourth byte (the stamp changes colours, never transparency). An empty text
+// changes nothing. The caller holds the job lock: the font
 // machinery is shared by all jobs. Throws Error when the process has no QGuiApplication (see
 // StartOffscreenFontSystem) or the image cannot be drawn on.
-TextStampLayout DrawTextStamp(Raster& image, const std::string& text, const ConversionOptions& options);
+TextStampLayout DrawTextStamp(Raster& image, const std::string& text, const ConversionOptions& options,
+                              bool keepPalette = false);
 
 // The font system the stamp needs, for a process without windows (the command line, tests): a
 // QGuiApplication on the "offscreen" platform, whatever QT_QPA_PLATFORM says, so that no display

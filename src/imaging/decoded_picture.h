@@ -29,6 +29,12 @@ enum class SampleColours { Rgb, Grey, Cmyk, Other };
 struct DecodedPicture {
     PictureKind kind = PictureKind::Other;
     int pngColourType = -1;  // the IHDR colour type of a PNG file, -1 otherwise
+    // A grey or RGB PNG whose tRNS chunk names a transparent colour: the raster then carries
+    // that transparency as a fourth byte, 0 where the colour is and 255 elsewhere.
+    bool pngTransparentColour = false;
+    // An indexed PNG's tRNS chunk: the opacity of each palette entry (256 of them, 255 past the
+    // chunk's end); empty when the file declares no transparency.
+    std::vector<std::uint8_t> paletteOpacity;
     bool targaAlpha = false;  // a Targa file with an alpha channel
     // How `raster` must still be turned to show the picture as meant: an Orientation value, 1 to
     // 8 (imaging/orientation.h), from the file's EXIF or TIFF tag; 1 for files that carry none.
@@ -41,12 +47,13 @@ struct DecodedPicture {
 
     bool IsIndexedPng() const { return kind == PictureKind::Png && pngColourType == 3; }
     bool IsPngWithAlpha() const {
-        return kind == PictureKind::Png && (pngColourType == 4 || pngColourType == 6);
+        return kind == PictureKind::Png && (pngColourType == 4 || pngColourType == 6 || pngTransparentColour);
     }
     bool IsBitmap32() const {
         return kind != PictureKind::Jpeg && kind != PictureKind::Gif && raster.bitsPerPixel() == 32;
     }
-    // The source carries per-pixel opacity; an indexed PNG never does.
+    // The source carries per-pixel opacity in a fourth byte; an indexed PNG never does (its
+    // transparency is per palette entry).
     bool HasAlpha() const {
         if (IsIndexedPng()) return false;
         return IsPngWithAlpha() || (kind == PictureKind::Targa && targaAlpha) || IsBitmap32();

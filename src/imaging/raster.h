@@ -89,4 +89,20 @@ private:
     std::vector<PaletteEntry> palette_;
 };
 
+// Calls f(x, index) for every pixel of a row of a 1-, 4- or 8-bit raster.
+template <class F>
+inline void ForEachPaletteIndex(const std::uint8_t* row, int width, int bitsPerPixel, F f) {
+    switch (bitsPerPixel) {
+        case 8:
+            for (int x = 0; x < width; ++x) f(x, row[x]);
+            break;
+        case 4:
+            for (int x = 0; x < width; ++x) f(x, (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F);
+            break;
+        default:
+            for (int x = 0; x < width; ++x) f(x, (row[x >> 3] >> (7 - (x & 7))) & 1);
+            break;
+    }
+}
+
 }  // namespace zelvan

@@ -10,6 +10,7 @@
 
 #include "base/file_io.h"
 #include "engine/output_formats.h"
+#include "imaging/readers/readers.h"
 #include "jobs/error_list.h"
 #include "support/fixtures.h"
 #include "support/job_fixture.h"
@@ -150,21 +151,25 @@ TEST_F(ConversionJobTest, AutomaticFormatWriteFailureIsReportedWithoutCode) {
 }
 
 TEST_F(ConversionJobTest, TransparencySurvivesIntoTheOutput) {
-    // An indexed PNG keeps a key colour (its bottom-left pixel) and comes out indexed.
-    test::WritePngFile(src("indexed.png"), 20, 10, test::PngKind::Indexed, [](int x, int y) {
-        return y == 9 && x == 0 ? test::Rgba{255, 0, 255} : test::Rgba{0, 0, 255};
+    // An indexed PNG's transparent entry survives a resize, which makes the output RGBA.
+    test::WritePngFile(src("indexed.png"), 20, 10, test::PngKind::IndexedAlpha, [](int x, int) {
+        return x < 10 ? test::Rgba{255, 0, 255, 0} : test::Rgba{0, 0, 255};
     });
-    std::string indexed = Run(src("indexed.png"), "PNG");
-    test::PngImage png = test::ReadPngFile(indexed);
-    EXPECT_EQ(png.colourType, 3);
-    const std::size_t bottomLeft = 4 * (9 * 20);
-    EXPECT_EQ(png.rgba[bottomLeft + 3], 0) << "the key colour is transparent";
-    EXPECT_EQ(png.rgba[3], 255);
-    // RGBA sources give 32-bit Targa outputs whose alpha is the source's.
+    options->resizeMode = 2;
+    options->resizePercent = 50;
+    test::PngImage png = test::ReadPngFile(Run(src("indexed.png"), "PNG"));
+    ASSERT_EQ(png.width, 10);
+    EXPECT_EQ(png.colourType, 6);
+    EXPECT_EQ(png.rgba[3], 0) << "left half transparent";
+    EXPECT_EQ(png.rgba[4 * 9 + 3], 255);
+    options->resizeMode = 0;
+    // RGBA sources give 32-bit Targa and four-component JPEG 2000 outputs.
     test::WritePngFile(src("rgba.png"), 9, 3, test::PngKind::Rgba, Gradient);
     std::vector<std::uint8_t> tga = test::ReadBytes(Run(src("rgba.png"), "TGA"));
     ASSERT_GE(tga.size(), 18u);
     EXPECT_EQ(tga[16], 32);
+    const DecodedPicture jp2 = ReadJpeg2000(test::ReadBytes(Run(src("rgba.png"), "JP2")));
+    EXPECT_EQ(jp2.raster.bitsPerPixel(), 32);
     EXPECT_EQ(errors.Count(), 0u);
 }
 

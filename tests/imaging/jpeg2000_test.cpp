@@ -77,10 +77,19 @@ TEST(Jpeg2000, ResolutionsAsManyAsTheImageAllowsUpToSix) {
         EXPECT_EQ(Jpeg2000Resolutions(c.w, c.h), c.levels) << c.w << "x" << c.h;
 }
 
+// An opacity mask holding a 32-bit raster's fourth byte, as the job builds it.
+Raster FourthByteMask(const Raster& image) {
+    Raster mask(image.width(), image.height(), 24);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) mask.row(y)[3 * x + 2] = image.row(y)[4 * x + 3];
+    return mask;
+}
+
 TEST(Jpeg2000, LosslessRoundTripsExactlyAtEverySize) {
     for (auto [w, h, bits] : {std::tuple{100, 100, 24}, std::tuple{37, 23, 32}, std::tuple{1, 1, 24}, std::tuple{7, 64, 32}}) {
         Raster source = Noise(w, h, bits, static_cast<unsigned>(w * h));
-        std::vector<std::uint8_t> file = EncodeJp2(source, 75, true);
+        const Raster mask = bits == 32 ? FourthByteMask(source) : Raster();
+        std::vector<std::uint8_t> file = EncodeJp2(source, bits == 32 ? &mask : nullptr, 75, true);
         DecodedPicture back = ReadJpeg2000(file);
         EXPECT_EQ(back.kind, PictureKind::Jpeg2000);
         EXPECT_TRUE(SamePixels(source, back.raster)) << w << "x" << h << "x" << bits;
@@ -92,8 +101,10 @@ TEST(Jpeg2000, LosslessRoundTripsExactlyAtEverySize) {
 TEST(Jpeg2000, FileStructureSeenByOpenJpegsOwnTool) {
     ASSERT_TRUE(test::HaveProgram("opj_dump"));
     test::TempDir dir;
-    test::WriteBytes(dir / "rgba.jp2", EncodeJp2(Noise(64, 48, 32, 1), 80, false));
-    test::WriteBytes(dir / "small.jp2", EncodeJp2(Noise(20, 9, 24, 2), 80, false));
+    const Raster rgba = Noise(64, 48, 32, 1);
+    const Raster mask = FourthByteMask(rgba);
+    test::WriteBytes(dir / "rgba.jp2", EncodeJp2(rgba, &mask, 80, false));
+    test::WriteBytes(dir / "small.jp2", EncodeJp2(Noise(20, 9, 24, 2), nullptr, 80, false));
     std::string big = test::RunCommand("opj_dump -i " + test::ShellQuote(dir / "rgba.jp2") + " 2>&1").output;
     EXPECT_NE(big.find("numcomps=4"), std::string::npos) << big;
     EXPECT_NE(big.find("numresolutions=6"), std::string::npos) << big;
@@ -114,7 +125,7 @@ TEST(Jpeg2000, LossySizeFollowsTheQuality) {
     const Raster photo = Photo(256, 256);
     std::size_t previous = 0;
     for (int q : {20, 50, 85}) {
-        std::size_t codestream = CodestreamOf(EncodeJp2(photo, q, false)).size();
+        std::size_t codestream = CodestreamOf(EncodeJp2(photo, nullptr, q, false)).size();
         const double aimed = 3.0 * 256 * 256 / Jpeg2000Rate(q, 3, 256, 256);
         EXPECT_LE(codestream, aimed * 1.02) << q;
         EXPECT_GE(codestream, aimed * 0.7) << q;
@@ -204,14 +215,14 @@ TEST(Jpeg2000, DamagedAndHostileFilesFailWithTheirMessages) {
     };
     EXPECT_EQ(message({0xFF, 0x4F, 0xFF, 0x51}), "Unknown JPEG 2000 file type") << "fewer than 8 bytes";
     EXPECT_EQ(message({'G', 'I', 'F', '8', '9', 'a', 0, 0, 0}), "Unknown JPEG 2000 file type");
-    std::vector<std::uint8_t> file = EncodeJp2(Noise(64, 64, 24, 3), 90, false);
+    std::vector<std::uint8_t> file = EncodeJp2(Noise(64, 64, 24, 3), nullptr, 90, false);
     file.resize(file.size() / 3);
     EXPECT_EQ(message(file), "JPEG 2000 image decoding failed");
     std::vector<std::uint8_t> garbage = {0xFF, 0x4F, 0xFF, 0x51, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(message(garbage), "JPEG 2000 image decoding failed");
 
     // A codestream whose header declares 100000 x 100000 pixels is refused before decoding.
-    std::vector<std::uint8_t> huge = CodestreamOf(EncodeJp2(Noise(8, 8, 24, 4), 90, true));
+    std::vector<std::uint8_t> huge = CodestreamOf(EncodeJp2(Noise(8, 8, 24, 4), nullptr, 90, true));
     ASSERT_GT(huge.size(), 20u);
     // SIZ: FF51, length, capabilities, image size, image offset, tile size.
     for (int i : {8, 12, 24, 28}) {  // image and tile size

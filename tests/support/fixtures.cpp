@@ -1,6 +1,7 @@
 #include "support/fixtures.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cctype>
 #include <cstring>
@@ -48,19 +49,21 @@ void WritePngFile(const std::string& path, int width, int height, PngKind kind, 
     image.height = static_cast<png_uint_32>(height);
     std::vector<std::uint8_t> buffer;
     std::vector<std::uint8_t> colourMap;
-    if (kind == PngKind::Indexed) {
-        image.format = PNG_FORMAT_RGB_COLORMAP;
+    if (kind == PngKind::Indexed || kind == PngKind::IndexedAlpha) {
+        const bool alpha = kind == PngKind::IndexedAlpha;
+        image.format = alpha ? PNG_FORMAT_RGBA_COLORMAP : PNG_FORMAT_RGB_COLORMAP;
         std::map<std::uint32_t, std::uint8_t> index;
         buffer.resize(static_cast<std::size_t>(width) * height);
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
                 Rgba p = pixel(x, y);
-                std::uint32_t key = (p.r << 16) | (p.g << 8) | p.b;
+                std::uint32_t key = (std::uint32_t{p.a} << 24) | (p.r << 16) | (p.g << 8) | p.b;
                 auto it = index.find(key);
                 if (it == index.end()) {
                     if (index.size() == 256) throw std::runtime_error("more than 256 colours");
                     it = index.emplace(key, static_cast<std::uint8_t>(index.size())).first;
                     colourMap.insert(colourMap.end(), {p.r, p.g, p.b});
+                    if (alpha) colourMap.push_back(p.a);
                 }
                 buffer[static_cast<std::size_t>(y) * width + x] = it->second;
             }
@@ -82,6 +85,46 @@ void WritePngFile(const std::string& path, int width, int height, PngKind kind, 
     if (!png_image_write_to_file(&image, path.c_str(), 0, buffer.data(), 0,
                                  colourMap.empty() ? nullptr : colourMap.data()))
         throw std::runtime_error(std::string("libpng: ") + image.message);
+}
+
+namespace {
+
+void PutChunk(std::vector<std::uint8_t>& out, const char* type, const std::vector<std::uint8_t>& data) {
+    const auto length = static_cast<std::uint32_t>(data.size());
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(length >> shift));
+    const std::size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    const auto crc = static_cast<std::uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(data.size() + 4)));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(crc >> shift));
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> MakePngChunks(int width, int height, int colourType, int bitDepth,
+                                        const std::vector<std::vector<std::uint8_t>>& rows,
+                                        const std::vector<std::uint8_t>& plte, const std::vector<std::uint8_t>& trns) {
+    std::vector<std::uint8_t> out = {137, 80, 78, 71, 13, 10, 26, 10};
+    std::vector<std::uint8_t> ihdr;
+    for (std::uint32_t v : {static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)})
+        for (int shift = 24; shift >= 0; shift -= 8) ihdr.push_back(static_cast<std::uint8_t>(v >> shift));
+    ihdr.insert(ihdr.end(), {static_cast<std::uint8_t>(bitDepth), static_cast<std::uint8_t>(colourType), 0, 0, 0});
+    PutChunk(out, "IHDR", ihdr);
+    if (!plte.empty()) PutChunk(out, "PLTE", plte);
+    if (!trns.empty()) PutChunk(out, "tRNS", trns);
+    std::vector<std::uint8_t> raw;
+    for (const auto& row : rows) {
+        raw.push_back(0);
+        raw.insert(raw.end(), row.begin(), row.end());
+    }
+    std::vector<std::uint8_t> packed(compressBound(static_cast<uLong>(raw.size())));
+    uLongf size = static_cast<uLongf>(packed.size());
+    if (compress(packed.data(), &size, raw.data(), static_cast<uLong>(raw.size())) != Z_OK)
+        throw std::runtime_error("zlib failed");
+    packed.resize(size);
+    PutChunk(out, "IDAT", packed);
+    PutChunk(out, "IEND", {});
+    return out;
 }
 
 PngImage ReadPngFile(const std::string& path) {

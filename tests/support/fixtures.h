@@ -24,8 +24,16 @@ using PixelFn = std::function<Rgba(int x, int y)>;
 std::vector<std::uint8_t> MakeBmp24(int width, int height, const PixelFn& pixel);
 // PNG files through libpng's simplified API: RGB (colour type 2), RGBA (6), or colour-mapped
 // (3) from at most 256 distinct colours.
-enum class PngKind { Rgb, Rgba, Indexed };
+// IndexedAlpha is colour-mapped with a tRNS chunk for the colours that are not opaque.
+enum class PngKind { Rgb, Rgba, Indexed, IndexedAlpha };
 void WritePngFile(const std::string& path, int width, int height, PngKind kind, const PixelFn& pixel);
+
+// A PNG file built chunk by chunk: the IHDR of this size, colour type and bit depth, the given
+// PLTE and tRNS chunks when not empty, and the rows (without filter bytes) deflated into IDAT.
+std::vector<std::uint8_t> MakePngChunks(int width, int height, int colourType, int bitDepth,
+                                        const std::vector<std::vector<std::uint8_t>>& rows,
+                                        const std::vector<std::uint8_t>& plte = {},
+                                        const std::vector<std::uint8_t>& trns = {});
 
 // Decodes any PNG with libpng's simplified API into RGBA; reports the IHDR colour type.
 struct PngImage {

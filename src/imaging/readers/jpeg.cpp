@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <jpeglib.h>
@@ -53,6 +54,7 @@ struct JpegJob {
     JpegOutput output = JpegOutput::Bgr;
     JOCTET* iccProfile = nullptr;  // malloc'd by libjpeg
     unsigned int iccProfileSize = 0;
+    std::optional<CmykToSrgb> cmyk;  // for CMYK and YCCK files, made between the two steps
     Raster raster;
 };
 
@@ -74,16 +76,6 @@ void OnJpegProgress(j_common_ptr cinfo) {
         auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
         std::snprintf(err->message, sizeof err->message, "more than %d scans", kMaxScans);
         std::longjmp(err->jump, 1);
-    }
-}
-
-// CMYK as Adobe writes it (inverted, as every common CMYK JPEG stores it) to blue, green, red.
-void CmykToBgr(const JSAMPLE* cmyk, std::uint8_t* bgr, JDIMENSION width) {
-    for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, bgr += 3) {
-        const unsigned k = cmyk[3];
-        bgr[0] = static_cast<std::uint8_t>((cmyk[2] * k + 127) / 255);
-        bgr[1] = static_cast<std::uint8_t>((cmyk[1] * k + 127) / 255);
-        bgr[2] = static_cast<std::uint8_t>((cmyk[0] * k + 127) / 255);
     }
 }
 
@@ -127,7 +119,7 @@ bool RunLibjpeg(JpegJob& job, JpegStep step) {
                 job.output = JpegOutput::Bgr;
                 break;
             case JCS_CMYK:
-            case JCS_YCCK:
+            case JCS_YCCK:  // libjpeg turns YCC back to CMY, keeping K
                 cinfo->out_color_space = JCS_CMYK;
                 job.output = JpegOutput::Cmyk;
                 break;
@@ -156,7 +148,7 @@ bool RunLibjpeg(JpegJob& job, JpegStep step) {
         while (cinfo->output_scanline < cinfo->output_height) {
             const JDIMENSION y = cinfo->output_scanline;
             if (jpeg_read_scanlines(cinfo, cmyk, 1) != 1) break;
-            CmykToBgr(cmyk[0], job.raster.row(static_cast<int>(y)), width);
+            job.cmyk->ConvertRow(cmyk[0], job.raster.row(static_cast<int>(y)), width);
         }
     } else {
         JSAMPROW rows[kRowBatch];
@@ -203,6 +195,12 @@ DecodedPicture ReadJpeg(std::span<const std::uint8_t> bytes) {
     job.raster = Raster::Uninitialised(static_cast<int>(job.cinfo.output_width),
                                        static_cast<int>(job.cinfo.output_height), bitsPerPixel);
     if (bitsPerPixel == 8) job.raster.SetGreyPalette();
+    if (job.output == JpegOutput::Cmyk) {
+        // Adobe's applications write their APP14 marker and store inverted inks; files without
+        // the marker store plain ones.
+        const std::span<const std::uint8_t> profile(job.iccProfile, job.iccProfile ? job.iccProfileSize : 0);
+        job.cmyk.emplace(profile, job.cinfo.saw_Adobe_marker ? InkSamples::Inverted : InkSamples::Plain);
+    }
 
     if (!RunLibjpeg(job, JpegStep::Decode)) ThrowJpeg(job);
 
@@ -212,7 +210,8 @@ DecodedPicture ReadJpeg(std::span<const std::uint8_t> bytes) {
     picture.sampleColours = job.output == JpegOutput::Grey   ? SampleColours::Grey
                             : job.output == JpegOutput::Cmyk ? SampleColours::Cmyk
                                                              : SampleColours::Rgb;
-    if (job.iccProfile && job.iccProfileSize <= kMaxIccProfileBytes)
+    // A CMYK file's profile has served: its pixels are sRGB now.
+    if (job.iccProfile && job.iccProfileSize <= kMaxIccProfileBytes && job.output != JpegOutput::Cmyk)
         picture.iccProfile.assign(job.iccProfile, job.iccProfile + job.iccProfileSize);
     picture.raster = std::move(job.raster);
     return picture;

@@ -1,9 +1,11 @@
 // PNG reader over libpng's classic interface. libpng reports errors through a longjmp: the
 // setjmp lives in RunLibpng alone, which holds no C++ object with a destructor.
 //
-// Only the pixels are read: every ancillary chunk (gamma, colour, text, tRNS, ...) is skipped
-// unparsed, its CRC still checked; only the eXIf chunk's orientation and the iCCP chunk's profile
-// are looked up, apart from libpng. Indexed files keep their indices; the converter handles their transparency itself.
+// Only the pixels and their transparency are read: every other ancillary chunk (gamma, colour,
+// text, ...) is skipped unparsed, its CRC still checked; the eXIf chunk's orientation and the
+// iCCP chunk's profile are looked up apart from libpng. Indexed files keep their indices, with
+// the opacity of each palette entry beside them; a grey or RGB file with a transparent colour
+// comes out with an alpha channel.
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +56,9 @@ struct PngJob {
     int passes = 1;
     png_color palette[256] = {};
     int paletteSize = 0;
+    // A tRNS chunk fit for the colour type, found before libpng starts: a grey or RGB file's
+    // transparent colour is then expanded into an alpha channel by libpng.
+    std::optional<std::span<const std::uint8_t>> transparency;
 
     Raster raster;  // allocated between the two steps
 };
@@ -109,8 +114,12 @@ bool RunLibpng(PngJob& job, PngStep step) {
         // Skip every ancillary chunk unparsed, tRNS included (the negative count names every
         // chunk libpng knows apart from the critical ones and tRNS).
         png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+        // A grey or RGB file's transparent colour is libpng's to apply (it compares the samples
+        // before 16-bit files are scaled); an indexed file's tRNS is read apart, and a tRNS
+        // unfit for the colour type is ignored rather than failing the file.
         static const png_byte kTrns[] = {'t', 'R', 'N', 'S', '\0'};
         png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kTrns, 1);
+        if (job.transparency) png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kTrns, 1);
 
         png_read_info(png, info);
         png_get_IHDR(png, info, &job.width, &job.height, &job.bitDepth, &job.colourType, nullptr,
@@ -127,10 +136,10 @@ bool RunLibpng(PngJob& job, PngStep step) {
                 break;
             }
             case PNG_COLOR_TYPE_GRAY:
-                job.bitsPerPixel = 8;
+                job.bitsPerPixel = job.transparency ? 32 : 8;
                 break;
             case PNG_COLOR_TYPE_RGB:
-                job.bitsPerPixel = 24;
+                job.bitsPerPixel = job.transparency ? 32 : 24;
                 break;
             case PNG_COLOR_TYPE_GRAY_ALPHA:
             case PNG_COLOR_TYPE_RGB_ALPHA:
@@ -150,11 +159,16 @@ bool RunLibpng(PngJob& job, PngStep step) {
             break;
         case PNG_COLOR_TYPE_GRAY:
             if (job.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
+            if (job.transparency) {
+                png_set_tRNS_to_alpha(png);
+                png_set_gray_to_rgb(png);
+            }
             break;
         case PNG_COLOR_TYPE_GRAY_ALPHA:
             png_set_gray_to_rgb(png);
             break;
         default:
+            if (job.transparency) png_set_tRNS_to_alpha(png);
             png_set_bgr(png);
             break;
     }
@@ -180,19 +194,50 @@ bool RunLibpng(PngJob& job, PngStep step) {
 // libpng has just decoded (so every chunk up to IEND is known to be whole and its CRC right);
 // nullopt without one. libpng's own handlers of eXIf and iCCP would turn a malformed block into
 // an error of the whole file; the orientation and the profile are only kept when sound.
-std::optional<std::span<const std::uint8_t>> FirstChunk(std::span<const std::uint8_t> bytes, const char (&type)[5]) {
+std::optional<std::span<const std::uint8_t>> FirstChunk(std::span<const std::uint8_t> bytes, const char (&type)[5],
+                                                        bool beforeImageData = false) {
     constexpr std::size_t kSignature = 8, kHeader = 8, kCrc = 4;
     std::size_t pos = kSignature;
-    while (bytes.size() - pos >= kHeader + kCrc) {
+    while (bytes.size() >= pos && bytes.size() - pos >= kHeader + kCrc) {
         const std::uint8_t* chunk = bytes.data() + pos;
         const std::uint64_t length = std::uint64_t{chunk[0]} << 24 | std::uint64_t{chunk[1]} << 16 |
                                      std::uint64_t{chunk[2]} << 8 | chunk[3];
         if (length > bytes.size() - pos - kHeader - kCrc) break;
         if (std::memcmp(chunk + 4, "IEND", 4) == 0) break;
+        if (beforeImageData && std::memcmp(chunk + 4, "IDAT", 4) == 0) break;
         if (std::memcmp(chunk + 4, type, 4) == 0) return bytes.subspan(pos + kHeader, static_cast<std::size_t>(length));
         pos += kHeader + static_cast<std::size_t>(length) + kCrc;
     }
     return std::nullopt;
+}
+
+// The file's tRNS chunk when it is fit for the colour type named in the header: before the image
+// data, 2 bytes for grey, 6 for RGB, 1 to 256 entries for indexed files; nullopt otherwise
+// (colour types with an alpha channel have none). The header is read here only to choose, the
+// file is checked by libpng.
+int HeaderColourType(std::span<const std::uint8_t> bytes) {
+    constexpr std::size_t kColourTypeAt = 8 + 8 + 9;  // signature, IHDR's length and type, 9 bytes in
+    return bytes.size() > kColourTypeAt ? bytes[kColourTypeAt] : -1;
+}
+
+std::optional<std::span<const std::uint8_t>> TransparencyChunk(std::span<const std::uint8_t> bytes) {
+    const auto chunk = FirstChunk(bytes, "tRNS", true);
+    if (!chunk) return std::nullopt;
+    switch (HeaderColourType(bytes)) {
+        case PNG_COLOR_TYPE_GRAY: return chunk->size() == 2 ? chunk : std::nullopt;
+        case PNG_COLOR_TYPE_RGB: return chunk->size() == 6 ? chunk : std::nullopt;
+        case PNG_COLOR_TYPE_PALETTE: return !chunk->empty() && chunk->size() <= 256 ? chunk : std::nullopt;
+        default: return std::nullopt;
+    }
+}
+
+// The opacity of each of the 256 palette entries from an indexed file's tRNS chunk; empty when
+// every entry is opaque.
+std::vector<std::uint8_t> PaletteOpacity(std::span<const std::uint8_t> chunk) {
+    if (std::all_of(chunk.begin(), chunk.end(), [](std::uint8_t a) { return a == 255; })) return {};
+    std::vector<std::uint8_t> opacity(256, 255);
+    std::copy(chunk.begin(), chunk.end(), opacity.begin());
+    return opacity;
 }
 
 // The Orientation tag of the eXIf chunk; a bad block means 1.
@@ -235,6 +280,8 @@ std::vector<std::uint8_t> IccChunkProfile(std::span<const std::uint8_t> bytes) {
 
 DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     PngJob job(bytes);
+    const std::optional<std::span<const std::uint8_t>> transparency = TransparencyChunk(bytes);
+    if (HeaderColourType(bytes) != PNG_COLOR_TYPE_PALETTE) job.transparency = transparency;
     if (!RunLibpng(job, PngStep::ReadHeader)) ThrowPng(job);
 
     CheckImageSize(job.width, job.height, "PNG");
@@ -265,6 +312,8 @@ DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     DecodedPicture picture;
     picture.kind = PictureKind::Png;
     picture.pngColourType = job.colourType;
+    picture.pngTransparentColour = job.transparency.has_value();
+    if (job.colourType == PNG_COLOR_TYPE_PALETTE && transparency) picture.paletteOpacity = PaletteOpacity(*transparency);
     picture.orientation = ExifChunkOrientation(bytes);
     picture.sampleColours = job.colourType == PNG_COLOR_TYPE_GRAY || job.colourType == PNG_COLOR_TYPE_GRAY_ALPHA
                                 ? SampleColours::Grey

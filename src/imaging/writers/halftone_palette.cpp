@@ -78,20 +78,4 @@ std::uint8_t NearestHalftoneIndex(std::uint8_t red, std::uint8_t green, std::uin
     return static_cast<std::uint8_t>(cubeIndex);
 }
 
-std::uint8_t NearestHalftoneIndexExcept(std::uint8_t red, std::uint8_t green, std::uint8_t blue,
-                                        int excluded) {
-    int best = excluded == 0 ? 1 : 0;
-    int bestDist = 1 << 30;
-    for (int i = 0; i < 256; ++i) {
-        if (i == excluded) continue;
-        const Rgb& p = kTables.palette[i];
-        int d = Square(red - p.red) + Square(green - p.green) + Square(blue - p.blue);
-        if (d < bestDist) {
-            best = i;
-            bestDist = d;
-        }
-    }
-    return static_cast<std::uint8_t>(best);
-}
-
 }  // namespace zelvan

@@ -22,9 +22,4 @@ const std::array<Rgb, 256>& HalftonePalette();
 // the closer of the two wins.
 std::uint8_t NearestHalftoneIndex(std::uint8_t red, std::uint8_t green, std::uint8_t blue);
 
-// Like NearestHalftoneIndex, but never returns `excluded`: used so that only the exact key
-// colour lands on the transparent entry of an indexed PNG.
-std::uint8_t NearestHalftoneIndexExcept(std::uint8_t red, std::uint8_t green, std::uint8_t blue,
-                                        int excluded);
-
 }  // namespace zelvan

@@ -100,7 +100,7 @@ int Jpeg2000Resolutions(int width, int height) {
     return levels;
 }
 
-std::vector<std::uint8_t> EncodeJp2(const Raster& image, int quality, bool lossless,
+std::vector<std::uint8_t> EncodeJp2(const Raster& image, const Raster* alphaMask, int quality, bool lossless,
                                     std::span<const std::uint8_t> iccProfile) {
     const Raster* source = &image;
     Raster expanded;
@@ -108,7 +108,10 @@ std::vector<std::uint8_t> EncodeJp2(const Raster& image, int quality, bool lossl
         expanded = image.ToBgr24();
         source = &expanded;
     }
-    const int n = source->bitsPerPixel() == 32 ? 4 : 3;
+    if (alphaMask && (alphaMask->width() != image.width() || alphaMask->height() != image.height() ||
+                      alphaMask->bitsPerPixel() < 24))
+        throw Error("JPEG 2000: the alpha mask does not match the image");
+    const int n = alphaMask ? 4 : 3;
     const int width = source->width(), height = source->height();
 
     opj_image_cmptparm_t parameters[4] = {};
@@ -126,15 +129,22 @@ std::vector<std::uint8_t> EncodeJp2(const Raster& image, int quality, bool lossl
     jimage->y1 = static_cast<OPJ_UINT32>(height);
     if (n == 4) jimage->comps[3].alpha = 1;
 
-    // Component 0 red (byte 2), 1 green (byte 1), 2 blue (byte 0), 3 opacity (byte 3).
-    static constexpr int kByteOf[4] = {2, 1, 0, 3};
+    // Component 0 red (byte 2), 1 green (byte 1), 2 blue (byte 0); 3 opacity (the mask's byte 2).
+    static constexpr int kByteOf[3] = {2, 1, 0};
+    const int step = source->bitsPerPixel() / 8;
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* row = source->row(y);
         const std::size_t base = static_cast<std::size_t>(y) * width;
-        for (int c = 0; c < n; ++c) {
+        for (int c = 0; c < 3; ++c) {
             OPJ_INT32* dst = jimage->comps[c].data + base;
             const std::uint8_t* p = row + kByteOf[c];
-            for (int x = 0; x < width; ++x, p += n) dst[x] = *p;
+            for (int x = 0; x < width; ++x, p += step) dst[x] = *p;
+        }
+        if (n == 4) {
+            OPJ_INT32* dst = jimage->comps[3].data + base;
+            const int maskStep = alphaMask->bitsPerPixel() / 8;
+            const std::uint8_t* p = alphaMask->row(y) + 2;
+            for (int x = 0; x < width; ++x, p += maskStep) dst[x] = *p;
         }
     }
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "base/error.h"
-#include "imaging/writers/halftone_palette.h"
+#include "imaging/transparency.h"
 #include "imaging/writers/writers.h"
 
 namespace zelvan {
@@ -21,7 +21,7 @@ namespace {
 constexpr std::size_t kIdatSize = 65535;
 constexpr std::size_t kBatchSize = 256 * 1024;
 
-enum ColourType : std::uint8_t { kRgb = 2, kIndexed = 3, kRgba = 6 };
+enum ColourType : std::uint8_t { kGrey = 0, kRgb = 2, kIndexed = 3, kRgba = 6 };
 enum Filter : std::uint8_t { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
 
 void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -54,97 +54,85 @@ void WriteIccChunk(std::vector<std::uint8_t>& out, std::span<const std::uint8_t>
     WriteChunk(out, "iCCP", data.data(), sizeof kName + 1 + packed);
 }
 
-// Calls f(x, index) for every pixel of a 1-, 4- or 8-bit row.
-template <class F>
-inline void ForEachIndex(const std::uint8_t* row, int width, int bits, F f) {
-    switch (bits) {
-        case 8:
-            for (int x = 0; x < width; ++x) f(x, row[x]);
-            break;
-        case 4:
-            for (int x = 0; x < width; ++x) f(x, (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0x0F);
-            break;
-        default:
-            for (int x = 0; x < width; ++x) f(x, (row[x >> 3] >> (7 - (x & 7))) & 1);
-            break;
-    }
+// True when entry i of the palette is the grey (i, i, i): the raster is then a plain grey image.
+bool IsGreyRamp(const std::vector<PaletteEntry>& palette) {
+    if (palette.size() != 256) return false;
+    for (std::size_t i = 0; i < palette.size(); ++i)
+        if (palette[i] != PaletteEntry{static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
+                                       static_cast<std::uint8_t>(i), palette[i].reserved})
+            return false;
+    return true;
 }
 
-// Turns raster rows into rows of the PNG byte layout of the chosen colour type.
+// Turns raster rows into rows of the PNG byte layout of the colour type that keeps the picture
+// exactly and smallest: a palette image stays indexed (grey when its palette is the grey ramp),
+// with its opacity per palette entry when the mask follows the palette; anything else is RGB, or
+// RGBA with a mask.
 class RowConverter {
 public:
-    RowConverter(const Raster& image, const Raster* mask, const std::optional<Rgb>& key)
-        : image_(image), mask_(key ? nullptr : mask) {
-        if (key) {
-            colourType_ = kIndexed;
-            channels_ = 1;
-            // The key is transparent only where the palette holds exactly that colour.
-            const auto& palette = HalftonePalette();
-            for (int i = 0; i < 256; ++i)
-                if (palette[i] == *key) {
-                    keyIndex_ = i;
-                    key_ = *key;
-                    break;
-                }
-        } else if (mask_) {
-            colourType_ = kRgba;
-            channels_ = 4;
-            if (mask_->width() != image.width() || mask_->height() != image.height() ||
-                mask_->bitsPerPixel() < 24)
+    RowConverter(const Raster& image, const Raster* mask) : image_(image), mask_(mask) {
+        if (mask_) {
+            if (mask_->width() != image.width() || mask_->height() != image.height() || mask_->bitsPerPixel() < 24)
                 throw Error("PNG: the alpha mask does not match the image");
             maskBytes_ = mask_->bitsPerPixel() / 8;
-        } else {
-            colourType_ = kRgb;
-            channels_ = 3;
         }
         if (image.bitsPerPixel() <= 8) {
-            const auto& pal = image.palette();
-            for (std::size_t i = 0; i < pal.size(); ++i) {
-                paletteRgb_[i] = {pal[i].red, pal[i].green, pal[i].blue};
-                if (colourType_ == kIndexed)
-                    paletteIndex_[i] = MapColour(pal[i].red, pal[i].green, pal[i].blue);
+            const auto& palette = image.palette();
+            for (std::size_t i = 0; i < palette.size(); ++i) paletteRgb_[i] = {palette[i].red, palette[i].green, palette[i].blue};
+            std::optional<std::vector<std::uint8_t>> opacity;
+            if (mask_) opacity = OpacityByPaletteEntry(image, *mask_);
+            if (!mask_ && IsGreyRamp(palette)) {
+                colourType_ = kGrey;
+                channels_ = 1;
+                return;
+            }
+            if (!mask_ || opacity) {
+                colourType_ = kIndexed;
+                channels_ = 1;
+                if (opacity) entryOpacity_ = std::move(*opacity);
+                return;
             }
         }
+        colourType_ = mask_ ? kRgba : kRgb;
+        channels_ = mask_ ? 4 : 3;
     }
 
     std::uint8_t colourType() const { return colourType_; }
     int channels() const { return channels_; }
-    int keyIndex() const { return keyIndex_; }
+
+    // The PLTE chunk's data for an indexed image, and its tRNS data: the opacities up to the last
+    // entry that is not opaque, empty when all are.
+    std::vector<std::uint8_t> PaletteChunk() const {
+        std::vector<std::uint8_t> plte;
+        for (std::size_t i = 0; i < image_.palette().size(); ++i)
+            plte.insert(plte.end(), paletteRgb_[i].begin(), paletteRgb_[i].end());
+        return plte;
+    }
+    std::vector<std::uint8_t> TransparencyChunk() const {
+        std::vector<std::uint8_t> trns = entryOpacity_;
+        while (!trns.empty() && trns.back() == 255) trns.pop_back();
+        return trns;
+    }
 
     // Writes width x channels bytes of row y to dst.
     void Convert(int y, std::uint8_t* dst) const {
         const std::uint8_t* src = image_.row(y);
         const int width = image_.width();
         const int bpp = image_.bitsPerPixel();
-        if (colourType_ == kIndexed) {
-            if (bpp <= 8) {
-                ForEachIndex(src, width, bpp, [&](int x, unsigned i) { dst[x] = paletteIndex_[i]; });
-                return;
-            }
-            const int step = bpp / 8;
-            // Neighbouring pixels often share a colour: remember the last match.
-            std::uint8_t lastB = src[0], lastG = src[1], lastR = src[2];
-            std::uint8_t lastIndex = MapColour(lastR, lastG, lastB);
-            for (int x = 0; x < width; ++x, src += step) {
-                if (src[0] != lastB || src[1] != lastG || src[2] != lastR) {
-                    lastB = src[0];
-                    lastG = src[1];
-                    lastR = src[2];
-                    lastIndex = MapColour(lastR, lastG, lastB);
-                }
-                dst[x] = lastIndex;
-            }
+        if (colourType_ == kIndexed || colourType_ == kGrey) {
+            // The grey ramp's entry i is grey i, so the index is the grey level too.
+            ForEachPaletteIndex(src, width, bpp, [&](int x, unsigned i) { dst[x] = static_cast<std::uint8_t>(i); });
             return;
         }
         if (bpp <= 8) {
             if (colourType_ == kRgb) {
-                ForEachIndex(src, width, bpp, [&](int x, unsigned i) {
+                ForEachPaletteIndex(src, width, bpp, [&](int x, unsigned i) {
                     std::memcpy(dst + 3 * static_cast<std::size_t>(x), paletteRgb_[i].data(), 3);
                 });
             } else {
                 const std::uint8_t* m = mask_->row(y) + 2;
                 const int mb = maskBytes_;
-                ForEachIndex(src, width, bpp, [&](int x, unsigned i) {
+                ForEachPaletteIndex(src, width, bpp, [&](int x, unsigned i) {
                     std::uint8_t* d = dst + 4 * static_cast<std::size_t>(x);
                     std::memcpy(d, paletteRgb_[i].data(), 3);
                     d[3] = m[static_cast<std::size_t>(x) * mb];
@@ -172,22 +160,13 @@ public:
     }
 
 private:
-    std::uint8_t MapColour(std::uint8_t r, std::uint8_t g, std::uint8_t b) const {
-        std::uint8_t i = NearestHalftoneIndex(r, g, b);
-        // A colour merely close to the key must stay opaque.
-        if (i == keyIndex_ && !(Rgb{r, g, b} == key_)) i = NearestHalftoneIndexExcept(r, g, b, keyIndex_);
-        return i;
-    }
-
     const Raster& image_;
     const Raster* mask_;
     std::uint8_t colourType_ = kRgb;
     int channels_ = 3;
     int maskBytes_ = 3;
-    int keyIndex_ = -1;
-    Rgb key_{};
     std::array<std::array<std::uint8_t, 3>, 256> paletteRgb_{};
-    std::array<std::uint8_t, 256> paletteIndex_{};
+    std::vector<std::uint8_t> entryOpacity_;
 };
 
 // Loops over rows run in fixed blocks of 16 bytes with a short tail: the compiler turns a
@@ -393,14 +372,13 @@ void GatherPixels(const std::uint8_t* full, int width, const Adam7Pass& p, int c
 
 }  // namespace
 
-std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask,
-                                    const std::optional<Rgb>& keyColour, const PngSettings& settings,
+std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask, const PngSettings& settings,
                                     std::span<const std::uint8_t> iccProfile) {
     if (image.empty()) throw Error("PNG: there is no image to write");
     if (settings.compressionLevel < 0 || settings.compressionLevel > 9)
         throw Error("PNG: compression level " + std::to_string(settings.compressionLevel) +
                     " is outside 0 to 9");
-    const RowConverter converter(image, alphaMask, keyColour);
+    const RowConverter converter(image, alphaMask);
     const int width = image.width();
     const int height = image.height();
     const int channels = converter.channels();
@@ -422,22 +400,10 @@ std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask
     if (!iccProfile.empty()) WriteIccChunk(out, iccProfile);
 
     if (converter.colourType() == kIndexed) {
-        std::uint8_t plte[256 * 3];
-        const auto& palette = HalftonePalette();
-        for (int i = 0; i < 256; ++i) {
-            plte[3 * i] = palette[i].red;
-            plte[3 * i + 1] = palette[i].green;
-            plte[3 * i + 2] = palette[i].blue;
-        }
-        WriteChunk(out, "PLTE", plte, sizeof plte);
-        // Opaque up to the key's entry, which is transparent; later entries default to opaque.
-        // A key outside the palette marks nothing: no entry holds only that colour.
-        if (const int key = converter.keyIndex(); key >= 0) {
-            std::uint8_t trns[256];
-            std::memset(trns, 255, static_cast<std::size_t>(key));
-            trns[key] = 0;
-            WriteChunk(out, "tRNS", trns, static_cast<std::size_t>(key) + 1);
-        }
+        const std::vector<std::uint8_t> plte = converter.PaletteChunk();
+        WriteChunk(out, "PLTE", plte.data(), plte.size());
+        const std::vector<std::uint8_t> trns = converter.TransparencyChunk();
+        if (!trns.empty()) WriteChunk(out, "tRNS", trns.data(), trns.size());
     }
 
     {

@@ -24,10 +24,11 @@ struct PngSettings {
     bool allFilters = true;    // choose among all five row filters, else None only
     bool interlace = false;    // Adam7
 };
-// Colour type 3 (fixed palette, tRNS) with a key colour, 6 with an alpha mask (opacity in the
-// third byte of each mask pixel), 2 otherwise.
-std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask,
-                                    const std::optional<Rgb>& keyColour, const PngSettings& settings,
+// 8 bits per sample. A palette raster keeps its palette and indices (colour type 3, with tRNS when
+// the mask's opacity follows the palette entries; 0 when the palette is the grey ramp and there is
+// no mask); otherwise 6 with an alpha mask (opacity in the third byte of each mask pixel), 2
+// without.
+std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask, const PngSettings& settings,
                                     std::span<const std::uint8_t> iccProfile = {});
 
 // GIF87a: palette rasters keep their palette and indices, others go to the 216-colour cube.
@@ -36,9 +37,9 @@ std::vector<std::uint8_t> EncodeGif(const Raster& image);
 // Run-length true-colour Targa, 32-bit with the mask's opacity when a mask is given.
 std::vector<std::uint8_t> EncodeTga(const Raster& image, const Raster* alphaMask);
 
-// JP2 file: 3 components (4 with the fourth byte as opacity for 32-bit rasters), sRGB, one
-// quality layer at the rate the quality asks for (no limit when lossless), no colour transform.
-std::vector<std::uint8_t> EncodeJp2(const Raster& image, int quality, bool lossless,
+// JP2 file: 3 components (4 with the mask's opacity when a mask is given), one quality layer at
+// the rate the quality asks for (no limit when lossless), no colour transform.
+std::vector<std::uint8_t> EncodeJp2(const Raster& image, const Raster* alphaMask, int quality, bool lossless,
                                     std::span<const std::uint8_t> iccProfile = {});
 // The layer's compression ratio for a quality of 1 to 100, and the resolution levels an image
 // of this size allows (at most 6).

@@ -185,7 +185,10 @@ TEST(PngReader, CorpusFilesMatchPngImage) {
         const int colourType = bytes[25];
         EXPECT_EQ(picture.kind, PictureKind::Png);
         EXPECT_EQ(picture.pngColourType, colourType);
-        EXPECT_EQ(picture.raster.bitsPerPixel(), depthOfColourType.at(colourType));
+        // A grey or RGB file's transparent colour comes out as an alpha channel.
+        const bool keyed = (colourType == 0 || colourType == 2) && FindChunk(Chunks(bytes), "tRNS") != nullptr;
+        EXPECT_EQ(picture.pngTransparentColour, keyed);
+        EXPECT_EQ(picture.raster.bitsPerPixel(), keyed ? 32 : depthOfColourType.at(colourType));
         Reference ref = DecodeWithPngImage(WithoutColourChunks(bytes));
         ASSERT_TRUE(ref.ok);
         EXPECT_EQ(DiffFromReference(picture.raster, ref), "");
@@ -196,7 +199,7 @@ TEST(PngReader, CorpusFilesMatchPngImage) {
 }
 
 // Indexed files keep their indices and file palette, padded with black to 256 entries; tRNS
-// changes nothing.
+// gives the opacity of each entry beside them.
 TEST(PngReader, IndexedFileKeepsIndicesAndPalette) {
     const Bytes bytes = test::ReadBytes(PngSuiteDir() + "/transparency/tbbn3p08.png");
     const std::vector<Chunk> chunks = Chunks(bytes);
@@ -206,6 +209,10 @@ TEST(PngReader, IndexedFileKeepsIndicesAndPalette) {
     DecodedPicture picture = ReadPng(bytes);
     EXPECT_TRUE(picture.IsIndexedPng());
     EXPECT_FALSE(picture.HasAlpha());
+    const Chunk* trns = FindChunk(chunks, "tRNS");
+    ASSERT_EQ(picture.paletteOpacity.size(), 256u);
+    for (std::size_t i = 0; i < 256; ++i)
+        EXPECT_EQ(picture.paletteOpacity[i], i < trns->length ? bytes[trns->offset + 8 + i] : 255) << i;
     const std::vector<PaletteEntry>& palette = picture.raster.palette();
     ASSERT_EQ(palette.size(), 256u);
     const std::size_t entries = plte->length / 3;

@@ -13,6 +13,7 @@
 #include "base/error.h"
 #include "imaging/raster.h"
 #include "imaging/writers/halftone_palette.h"
+#include "imaging/transparency.h"
 #include "imaging/writers/writers.h"
 #include "support/fixtures.h"
 #include "support/test_support.h"
@@ -21,8 +22,6 @@ namespace zelvan {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-constexpr int kMagentaIndex = 36 * 5 + 5;
 
 struct Chunk {
     std::string type;
@@ -198,7 +197,7 @@ TEST(PngWriter, FilterChoiceFollowsTheRepeatCount) {
         SCOPED_TRACE(c.name);
         PngSettings settings;
         settings.allFilters = c.allFilters;
-        const Bytes png = EncodePng(c.image, nullptr, std::nullopt, settings);
+        const Bytes png = EncodePng(c.image, nullptr, settings);
         EXPECT_EQ(c.expected, FilterTypes(png, static_cast<std::size_t>(c.image.width()) * 3));
     }
 }
@@ -211,39 +210,45 @@ std::string PngcheckVerdict(const Bytes& png) {
     return r.exitStatus == 0 && r.output.find("No errors detected") != std::string::npos ? "OK" : r.output;
 }
 
+// Opacity per palette entry: entry i is i * 17 % 256 opaque.
+std::vector<std::uint8_t> EntryOpacities() {
+    std::vector<std::uint8_t> opacity(256);
+    for (int i = 0; i < 256; ++i) opacity[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i * 17 % 256);
+    return opacity;
+}
+
 TEST(PngWriter, RoundTripsThroughLibpngForEveryColourTypeAndDepth) {
     ASSERT_TRUE(test::HaveProgram("pngcheck"));
-    enum Transparency { kNone, kMask, kKey };
+    // A mask per pixel, or one that follows the palette entries.
+    enum Transparency { kNone, kMask, kByEntry };
     struct Case {
         int width, height, bpp;
         Transparency transparency;
+        int colourType;
     };
     const Case cases[] = {
-        {37, 23, 24, kNone}, {37, 23, 32, kNone}, {37, 23, 8, kNone}, {37, 23, 4, kNone},
-        {37, 23, 1, kNone},  {37, 23, 24, kMask}, {37, 23, 32, kMask}, {37, 23, 8, kMask},
-        {37, 23, 24, kKey},  {37, 23, 8, kKey},   {37, 23, 4, kKey},  {1, 1, 24, kNone},
-        {3, 2, 24, kMask},   {2, 9, 8, kKey},     {9, 1, 32, kNone},
+        {37, 23, 24, kNone, 2}, {37, 23, 32, kNone, 2},   {37, 23, 8, kNone, 3},    {37, 23, 4, kNone, 3},
+        {37, 23, 1, kNone, 3},  {37, 23, 24, kMask, 6},   {37, 23, 32, kMask, 6},   {37, 23, 8, kMask, 6},
+        {37, 23, 8, kByEntry, 3}, {37, 23, 4, kByEntry, 3}, {37, 23, 1, kByEntry, 3}, {1, 1, 24, kNone, 2},
+        {3, 2, 24, kMask, 6},   {2, 9, 8, kByEntry, 3},   {9, 1, 32, kNone, 2},
     };
-    const Rgb magenta{255, 0, 255};
-    const auto& halftone = HalftonePalette();
     for (const Case& c : cases) {
         for (bool interlace : {false, true}) {
             SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " bpp " << c.bpp << " transparency "
                                             << c.transparency << " interlace " << interlace);
             const Raster image = PatternRaster(c.width, c.height, c.bpp, 42);
-            const Raster mask = MaskFor(c.width, c.height);
+            const Raster mask = c.transparency == kByEntry ? PaletteOpacityMask(image, EntryOpacities())
+                                                           : MaskFor(c.width, c.height);
             PngSettings settings;
             settings.interlace = interlace;
             settings.compressionLevel = 6;
-            const std::optional<Rgb> key = c.transparency == kKey ? std::optional<Rgb>(magenta) : std::nullopt;
-            const Bytes png = EncodePng(image, c.transparency == kMask ? &mask : nullptr, key, settings);
+            const Bytes png = EncodePng(image, c.transparency == kNone ? nullptr : &mask, settings);
 
             const auto chunks = ParseChunks(png);
             ASSERT_FALSE(chunks.empty());
             ASSERT_EQ("IHDR", chunks[0].type);
-            const int colourType = c.transparency == kKey ? 3 : c.transparency == kMask ? 6 : 2;
             EXPECT_EQ(8, chunks[0].data[8]);
-            EXPECT_EQ(colourType, chunks[0].data[9]);
+            EXPECT_EQ(c.colourType, chunks[0].data[9]);
             EXPECT_EQ(interlace ? 1 : 0, chunks[0].data[12]);
             EXPECT_EQ("OK", PngcheckVerdict(png));
 
@@ -253,16 +258,8 @@ TEST(PngWriter, RoundTripsThroughLibpngForEveryColourTypeAndDepth) {
             int mismatches = 0;
             for (int y = 0; y < c.height; ++y)
                 for (int x = 0; x < c.width; ++x) {
-                    Rgb colour = image.PixelColour(x, y);
-                    std::uint8_t alpha = 255;
-                    if (c.transparency == kMask) alpha = mask.row(y)[3 * x + 2];
-                    if (c.transparency == kKey) {
-                        int index = NearestHalftoneIndex(colour.red, colour.green, colour.blue);
-                        if (colour == magenta) alpha = 0;
-                        else if (index == kMagentaIndex)  // only the key itself may be transparent
-                            index = NearestHalftoneIndexExcept(colour.red, colour.green, colour.blue, index);
-                        colour = halftone[index];
-                    }
+                    const Rgb colour = image.PixelColour(x, y);
+                    const std::uint8_t alpha = c.transparency == kNone ? 255 : mask.row(y)[3 * x + 2];
                     const std::uint8_t* p = &d.rgba[4 * (static_cast<std::size_t>(y) * c.width + x)];
                     const bool same = p[0] == colour.red && p[1] == colour.green && p[2] == colour.blue &&
                                       p[3] == alpha;
@@ -308,7 +305,7 @@ Raster FilterMixRaster() {
 
 TEST(PngWriter, AllFiltersRoundTripExactly) {
     const Raster mix = FilterMixRaster();
-    const Bytes mixPng = EncodePng(mix, nullptr, std::nullopt, PngSettings{});
+    const Bytes mixPng = EncodePng(mix, nullptr, PngSettings{});
     std::map<int, int> used;
     for (std::uint8_t f : FilterTypes(mixPng, 64 * 3)) ++used[f];
     EXPECT_EQ(5u, used.size()) << "the fixture should give rows of each of the five filters";
@@ -320,12 +317,12 @@ TEST(PngWriter, AllFiltersRoundTripExactly) {
     ASSERT_EQ(0, decoded.exitStatus) << photo;
     const Raster image = ReadPpm(decoded.output);
     ASSERT_FALSE(image.empty()) << "djpeg wrote no binary PPM";
-    EXPECT_EQ(0, CountMismatches(image, DecodeWithLibpng(EncodePng(image, nullptr, std::nullopt, PngSettings{}))));
+    EXPECT_EQ(0, CountMismatches(image, DecodeWithLibpng(EncodePng(image, nullptr, PngSettings{}))));
 }
 
 TEST(PngWriter, LargeImageSplitsImageDataIntoFullChunks) {
     const Raster image = PatternRaster(400, 300, 32, 7);
-    const Bytes png = EncodePng(image, nullptr, std::nullopt, PngSettings{});
+    const Bytes png = EncodePng(image, nullptr, PngSettings{});
     const auto chunks = ParseChunks(png);
     ASSERT_GE(chunks.size(), 5u);
     EXPECT_EQ("IHDR", chunks.front().type);
@@ -351,7 +348,7 @@ TEST(PngWriter, LevelZeroWritesStoredBlocks) {
     settings.compressionLevel = 0;
     settings.interlace = true;
     settings.allFilters = false;
-    const Bytes png = EncodePng(image, &mask, std::nullopt, settings);
+    const Bytes png = EncodePng(image, &mask, settings);
     const auto chunks = ParseChunks(png);
     ASSERT_EQ("IHDR", chunks[0].type);
     EXPECT_EQ(6, chunks[0].data[9]);
@@ -384,48 +381,46 @@ TEST(PngWriter, LevelZeroWritesStoredBlocks) {
     EXPECT_EQ("OK", PngcheckVerdict(png));
 }
 
-TEST(PngWriter, KeyColourMakesOnlyItsPaletteEntryTransparent) {
-    Raster image(4, 1, 24);
-    const Rgb colours[4] = {{255, 0, 255}, {250, 6, 250}, {0, 0, 0}, {255, 0, 255}};
-    for (int x = 0; x < 4; ++x) {
-        std::uint8_t* p = image.row(0) + 3 * x;
-        p[0] = colours[x].blue, p[1] = colours[x].green, p[2] = colours[x].red;
-    }
-    const Raster mask = MaskFor(4, 1);
-    // The key wins over a mask.
-    const Bytes png = EncodePng(image, &mask, Rgb{255, 0, 255}, PngSettings{});
-    const auto chunks = ParseChunks(png);
+// A palette image keeps its own palette (not a fixed one) and only the opacities it needs; the
+// grey ramp is written as grey.
+TEST(PngWriter, PaletteImagesKeepTheirPaletteAndEntryOpacity) {
+    Raster image(5, 1, 4);
+    for (std::size_t i = 0; i < 16; ++i)
+        image.palette()[i] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(100 + i), static_cast<std::uint8_t>(200 + i), 0};
+    for (int x = 0; x < 5; ++x) image.row(0)[x / 2] |= static_cast<std::uint8_t>((x == 4 ? 9 : x) << ((x & 1) ? 0 : 4));
+    std::vector<std::uint8_t> opacity(16, 255);
+    opacity[2] = 0;
+    opacity[3] = 128;
+    const Raster mask = PaletteOpacityMask(image, opacity);
+    const auto chunks = ParseChunks(EncodePng(image, &mask, PngSettings{}));
     ASSERT_EQ(5u, chunks.size());
-    EXPECT_EQ("IHDR", chunks[0].type);
     EXPECT_EQ(3, chunks[0].data[9]);
-    EXPECT_EQ("PLTE", chunks[1].type);
-    ASSERT_EQ(768u, chunks[1].data.size());
+    ASSERT_EQ("PLTE", chunks[1].type);
+    ASSERT_EQ(48u, chunks[1].data.size());
+    EXPECT_EQ((Bytes{209, 109, 9}), Bytes(&chunks[1].data[27], &chunks[1].data[30]));
     ASSERT_EQ("tRNS", chunks[2].type);
-    const int magenta = kMagentaIndex;
-    ASSERT_EQ(static_cast<std::size_t>(magenta + 1), chunks[2].data.size());
-    EXPECT_EQ(0, chunks[2].data[magenta]);
-    for (int i = 0; i < magenta; ++i) ASSERT_EQ(255, chunks[2].data[i]) << i;
-    EXPECT_EQ((Bytes{255, 0, 255}), Bytes(&chunks[1].data[3 * magenta], &chunks[1].data[3 * magenta + 3]));
+    EXPECT_EQ((Bytes{255, 255, 0, 128}), chunks[2].data) << "up to the last entry that is not opaque";
 
-    const Decoded d = DecodeWithLibpng(png);
-    ASSERT_EQ(16u, d.rgba.size());
-    EXPECT_EQ(0, d.rgba[3]);
-    EXPECT_EQ(255, d.rgba[7]) << "a colour near the key must stay opaque";
-    EXPECT_EQ(255, d.rgba[11]);
-    EXPECT_EQ(0, d.rgba[15]);
+    const auto opaque = ParseChunks(EncodePng(image, nullptr, PngSettings{}));
+    EXPECT_EQ(3, opaque[0].data[9]);
+    for (const Chunk& c : opaque) EXPECT_NE("tRNS", c.type);
 
-    // A key that no palette entry holds marks nothing.
-    const Bytes noKey = EncodePng(image, nullptr, Rgb{10, 20, 30}, PngSettings{});
-    for (const Chunk& c : ParseChunks(noKey)) EXPECT_NE("tRNS", c.type);
+    Raster grey(3, 2, 8);
+    grey.SetGreyPalette();
+    grey.row(1)[2] = 77;
+    const auto greyChunks = ParseChunks(EncodePng(grey, nullptr, PngSettings{}));
+    EXPECT_EQ(0, greyChunks[0].data[9]);
+    const Decoded d = DecodeWithLibpng(EncodePng(grey, nullptr, PngSettings{}));
+    EXPECT_EQ((Bytes{77, 77, 77, 255}), Bytes(&d.rgba[20], &d.rgba[24]));
 }
 
 TEST(PngWriter, RejectsMismatchedMaskAndLevel) {
     const Raster image = PatternRaster(8, 8, 24, 1);
     const Raster smallMask = MaskFor(8, 7);
-    EXPECT_THROW(EncodePng(image, &smallMask, std::nullopt, PngSettings{}), Error);
+    EXPECT_THROW(EncodePng(image, &smallMask, PngSettings{}), Error);
     PngSettings settings;
     settings.compressionLevel = 10;
-    EXPECT_THROW(EncodePng(image, nullptr, std::nullopt, settings), Error);
+    EXPECT_THROW(EncodePng(image, nullptr, settings), Error);
 }
 
 TEST(HalftonePalette, IsTheCubeFollowedByFortyNewGreys) {
@@ -477,9 +472,6 @@ TEST(HalftonePalette, NearestIndexMatchesExhaustiveSearch) {
                                              static_cast<std::uint8_t>(c[2]));
         if (expected != got && mismatches++ < 5)
             ADD_FAILURE() << c[0] << "," << c[1] << "," << c[2] << ": " << got << " instead of " << expected;
-        const int except = NearestHalftoneIndexExcept(static_cast<std::uint8_t>(c[0]), static_cast<std::uint8_t>(c[1]),
-                                                      static_cast<std::uint8_t>(c[2]), expected);
-        if (except == expected && mismatches++ < 5) ADD_FAILURE() << "excluded index returned";
     }
     EXPECT_EQ(0, mismatches);
 }
