@@ -271,6 +271,7 @@ bool ConversionJob::WriteAutomaticFormat(const WorkingImageSet& images) {
         AutoFormatChoice choice = ChooseAutoFormat(images, options_, sourcePath);
         if (!choice.winner) return;
         const std::string finalPath = ChangeFileExt(destinationPath, "." + std::string(choice.winner->extension));
+        const std::optional<std::string> exifFailure = AddExif(*choice.winner, choice.bytes);
         bool written = false;
         try {
             written = WriteOutput(finalPath, choice.bytes);
@@ -280,8 +281,7 @@ bool ConversionJob::WriteAutomaticFormat(const WorkingImageSet& images) {
         }
         if (nameTaken) return;
         destinationPath = finalPath;
-        // Only a file this job wrote gets EXIF: never an older file at that path.
-        if (written && choice.winner->carriesExif && options_.keepExif) CarryExif();
+        if (written && exifFailure) throw Error(*exifFailure);
     });
     return encoded && !nameTaken;
 }
@@ -292,8 +292,9 @@ bool ConversionJob::WriteChosenFormat(const WorkingImageSet& images) {
     const bool encoded = Encoding(JobError::Save, [&] {
         std::vector<std::uint8_t> bytes = format->encode(images, options_);
         if (bytes.empty()) return;
+        const std::optional<std::string> exifFailure = AddExif(*format, bytes);
         nameTaken = !WriteOutput(destinationPath, bytes);
-        if (!nameTaken && format->carriesExif && options_.keepExif) CarryExif();
+        if (!nameTaken && exifFailure) throw Error(*exifFailure);
     });
     return encoded && !nameTaken;
 }
@@ -324,11 +325,20 @@ bool ConversionJob::WriteOutput(const std::string& path, std::span<const std::ui
     return true;
 }
 
-// The source's EXIF block into the written output, under the job lock.
-void ConversionJob::CarryExif() {
-    std::lock_guard<std::mutex> lock(*env_.jobLock);
-    StampExif(sourcePath, destinationPath, QDateTime::currentDateTime(),
-              pixelsTurned_ ? OutputPixels::Upright : OutputPixels::AsStored);
+// Puts the source's EXIF block into the encoded output when its format carries one, before the
+// one write, so that a file on disk is always whole: with its block, or (when the block cannot be
+// made) without it. The failure's message is returned for the job's line, which follows the write:
+// the picture itself is still written. Under the job lock.
+std::optional<std::string> ConversionJob::AddExif(const OutputFormat& output, std::vector<std::uint8_t>& bytes) {
+    if (!output.carriesExif || !options_.keepExif) return std::nullopt;
+    try {
+        std::lock_guard<std::mutex> lock(*env_.jobLock);
+        bytes = WithExif(sourcePath, bytes, QDateTime::currentDateTime(),
+                         pixelsTurned_ ? OutputPixels::Upright : OutputPixels::AsStored);
+    } catch (const Error& e) {
+        return std::string(e.what());
+    }
+    return std::nullopt;
 }
 
 void ConversionJob::CountOutput() { env_.run->outputKiB.fetch_add(FileSizeOf(destinationPath) / 1024); }

@@ -92,7 +92,7 @@ private:
     bool WriteAutomaticFormat(const WorkingImageSet& images);
     bool WriteChosenFormat(const WorkingImageSet& images);
     bool WriteOutput(const std::string& path, std::span<const std::uint8_t> bytes);
-    void CarryExif();
+    std::optional<std::string> AddExif(const OutputFormat& output, std::vector<std::uint8_t>& bytes);
     template <typename Step>
     bool Encoding(JobError error, Step step);
     void CountOutput();

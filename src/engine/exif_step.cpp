@@ -43,8 +43,8 @@ ExifDateTime ToExifDateTime(const QDateTime& local) {
     return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
 }
 
-void StampExif(const std::string& sourcePath, const std::string& destinationPath, const QDateTime& now,
-               OutputPixels pixels) {
+std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<const std::uint8_t> jpeg,
+                                   const QDateTime& now, OutputPixels pixels) {
     try {
         ExifRecord record;
         if (IsJpegSource(sourcePath)) {
@@ -55,7 +55,7 @@ void StampExif(const std::string& sourcePath, const std::string& destinationPath
         record.SetText(kExifTagSoftware, ExifSoftwareText());
         record.SetDateTime(ToExifDateTime(now));
         if (pixels == OutputPixels::Upright) record.SetUpright();
-        record.WriteIntoJpegFile(destinationPath);
+        return record.RewriteJpeg(jpeg);
     } catch (const std::bad_alloc&) {
         throw Error("not enough memory for the EXIF data");
     }

@@ -4,8 +4,11 @@
 #include <QLocale>
 #include <QString>
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/mask_language.h"
 #include "imaging/exif_record.h"
@@ -27,13 +30,12 @@ enum class OutputPixels {
     Upright,   // already turned by the tag: the carried tag says 1
 };
 
-// The EXIF step of a JPEG output: carries the EXIF block of a JPEG source (none for other
-// sources or a JPEG without one) into the JPEG just written at destinationPath, with Software
-// set to ExifSoftwareText() and DateTime to `now`. Throws Error with the message of the job's
-// "FSE:" or "AFE:" line; the output then stays as it was written. Run it with the job lock
-// held: Exiv2 is not used by two jobs at once.
-void StampExif(const std::string& sourcePath, const std::string& destinationPath, const QDateTime& now,
-               OutputPixels pixels = OutputPixels::AsStored);
+// The EXIF step of a JPEG output, on the encoded bytes before they are written: `jpeg` with the
+// EXIF block of a JPEG source (none for other sources or a JPEG without one), Software set to
+// ExifSoftwareText() and DateTime to `now`. Throws Error with the message of the job's "FSE:" or
+// "AFE:" line. Run it with the job lock held: Exiv2 is not used by two jobs at once.
+std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<const std::uint8_t> jpeg,
+                                   const QDateTime& now, OutputPixels pixels = OutputPixels::AsStored);
 
 // The locale's long time format with seconds, without the time zone that Qt's long format
 // ends with ("HH:mm:ss t" gives "HH:mm:ss").

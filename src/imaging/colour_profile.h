@@ -1,7 +1,8 @@
 #pragma once
 
-// Embedded ICC profiles: which one a picture keeps, and turning pixels to sRGB for outputs that
-// cannot carry one. A damaged or unfitting profile is dropped, never a failure of the file.
+// Embedded ICC profiles: which one a picture keeps, turning pixels to sRGB for outputs that cannot
+// carry one or when asked to, and turning CMYK inks to sRGB. A damaged or unfitting profile is
+// dropped, never a failure of the file.
 
 #include <cstdint>
 #include <memory>
@@ -18,16 +19,15 @@ inline constexpr std::size_t kMaxIccProfileBytes = 16u << 20;
 // The profile the picture's pixels are in, to be carried into outputs: the file's own when Little
 // CMS reads it as a whole RGB profile and the file stores RGB samples; empty otherwise (grey,
 // CMYK and other samples carry none, since every output is written as RGB; a CMYK JPEG's reader
-// has already turned it to sRGB through its profile). A grey picture
-// whose grey profile is usable has its pixels turned to sRGB through it here instead. The
-// picture's iccProfile is consumed.
+// has already turned it to sRGB through its profile). A grey picture whose grey profile is usable
+// has its pixels turned to sRGB through it here instead. The picture's iccProfile is consumed.
 std::vector<std::uint8_t> SettleColourProfile(DecodedPicture& picture);
 
 // The CMYK profile used for CMYK JPEGs that carry no usable profile of their own: the SWOP-like
 // press profile Ghostscript ships (Debian libgs-common, installed by scripts/install-deps.sh). It
-// is read from this path at run time rather than built into the program, because its licence
-// (AGPL) is not one this program's binary can take in; without the file, CMYK is turned to RGB
-// by the plain ink arithmetic.
+// is read from this path at run time rather than built into the program, because it is under the
+// AGPL, which a program that built it in would have to take on; without the file, CMYK is turned
+// to RGB by the plain ink arithmetic.
 inline constexpr const char* kGenericCmykProfilePath = "/usr/share/color/icc/ghostscript/default_cmyk.icc";
 
 // How a file stores its CMYK samples: Plain, 0 is no ink; Inverted, 255 is no ink, as Adobe's

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <filesystem>
 #include <random>
@@ -148,6 +151,35 @@ TEST_F(ConversionJobTest, AutomaticFormatWriteFailureIsReportedWithoutCode) {
     ASSERT_EQ(errors.Count(), 1u);
     EXPECT_EQ(errors.Lines()[0].rfind(dir / "gone/photo.JPG" + ": ", 0), 0u) << errors.Lines()[0];
     EXPECT_EQ(run.processed.load(), 1);
+}
+
+// A file-size limit that the picture fits but the picture with its EXIF block does not (as a
+// nearly full disk): the output is whole or absent, never a picture stripped of its block.
+TEST_F(ConversionJobTest, AnOutputIsWrittenOnceWithItsExifBlock) {
+    const std::string camera = test::CorporaDir() +
+                               "/golang-github-rwcarlsen-goexif-dev/usr/share/gocode/src/github.com/rwcarlsen/goexif/exif/sample1.jpg";
+    test::WriteBytes(src("photo.jpg"), test::ReadBytes(camera));
+    options->resizeMode = 2;
+    options->resizePercent = 20;
+    options->keepExif = false;
+    const std::uintmax_t plain = fs::file_size(Run(src("photo.jpg"), "JPG"));
+    fs::remove_all(out());
+    fs::create_directories(out());
+    options->keepExif = true;
+
+    struct rlimit saved {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limited = saved;
+    limited.rlim_cur = static_cast<rlim_t>(plain + 64);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const std::string output = Run(src("photo.jpg"), "JPG");
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    ASSERT_EQ(errors.Count(), 1u);
+    EXPECT_EQ(errors.Lines()[0].rfind("FSE:" + output + ": ", 0), 0u) << errors.Lines()[0];
+    EXPECT_TRUE(fs::is_empty(out())) << "neither the output nor a temporary file is left";
 }
 
 TEST_F(ConversionJobTest, TransparencySurvivesIntoTheOutput) {
