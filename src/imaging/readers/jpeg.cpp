@@ -21,6 +21,10 @@ namespace {
 // A sane progressive file has about ten scans; thousands of empty scans would each cost a pass
 // over the whole coefficient buffer.
 constexpr int kMaxScans = 1000;
+// The decoding work of a multi-scan file grows with scans times pixels: this much allows 16 scans
+// of the largest picture (the usual progressive photo has 10), and refuses a huge picture with
+// hundreds of scans after a second's work instead of a minute's.
+constexpr std::uint64_t kMaxScanPixels = std::uint64_t{1} << 32;
 
 // Rows handed to libjpeg per call.
 constexpr int kRowBatch = 16;
@@ -72,9 +76,17 @@ void OnJpegMessage(j_common_ptr cinfo, int level) {
 
 void OnJpegProgress(j_common_ptr cinfo) {
     auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
     if (d->input_scan_number > kMaxScans) {
-        auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
         std::snprintf(err->message, sizeof err->message, "more than %d scans", kMaxScans);
+        std::longjmp(err->jump, 1);
+    }
+    const std::uint64_t work = std::uint64_t(d->input_scan_number) * d->image_width * d->image_height;
+    if (work > kMaxScanPixels) {
+        std::snprintf(err->message, sizeof err->message,
+                      "%d scans of %ux%u pixels are more decoding work than the limit of %llu scan pixels",
+                      d->input_scan_number, d->image_width, d->image_height,
+                      static_cast<unsigned long long>(kMaxScanPixels));
         std::longjmp(err->jump, 1);
     }
 }

@@ -318,5 +318,38 @@ TEST(JpegReader, HugeDeclaredSizeIsRefused) {
     }
 }
 
+// The scans of a progressive file cost a pass over the whole picture each: a 49-megapixel grey
+// picture in 99 scans (jpegtran's most) is refused by the work it would take, while a small one
+// in the same 99 scans decodes.
+TEST(JpegReader, ScansTimesPixelsAreCapped) {
+    ASSERT_TRUE(test::HaveProgram("cjpeg") && test::HaveProgram("jpegtran"));
+    test::TempDir dir;
+    // The DC, each AC coefficient on its own, then a refinement of the first 35.
+    std::string script = "0: 0-0, 0, 0;\n";
+    for (int band = 1; band <= 63; ++band) script += "0: " + std::to_string(band) + "-" + std::to_string(band) + ", 0, 1;\n";
+    for (int band = 1; band <= 35; ++band) script += "0: " + std::to_string(band) + "-" + std::to_string(band) + ", 1, 0;\n";
+    test::WriteBytes(dir / "scans.txt", Bytes(script.begin(), script.end()));
+    // A flat grey picture of side x side pixels in those scans.
+    auto manyScans = [&](int side) {
+        std::string pgm = "P5\n" + std::to_string(side) + " " + std::to_string(side) + "\n255\n";
+        pgm.append(static_cast<std::size_t>(side) * static_cast<std::size_t>(side), '\x80');
+        test::WriteBytes(dir / "flat.pgm", Bytes(pgm.begin(), pgm.end()));
+        const std::string command = "cjpeg -grayscale " + test::ShellQuote(dir / "flat.pgm") + " | jpegtran -scans " +
+                                    test::ShellQuote(dir / "scans.txt") + " > " + test::ShellQuote(dir / "many.jpg");
+        EXPECT_EQ(test::RunCommand(command).exitStatus, 0);
+        return test::ReadBytes(dir / "many.jpg");
+    };
+
+    EXPECT_EQ(ReadJpeg(manyScans(512)).raster.width(), 512);
+    try {
+        ReadJpeg(manyScans(7000));
+        ADD_FAILURE() << "decoded";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("of 7000x7000 pixels are more decoding work than the limit of 4294967296"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
 }  // namespace
 }  // namespace zelvan
