@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "base/file_io.h"
 #include "base/ini.h"
+#include "base/line_escape.h"
 #include "base/path_util.h"
 #include "app/json_text.h"
 #include "base/program_folder.h"
@@ -516,8 +517,9 @@ int DryRun(const ConversionOptions& options, const std::vector<QueuedFile>& queu
                 .OptionalText("message", planned.message.empty() ? std::nullopt : std::optional(planned.message));
             out << line.Done() << '\n';
         } else {
-            out << planned.action << '\t' << planned.source;
-            for (const std::string& path : planned.plan.paths) out << '\t' << path;
+            // Escaped, a name cannot add a tab field or a line of its own.
+            out << planned.action << '\t' << EscapeControlCharacters(planned.source);
+            for (const std::string& path : planned.plan.paths) out << '\t' << EscapeControlCharacters(path);
             out << '\n';
         }
     }
@@ -676,7 +678,9 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
                               .count());
         out << summary.Done() << '\n';
     } else {
-        for (const std::string& l : errors.Lines()) out << l << '\n';
+        // The list keeps names as they are; printed, a name's control characters are escaped,
+        // so each line stays one line and only the real separator and summary end the list.
+        for (const std::string& l : errors.Lines()) out << EscapeControlCharacters(l) << '\n';
     }
     out.flush();
     const bool allConverted = counters.failed.load() == 0 && counters.processed.load() == static_cast<std::int32_t>(total);

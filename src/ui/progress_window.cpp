@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "base/error.h"
+#include "base/line_escape.h"
 #include "ui/message_box.h"
 #include "ui/window_texts.h"
 
@@ -306,7 +307,9 @@ void ProgressWindow::SyncErrorLog() {
         shownLines_ = 0;
     }
     const std::vector<std::string> lines = errors_.LinesFrom(shownLines_);
-    for (const std::string& line : lines) errorLog_->appendPlainText(QString::fromStdString(line));
+    // A name's control characters are shown escaped, as on the command line: one line each.
+    for (const std::string& line : lines)
+        errorLog_->appendPlainText(QString::fromStdString(EscapeControlCharacters(line)));
     shownLines_ += lines.size();
 }
 

@@ -445,6 +445,20 @@ TEST_F(ProgressWindowTest, LinesFromWorkerThreadsShowAtOnceWholeAndInOrder) {
     EXPECT_EQ(LogLines(form), QStringList{"next run"});
 }
 
+// A name cannot add lines of its own to the box: its control characters are shown escaped,
+// while the list keeps the name as it is.
+TEST_F(ProgressWindowTest, ControlCharactersOfANameShowEscaped) {
+    form.PrepareForRun(1, "");
+    errors.Clear();
+    const std::string forged = "AFO:Not a PNG file /tmp/bad\n-----------------------\r\x1B[2Jx\\y.png";
+    errors.AppendLine(forged);
+    errors.AppendLine(kErrorListSeparator);
+    QApplication::processEvents();
+    EXPECT_EQ(LogLines(form), (QStringList{"AFO:Not a PNG file /tmp/bad\\n-----------------------\\r\\x1B[2Jx\\\\y.png",
+                                           kErrorListSeparator}));
+    EXPECT_EQ(errors.Lines().front(), forged);
+}
+
 TEST_F(ProgressWindowTest, CancelStopsQueuedFilesAndClosesAfterTheLastReap) {
     std::vector<std::string> sources;
     for (int i = 0; i < 7; ++i) {
