@@ -10,11 +10,12 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-20}
 shift || true
 READERS=("$@")
-[ ${#READERS[@]} -gt 0 ] || READERS=(bmp ico tga pnm pcx sgi jpeg png gif tiff jpeg2000)
+[ ${#READERS[@]} -gt 0 ] || READERS=(bmp ico tga pnm pcx sgi jpeg png gif tiff jpeg2000 heif avif webp jxl)
 
 declare -A EXTS=(
   [bmp]="bmp dib rle" [ico]="ico cur" [tga]="tga" [pnm]="pnm ppm pgm pbm" [pcx]="pcx"
   [sgi]="sgi rgb rgba bw" [jpeg]="jpg jpeg" [png]="png" [gif]="gif" [tiff]="tif tiff" [jpeg2000]="jp2 j2k jpc"
+  [heif]="heic heif hif" [avif]="avif" [webp]="webp" [jxl]="jxl"
 )
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -34,6 +35,28 @@ for r in "${READERS[@]}"; do
     for e in ${EXTS[$r]}; do
       find "$CORPORA" -type f -iname "*.$e" -size -2M -exec cp -n {} "$seeds/" \; 2>/dev/null || true
     done
+  fi
+  # The corpora hold few HEIF and AVIF files: the reference encoders make small seeds when present.
+  if [ "$r" = heif ] || [ "$r" = avif ]; then
+    if convert -size 24x16 plasma:fractal -alpha set "$seeds/seed.png" 2>/dev/null; then
+      case $r in
+        heif) heif-enc -q 40 "$seeds/seed.png" -o "$seeds/seed.heic" >/dev/null 2>&1 || true ;;
+        avif) avifenc -s 9 "$seeds/seed.png" "$seeds/seed.avif" >/dev/null 2>&1 || true ;;
+      esac
+    fi
+    rm -f "$seeds/seed.png"
+  fi
+  # WebP and JPEG XL seeds from the reference encoders: lossy and lossless, with alpha.
+  if [ "$r" = webp ] || [ "$r" = jxl ]; then
+    if convert -size 24x16 plasma:fractal -alpha set -channel A -evaluate set 60% "$seeds/seed.png" 2>/dev/null; then
+      case $r in
+        webp) cwebp -quiet -q 50 "$seeds/seed.png" -o "$seeds/lossy.webp" >/dev/null 2>&1 || true
+              cwebp -quiet -lossless "$seeds/seed.png" -o "$seeds/lossless.webp" >/dev/null 2>&1 || true ;;
+        jxl) cjxl -q 60 "$seeds/seed.png" "$seeds/lossy.jxl" >/dev/null 2>&1 || true
+             cjxl -d 0 "$seeds/seed.png" "$seeds/lossless.jxl" >/dev/null 2>&1 || true ;;
+      esac
+    fi
+    rm -f "$seeds/seed.png"
   fi
   echo "fuzzing $r for ${SECONDS_EACH}s ($(ls "$seeds" | wc -l) seeds)" >&2
   if ! ./build-fuzz/fuzz_$r -max_total_time="$SECONDS_EACH" -rss_limit_mb=3072 -max_len=1048576 \

@@ -9,8 +9,11 @@ PACKAGES=(
   # Qt 6 (widgets, network, D-Bus, tests)
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-translations-l10n
   # codecs
-  libjpeg62-turbo-dev zlib1g-dev libpng-dev libgif-dev libtiff-dev
+  libjpeg62-turbo-dev zlib1g-dev libdeflate-dev libpng-dev libgif-dev libtiff-dev
   libopenjp2-7-dev libexiv2-dev libraw-dev liblcms2-dev
+  libwebp-dev libjxl-dev
+  # HEIC/HEIF (HEVC through libde265) and AVIF (aom encodes, dav1d decodes)
+  libheif-dev libde265-0 libavif-dev libaom3 libdav1d6
   # the generic CMYK profile for CMYK JPEGs without one of their own
   libgs-common
   # fonts for the text stamp
@@ -20,6 +23,8 @@ PACKAGES=(
   # independent decoders used by the tests and the benchmark
   libjpeg-turbo-progs pngcheck giflib-tools imagemagick libopenjp2-tools
   libimage-exiftool-perl hyperfine bc parallel
+  webp libjxl-tools
+  libavif-bin libheif-examples
   # GUI checks under a virtual display
   xvfb xdotool x11-apps
   # desktop entry check; rendering the icon's PNGs from its SVG

@@ -9,6 +9,7 @@
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/exif_step.h"
+#include "engine/extensions.h"
 #include "engine/mask_language.h"
 #include "engine/output_formats.h"
 #include "engine/output_naming.h"
@@ -113,13 +114,18 @@ bool ConversionJob::Convert() {
     if (!OutputMayBeWritten()) return false;
     std::optional<LoadedSource> loaded = Load();
     if (!loaded) return false;
+    const bool sourceProfile = !loaded->picture.iccProfile.empty();
     std::optional<WorkingImageSet> images = Prepare(std::move(*loaded));
     if (!images) return false;
+    const int decodedWidth = images->image.width(), decodedHeight = images->image.height();
     if (options_.autoRotate && !Orient(*images)) return false;
     if (!Resize(*images)) return false;
     if (options_.colourProfile == kConvertToSrgb && !ConvertColoursToSrgb(*images)) return false;
     if (options_.textStampEnabled) StampText(*images);
     if (options_.renameEnabled) Rename(*images);
+    sourcePixelsKept_ = !pixelsTurned_ && !options_.textStampEnabled && images->image.width() == decodedWidth &&
+                        images->image.height() == decodedHeight &&
+                        !(sourceProfile && options_.colourProfile != kKeepColourProfile);
     if (!EncodeAndWrite(*images)) return false;
     CountOutput();
     return true;
@@ -134,12 +140,16 @@ bool ConversionJob::OutputMayBeWritten() {
     return false;
 }
 
-// One job at a time uses the decoders and the RAW plug-in. Sizes are counted in whole KiB;
-// -1 (not measurable) counts 0.
+// Pictures decode side by side: every reader keeps its state in objects of its own job (libjpeg,
+// libpng, giflib, libtiff with per-file handlers, OpenJPEG, Little CMS with its own context and a
+// locked transform cache). The RAW plug-in does not: it hands its bitmap back through one buffer
+// of its own (FreeMemory takes no handle), so RAW sources load one at a time, under the job lock.
+// Sizes are counted in whole KiB; -1 (not measurable) counts 0.
 std::optional<LoadedSource> ConversionJob::Load() {
     std::optional<LoadedSource> loaded;
     try {
-        std::lock_guard<std::mutex> lock(*env_.jobLock);
+        std::unique_lock<std::mutex> lock(*env_.jobLock, std::defer_lock);
+        if (IsRawExtension(ExtractFileExt(sourcePath))) lock.lock();
         loaded = LoadSource(sourcePath, env_.rawPluginPath);
     } catch (const LoadFailure& failure) {
         switch (failure.kind()) {
@@ -271,7 +281,7 @@ bool ConversionJob::WriteAutomaticFormat(const WorkingImageSet& images) {
         AutoFormatChoice choice = ChooseAutoFormat(images, options_, sourcePath);
         if (!choice.winner) return;
         const std::string finalPath = ChangeFileExt(destinationPath, "." + std::string(choice.winner->extension));
-        const std::optional<std::string> exifFailure = AddExif(*choice.winner, choice.bytes);
+        const std::optional<std::string> exifFailure = AddExif(*choice.winner, images, choice.bytes);
         bool written = false;
         try {
             written = WriteOutput(finalPath, choice.bytes);
@@ -290,9 +300,15 @@ bool ConversionJob::WriteChosenFormat(const WorkingImageSet& images) {
     if (!format) return true;
     bool nameTaken = false;
     const bool encoded = Encoding(JobError::Save, [&] {
-        std::vector<std::uint8_t> bytes = format->encode(images, options_);
+        std::optional<std::vector<std::uint8_t>> recompressed;
+        if (sourcePixelsKept_) recompressed = RecompressedSource(*format, options_, sourcePath);
+        std::optional<std::string> exifFailure;
+        std::vector<std::uint8_t> bytes = recompressed            ? std::move(*recompressed)
+                                          : format->encodeWithExif ? EncodeWithExif(*format, images, exifFailure)
+                                                                   : format->encode(images, options_);
         if (bytes.empty()) return;
-        const std::optional<std::string> exifFailure = AddExif(*format, bytes);
+        // A recompressed source keeps its own metadata as it was: the original is rebuilt from it.
+        if (!recompressed && !format->encodeWithExif) exifFailure = AddExif(*format, images, bytes);
         nameTaken = !WriteOutput(destinationPath, bytes);
         if (!nameTaken && exifFailure) throw Error(*exifFailure);
     });
@@ -329,16 +345,43 @@ bool ConversionJob::WriteOutput(const std::string& path, std::span<const std::ui
 // one write, so that a file on disk is always whole: with its block, or (when the block cannot be
 // made) without it. The failure's message is returned for the job's line, which follows the write:
 // the picture itself is still written. Under the job lock.
-std::optional<std::string> ConversionJob::AddExif(const OutputFormat& output, std::vector<std::uint8_t>& bytes) {
+std::optional<std::string> ConversionJob::AddExif(const OutputFormat& output, const WorkingImageSet& images,
+                                                  std::vector<std::uint8_t>& bytes) {
     if (!output.carriesExif || !options_.keepExif) return std::nullopt;
     try {
         std::lock_guard<std::mutex> lock(*env_.jobLock);
-        bytes = WithExif(sourcePath, bytes, QDateTime::currentDateTime(),
-                         pixelsTurned_ ? OutputPixels::Upright : OutputPixels::AsStored);
+        const OutputPixels pixels = pixelsTurned_ ? OutputPixels::Upright : OutputPixels::AsStored;
+        // Formats other than JPEG take the same block in a chunk or box of their own.
+        if (output.withExifBlock) {
+            const std::vector<std::uint8_t> block =
+                ExifBlockFor(sourcePath, QDateTime::currentDateTime(), pixels, images.image.width(), images.image.height());
+            bytes = output.withExifBlock(bytes, block);
+            return std::nullopt;
+        }
+        bytes = WithExif(sourcePath, bytes, QDateTime::currentDateTime(), pixels);
     } catch (const Error& e) {
         return std::string(e.what());
     }
     return std::nullopt;
+}
+
+// For an encoder that takes the EXIF block itself (AVIF): the block is made first, under the job
+// lock, and the picture encoded with it outside the lock. A block that cannot be made leaves the
+// output without one; its message comes back in `exifFailure` for the line after the write.
+std::vector<std::uint8_t> ConversionJob::EncodeWithExif(const OutputFormat& output, const WorkingImageSet& images,
+                                                        std::optional<std::string>& exifFailure) {
+    std::vector<std::uint8_t> block;
+    if (output.carriesExif && options_.keepExif) {
+        try {
+            std::lock_guard<std::mutex> lock(*env_.jobLock);
+            block = ExifBlockFor(sourcePath, QDateTime::currentDateTime(),
+                                 pixelsTurned_ ? OutputPixels::Upright : OutputPixels::AsStored, images.image.width(),
+                                 images.image.height());
+        } catch (const Error& e) {
+            exifFailure = e.what();
+        }
+    }
+    return output.encodeWithExif(images, options_, block);
 }
 
 void ConversionJob::CountOutput() { env_.run->outputKiB.fetch_add(FileSizeOf(destinationPath) / 1024); }

@@ -92,7 +92,10 @@ private:
     bool WriteAutomaticFormat(const WorkingImageSet& images);
     bool WriteChosenFormat(const WorkingImageSet& images);
     bool WriteOutput(const std::string& path, std::span<const std::uint8_t> bytes);
-    std::optional<std::string> AddExif(const OutputFormat& output, std::vector<std::uint8_t>& bytes);
+    std::optional<std::string> AddExif(const OutputFormat& output, const WorkingImageSet& images,
+                                       std::vector<std::uint8_t>& bytes);
+    std::vector<std::uint8_t> EncodeWithExif(const OutputFormat& output, const WorkingImageSet& images,
+                                             std::optional<std::string>& exifFailure);
     template <typename Step>
     bool Encoding(JobError error, Step step);
     void CountOutput();
@@ -106,6 +109,9 @@ private:
     bool reported_ = false;
     bool foundTaken_ = false;  // with skipExisting: the final name was taken at the write
     bool pixelsTurned_ = false;  // Orient turned them: a carried Orientation tag must say 1
+    // No step changed the source's pixels or dropped its profile: a lossless recompression of the
+    // source file itself may stand for them.
+    bool sourcePixelsKept_ = false;
     std::thread thread_;
 };
 

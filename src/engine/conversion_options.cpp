@@ -108,6 +108,15 @@ constexpr std::array kTable{
     // Where the add-files and add-folder dialogs open next time.
     Window("Last_add_files_folder"),
     Window("Last_add_folder_folder"),
+    Int("WEBP_quality", 80, 1, 100, &O::webpQuality, "TrackBar4"),
+    Bool("WEBP_lossless", false, &O::webpLossless, "CheckBox16"),
+    Int("WEBP_effort", 4, 0, 6, &O::webpEffort, "SpinEdit7"),
+    Int("AVIF_quality", 60, 1, 100, &O::avifQuality, "TrackBar5"),
+    Int("AVIF_speed", 6, 0, 10, &O::avifSpeed, "SpinEdit8"),
+    Int("JXL_quality", 90, 1, 100, &O::jxlQuality, "TrackBar6"),
+    Bool("JXL_lossless", false, &O::jxlLossless, "CheckBox17"),
+    Int("JXL_effort", 7, 1, 9, &O::jxlEffort, "SpinEdit9"),
+    Bool("JXL_recompress_jpeg", true, &O::jxlRecompressJpeg, "CheckBox18"),
 };
 
 constexpr const char* kSettingsSection = "Settings";
@@ -158,7 +167,7 @@ const OptionInfo* FindOption(std::string_view key) {
 std::pair<int, int> OptionRange(const OptionInfo& info) {
     switch (info.computed) {
         case C::Processors: return {info.minimum, ProcessorCount()};
-        case C::OutputFormats: return {info.minimum, static_cast<int>(OutputFormats().size()) - 1};
+        case C::OutputFormats: return {info.minimum, OutputFormats().back().number};
         default: return {info.minimum, info.maximum};
     }
 }

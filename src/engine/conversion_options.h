@@ -38,6 +38,17 @@ struct ConversionOptions {
     bool pngAllFilters;  // choose among all five row filters, else None only
     int jpeg2000Quality;
     bool jpeg2000Lossless;
+    int webpQuality;
+    bool webpLossless;
+    int webpEffort;  // 0 fastest to 6 smallest
+    int avifQuality;
+    int avifSpeed;  // 0 slowest and smallest to 10 fastest
+    int jxlQuality;
+    bool jxlLossless;
+    int jxlEffort;  // 1 fastest to 9 smallest
+    // A JPEG source whose pixels nothing changes is recompressed losslessly (its JPEG can be
+    // rebuilt bit for bit).
+    bool jxlRecompressJpeg;
     int resizeMode;  // 0 none, 1 to the box (fitted or stretched), 2 by percent
     int resizeWidth;
     int resizeHeight;

@@ -43,19 +43,39 @@ ExifDateTime ToExifDateTime(const QDateTime& local) {
     return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec()};
 }
 
+namespace {
+
+// The source's record with the job's Software, date and orientation.
+void FillRecord(ExifRecord& record, const std::string& sourcePath, const QDateTime& now, OutputPixels pixels) {
+    if (IsJpegSource(sourcePath)) {
+        std::ifstream source(sourcePath, std::ios::binary);
+        if (!source) throw Error("Cannot open the source to read its EXIF data: " + std::string(std::strerror(errno)));
+        record.ReadFromJpegStream(source);
+    }
+    record.SetText(kExifTagSoftware, ExifSoftwareText());
+    record.SetDateTime(ToExifDateTime(now));
+    if (pixels == OutputPixels::Upright) record.SetUpright();
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<const std::uint8_t> jpeg,
                                    const QDateTime& now, OutputPixels pixels) {
     try {
         ExifRecord record;
-        if (IsJpegSource(sourcePath)) {
-            std::ifstream source(sourcePath, std::ios::binary);
-            if (!source) throw Error("Cannot open the source to read its EXIF data: " + std::string(std::strerror(errno)));
-            record.ReadFromJpegStream(source);
-        }
-        record.SetText(kExifTagSoftware, ExifSoftwareText());
-        record.SetDateTime(ToExifDateTime(now));
-        if (pixels == OutputPixels::Upright) record.SetUpright();
+        FillRecord(record, sourcePath, now, pixels);
         return record.RewriteJpeg(jpeg);
+    } catch (const std::bad_alloc&) {
+        throw Error("not enough memory for the EXIF data");
+    }
+}
+
+std::vector<std::uint8_t> ExifBlockFor(const std::string& sourcePath, const QDateTime& now, OutputPixels pixels,
+                                       int width, int height) {
+    try {
+        ExifRecord record;
+        FillRecord(record, sourcePath, now, pixels);
+        return record.TiffBlock(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
     } catch (const std::bad_alloc&) {
         throw Error("not enough memory for the EXIF data");
     }

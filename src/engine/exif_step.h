@@ -37,6 +37,11 @@ enum class OutputPixels {
 std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<const std::uint8_t> jpeg,
                                    const QDateTime& now, OutputPixels pixels = OutputPixels::AsStored);
 
+// The same EXIF data as a bare block (the TIFF structure) for an output of width x height pixels
+// in another format (WebP, JPEG XL), which puts it into a chunk or box of its own.
+std::vector<std::uint8_t> ExifBlockFor(const std::string& sourcePath, const QDateTime& now, OutputPixels pixels,
+                                       int width, int height);
+
 // The locale's long time format with seconds, without the time zone that Qt's long format
 // ends with ("HH:mm:ss t" gives "HH:mm:ss").
 QString LongTimePattern(const QLocale& locale);

@@ -22,11 +22,15 @@ constexpr std::array<std::string_view, 54> kReaderList{
     "gif", "jp2", "j2k", "jpc", "crw", "cr2", "nef", "orf", "raf", "dng", "mrw", "pef", "srf",
     "arw", "rw2"};
 
+// The formats of phones and the web, read through their own libraries.
+constexpr std::array<std::string_view, 6> kModern{".heic", ".heif", ".hif", ".avif", ".webp", ".jxl"};
+
 const std::vector<std::string>& Accepted() {
     static const std::vector<std::string> list = [] {
         std::vector<std::string> v;
         for (std::string_view e : kRaw) v.emplace_back(e);
         for (std::string_view e : kCommon) v.emplace_back(e);
+        for (std::string_view e : kModern) v.emplace_back(e);
         for (std::string_view e : kReaderList) v.push_back("." + std::string(e));
         return v;
     }();

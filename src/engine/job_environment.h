@@ -36,8 +36,8 @@ public:
 };
 
 // What every job of a run shares: the options (read only), the counters, the error list, the
-// output paths taken and the job lock that lets one job at a time load, read EXIF, draw text
-// and rename.
+// output paths taken and the job lock that lets one job at a time load a RAW source, read and
+// write EXIF, draw text and rename.
 struct JobEnvironment {
     std::shared_ptr<const ConversionOptions> options;
     RunCounters* run = nullptr;

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "base/error.h"
+#include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/exif_step.h"
 #include "imaging/colour_profile.h"
@@ -72,6 +74,26 @@ std::vector<std::uint8_t> WriteTga(const WorkingImageSet& images, const Conversi
     return EncodeTga(SrgbImage(images, converted), MaskOf(images));
 }
 
+std::vector<std::uint8_t> WriteWebp(const WorkingImageSet& images, const ConversionOptions& options) {
+    const WebpSettings webp{options.webpQuality, options.webpLossless, options.webpEffort};
+    return EncodeWebp(images.image, MaskOf(images), webp, images.iccProfile);
+}
+
+std::vector<std::uint8_t> WriteJxl(const WorkingImageSet& images, const ConversionOptions& options) {
+    const JxlSettings jxl{options.jxlQuality, options.jxlLossless, options.jxlEffort};
+    return EncodeJxl(images.image, MaskOf(images), jxl, images.iccProfile);
+}
+
+std::vector<std::uint8_t> WriteAvifWithExif(const WorkingImageSet& images, const ConversionOptions& options,
+                                            std::span<const std::uint8_t> tiffBlock) {
+    const AvifSettings avif{options.avifQuality, options.avifSpeed};
+    return EncodeAvif(images.image, MaskOf(images), avif, images.iccProfile, tiffBlock);
+}
+
+std::vector<std::uint8_t> WriteAvif(const WorkingImageSet& images, const ConversionOptions& options) {
+    return WriteAvifWithExif(images, options, {});
+}
+
 //                         number ext    caption      alpha  palette exif   alone
 constexpr std::array kFormats{
     OutputFormat{0, "JPG", "JPEG", false, false, true, false, WriteJpeg},
@@ -80,6 +102,9 @@ constexpr std::array kFormats{
     OutputFormat{3, "GIF", "GIF", false, true, false, false, WriteGif},
     OutputFormat{4, "JP2", "JPEG 2000", true, false, false, true, WriteJp2},
     OutputFormat{5, "TGA", "TGA", true, false, false, false, WriteTga},
+    OutputFormat{6, "WEBP", "WebP", true, false, true, false, WriteWebp, WebpWithExif},
+    OutputFormat{7, "AVIF", "AVIF", true, false, true, false, WriteAvif, nullptr, WriteAvifWithExif},
+    OutputFormat{8, "JXL", "JPEG XL", true, false, true, false, WriteJxl, JxlWithExif},
 };
 
 const OutputFormat& Jpeg() { return kFormats[0]; }
@@ -100,6 +125,18 @@ const OutputFormat* FindOutputFormat(std::string_view extension) {
     for (const OutputFormat& format : kFormats)
         if (EqualsIgnoreCase(format.extension, extension)) return &format;
     return nullptr;
+}
+
+std::optional<std::vector<std::uint8_t>> RecompressedSource(const OutputFormat& format, const ConversionOptions& options,
+                                                            const std::string& sourcePath) {
+    if (format.extension != "JXL" || !options.jxlRecompressJpeg || !IsJpegSource(sourcePath)) return std::nullopt;
+    try {
+        return JxlFromJpeg(ReadFileBytes(sourcePath), options.jxlEffort);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt;
+    } catch (const Error&) {
+        return std::nullopt;  // a JPEG libjxl cannot take (CMYK, damaged): its pixels go as usual
+    }
 }
 
 AutoFormatChoice ChooseAutoFormat(const WorkingImageSet& images, const ConversionOptions& options,

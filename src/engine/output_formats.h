@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +24,14 @@ struct OutputFormat {
     bool oneJobAtATime;       // its encoder is too hungry to run beside others
     // The file's bytes for the working image with the options' settings. Throws Error.
     std::vector<std::uint8_t> (*encode)(const WorkingImageSet& images, const ConversionOptions& options);
+    // For formats other than JPEG that carry EXIF: the encoded file with this EXIF block (the TIFF
+    // structure) put in. Throws Error.
+    std::vector<std::uint8_t> (*withExifBlock)(std::span<const std::uint8_t> encoded,
+                                               std::span<const std::uint8_t> tiffBlock) = nullptr;
+    // For formats whose encoder takes the EXIF block itself (AVIF): the file's bytes with the
+    // block (the TIFF structure; empty for none) inside. The job calls it instead of `encode`.
+    std::vector<std::uint8_t> (*encodeWithExif)(const WorkingImageSet& images, const ConversionOptions& options,
+                                                std::span<const std::uint8_t> tiffBlock) = nullptr;
 };
 
 // Every output format, in the order of their numbers.
@@ -31,6 +40,13 @@ std::span<const OutputFormat> OutputFormats();
 const OutputFormat* FindOutputFormat(int number);
 // The format with this extension ("png", ".PNG"; letter case ignored); nullptr for none.
 const OutputFormat* FindOutputFormat(std::string_view extension);
+
+// The source file itself recompressed without loss into the output format, for a source whose
+// pixels the job left untouched: a JPEG source into JPEG XL when JXL_recompress_jpeg is on.
+// Nothing when that does not apply or the source cannot be taken that way (the pixels are then
+// encoded as usual).
+std::optional<std::vector<std::uint8_t>> RecompressedSource(const OutputFormat& format, const ConversionOptions& options,
+                                                            const std::string& sourcePath);
 
 // Candidates of this many bytes or more never win the automatic choice.
 inline constexpr std::size_t kAutoFormatCeiling = 276447231;

@@ -33,7 +33,8 @@ struct LoadedSource {
 
 // Decodes a source: RAW extensions through the plug-in library at rawPluginPath (loaded and
 // unloaded for this one call), everything else through the reader registered for the
-// extension. Throws LoadFailure. The caller holds the job lock.
+// extension. Throws LoadFailure. The caller holds the job lock for RAW sources (the plug-in keeps
+// one buffer of its own); picture readers run side by side.
 LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPluginPath);
 
 // The raster every later step works on, with the source's transparency.

@@ -17,6 +17,10 @@ enum class PictureKind {
     Targa,
     Icon,
     Jpeg2000,
+    Webp,
+    JpegXl,
+    Heif,      // HEIC/HEIF, the container's rotation and mirroring already applied
+    Avif,      // the same for AVIF
     Other,     // PNM, PCX, SGI
 };
 

@@ -403,6 +403,25 @@ void ExifRecord::SetUpright() {
     });
 }
 
+std::vector<std::uint8_t> ExifRecord::TiffBlock(std::uint32_t width, std::uint32_t height) {
+    return Fenced([&] {
+        Exiv2::ExifData& exif = state_->exif;
+        auto x = exif.findKey(Exiv2::ExifKey(kKeyPixelX));
+        auto y = exif.findKey(Exiv2::ExifKey(kKeyPixelY));
+        if (x != exif.end() || y != exif.end()) {
+            const Exiv2::TypeId xType = x != exif.end() ? x->typeId() : y->typeId();
+            const Exiv2::TypeId yType = y != exif.end() ? y->typeId() : x->typeId();
+            SetDimension(exif, kKeyPixelX, width, xType);
+            SetDimension(exif, kKeyPixelY, height, yType);
+        }
+        for (auto it = exif.begin(); it != exif.end();)
+            it = it->tag() == kTagPadding || it->tag() == kTagOffsetSchema ? exif.erase(it) : std::next(it);
+        Exiv2::Blob block;
+        if (!exif.empty()) Exiv2::ExifParser::encode(block, state_->byteOrder, exif);
+        return std::vector<std::uint8_t>(block.begin(), block.end());
+    });
+}
+
 std::vector<std::uint8_t> ExifRecord::RewriteJpeg(std::span<const std::uint8_t> jpeg) {
     if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) throw Error(kInvalidHeader);
     const Layout layout = ScanSegments(jpeg);

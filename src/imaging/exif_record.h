@@ -79,6 +79,11 @@ public:
     // The same rewrite in memory.
     std::vector<std::uint8_t> RewriteJpeg(std::span<const std::uint8_t> jpeg);
 
+    // The record as a bare EXIF block (the TIFF structure, as WebP's EXIF chunk and JPEG XL's
+    // Exif box hold it) for an image of this size: PixelXDimension and PixelYDimension, when the
+    // record has either, are set to it, as RewriteJpeg does. The XMP packet is not part of it.
+    std::vector<std::uint8_t> TiffBlock(std::uint32_t width, std::uint32_t height);
+
 private:
     struct State;
     std::unique_ptr<State> state_;

@@ -46,12 +46,19 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformCheckBox14", "ZelvanMainformCheckBox14Hint", "ZelvanMainformCheckBox15",
     "ZelvanMainformCheckBox15Hint", "ZelvanMainformLabel26", "ZelvanMainformComboBox6Hint",
     "ZelvanMainformLabel27", "ZelvanMainformPngBitBtn8Hint",
+    // The WebP, AVIF and JPEG XL page.
+    "ZelvanMainformGroupBox4", "ZelvanMainformLabel29", "ZelvanMainformTrackBar4Hint", "ZelvanMainformLabel31",
+    "ZelvanMainformSpinEdit7Hint", "ZelvanMainformCheckBox16", "ZelvanMainformCheckBox16Hint",
+    "ZelvanMainformGroupBox5", "ZelvanMainformLabel32", "ZelvanMainformTrackBar5Hint", "ZelvanMainformLabel34",
+    "ZelvanMainformSpinEdit8Hint", "ZelvanMainformGroupBox6", "ZelvanMainformLabel35", "ZelvanMainformTrackBar6Hint",
+    "ZelvanMainformLabel37", "ZelvanMainformSpinEdit9Hint", "ZelvanMainformCheckBox17", "ZelvanMainformCheckBox17Hint",
+    "ZelvanMainformCheckBox18", "ZelvanMainformCheckBox18Hint",
     // Buttons, the resize group and its radio buttons, the option pages.
     "ZelvanMainformCloseButton", "ZelvanMainformPngBitBtn2", "ZelvanMainformPngBitBtn2Hint", "ZelvanMainformPngBitBtn3", "ZelvanMainformPngBitBtn4",
     "ZelvanMainformPngBitBtn5", "ZelvanMainformPngBitBtn6", "ZelvanMainformPngBitBtn7", "ZelvanMainformGroupBox3",
     "ZelvanMainformNoResizeRadioButton", "ZelvanMainformChangeSizeRadioButton",
     "ZelvanMainformChangeSizePercentRadioButton", "ZelvanMainformTabSheet1", "ZelvanMainformTabSheet2",
-    "ZelvanMainformTabSheet8", "ZelvanMainformTabSheet4", "ZelvanMainformTabSheet6", "ZelvanMainformTabSheet12",
+    "ZelvanMainformTabSheet8", "ZelvanMainformTabSheet13", "ZelvanMainformTabSheet4", "ZelvanMainformTabSheet6", "ZelvanMainformTabSheet12",
     "ZelvanMainformTabSheet7",
     // Spin box and tool-bar hints.
     "ZelvanMainformSpinEdit1Hint", "ZelvanMainformSpinEdit2Hint", "ZelvanMainformSpinEdit3Hint",

@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -90,6 +91,16 @@ QSpinBox* OptionSpinBox(QWidget* parent, const char* key) {
 }
 
 QWidget* MakePage(const char* name) { return Named(new QWidget, name); }
+
+// Eight tabs in one row beside the file list: each tab keeps a third of the style's padding
+// around its caption, so the list keeps its room at the first-start size.
+class CompactTabStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+        const int value = QProxyStyle::pixelMetric(metric, option, widget);
+        return metric == PM_TabBarTabHSpace ? value / 3 : value;
+    }
+};
 
 // The open list drops below its box and scrolls after 15 rows. Without the style sheet's
 // property, the Fusion style opens a list over its box, as tall as the screen allows.
@@ -187,6 +198,9 @@ OptionPages::OptionPages(QWidget* parent)
       clock_([] { return QDateTime::currentDateTime(); }),
       dates_(MaskDateConventions::System()) {
     setObjectName("PageControl1");
+    auto* tabStyle = new CompactTabStyle;
+    tabStyle->setParent(tabBar());
+    tabBar()->setStyle(tabStyle);
     BuildEncoderPages();
     BuildRenamePage();
     BuildResizePage();
@@ -268,6 +282,58 @@ void OptionPages::BuildEncoderPages() {
                       {{{"Png_interlace", "Interlaced (Adam7)"}, {"Png_filter", "Filter (Reduces size)"}}}});
     BuildEncoderPage({"TabSheet8", "JPEG 2000", "Label20", "Качество:", "Label21", "J2K_quality", 2, "%",
                       {{{"J2K_Lossless", "Lossless"}}}});
+    BuildModernFormatsPage();
+}
+
+// WebP, AVIF and JPEG XL share one page, a group each, one above the other and kept low so that
+// all three fit at the window's minimum size: the quality slider between its caption and value,
+// the effort or speed box and the first check box on one line, a further check box below.
+void OptionPages::BuildModernFormatsPage() {
+    QWidget* page = MakePage("TabSheet13");
+    auto* column = PageLayout<QVBoxLayout>(page);
+    struct Group {
+        const char* name;
+        const char* title;
+        const char* qualityCaption;
+        const char* qualityValue;
+        const char* qualityKey;
+        const char* spinCaption;
+        const char* spinText;
+        const char* spinKey;
+        std::array<EncoderPage::Check, 2> checks;
+    };
+    const Group groups[] = {
+        {"GroupBox4", "WebP", "Label29", "Label30", "WEBP_quality", "Label31", "Effort:", "WEBP_effort",
+         {{{"WEBP_lossless", "Lossless"}}}},
+        {"GroupBox5", "AVIF", "Label32", "Label33", "AVIF_quality", "Label34", "Speed:", "AVIF_speed", {}},
+        {"GroupBox6", "JPEG XL", "Label35", "Label36", "JXL_quality", "Label37", "Effort:", "JXL_effort",
+         {{{"JXL_lossless", "Lossless"}, {"JXL_recompress_jpeg", "Recompress JPEG losslessly"}}}},
+    };
+    for (const Group& g : groups) {
+        auto* box = Named(new QGroupBox(QString::fromUtf8(g.title), page), g.name);
+        auto* grid = new QGridLayout(box);
+        QLabel* caption = MakeLabel(g.qualityCaption, QString::fromUtf8("Качество:"), box);
+        QLabel* value = MakeLabel(g.qualityValue, QString(), box);
+        QSlider* slider = MakeOptionSlider(box, g.qualityKey, 10, value, QString());
+        caption->setBuddy(slider);
+        QLabel* spinCaption = MakeLabel(g.spinCaption, QString::fromUtf8(g.spinText), box);
+        QSpinBox* spin = OptionSpinBox(box, g.spinKey);
+        spinCaption->setBuddy(spin);
+        slider->setTickPosition(QSlider::NoTicks);
+        grid->setContentsMargins(6, 2, 6, 4);
+        grid->setVerticalSpacing(2);
+        grid->addWidget(caption, 0, 0);
+        grid->addWidget(slider, 0, 1);
+        grid->addWidget(value, 0, 2);
+        grid->addWidget(spinCaption, 0, 3);
+        grid->addWidget(spin, 0, 4);
+        if (g.checks[0].key) grid->addWidget(OptionCheckBox(box, g.checks[0].key, QString::fromUtf8(g.checks[0].text)), 0, 5);
+        if (g.checks[1].key) grid->addWidget(OptionCheckBox(box, g.checks[1].key, QString::fromUtf8(g.checks[1].text)), 1, 0, 1, 6);
+        grid->setColumnStretch(1, 1);
+        column->addWidget(box);
+    }
+    column->addStretch(1);
+    addTab(page, QStringLiteral("WebP, AVIF, JXL"));
 }
 
 void OptionPages::BuildRenamePage() {

@@ -122,6 +122,7 @@ private:
     };
     void BuildEncoderPage(const EncoderPage& page);
     void BuildEncoderPages();
+    void BuildModernFormatsPage();
     void BuildRenamePage();
     void BuildResizePage();
     void BuildTextPage();

@@ -28,7 +28,7 @@ TEST(ConversionOptions, SetOptionByKeyWithRanges) {
         const char* value;
     };
     for (Bad b : {Bad{"Nonsense", "1"}, Bad{"JPG_quality", "101"}, Bad{"JPG_quality", "0"}, Bad{"PNG_compression", "10"},
-                  Bad{"Output_format", "6"}, Bad{"Resize_width", "100000"}, Bad{"Threads", "0"}, Bad{"Exif", "yes"},
+                  Bad{"Output_format", "9"}, Bad{"Resize_width", "100000"}, Bad{"Threads", "0"}, Bad{"Exif", "yes"},
                   Bad{"Resampling_filter", "-1"}})
         EXPECT_THROW(SetOption(o, b.key, b.value), Error) << b.key << "=" << b.value;
     EXPECT_EQ(o.jpegQuality, 16) << "a refused value changes nothing";
@@ -92,7 +92,7 @@ TEST(ConversionOptions, CommandLineSettingsFileIsStrict) {
     };
     for (Bad b : {Bad{"[Settings]\nJPG_quality=80\nJPGquality=80\n", "unknown setting \"JPGquality\""},
                   Bad{"[Settings]\nJPG_quality=101\n", "outside 1 to 100"},
-                  Bad{"[Settings]\nOutput_format=9\n", "outside 0 to 5"},
+                  Bad{"[Settings]\nOutput_format=9\n", "outside 0 to 8"},
                   Bad{"[Settings]\nThreads=0\n", "Threads"},
                   Bad{"[Settings]\nExif=yes\n", "not a number"}}) {
         ConversionOptions o = DefaultConversionOptions();
@@ -172,16 +172,20 @@ TEST(OptionTable, ColoursReadAsRrggbb) {
 }
 
 TEST(OutputFormats, NumbersExtensionsAndTheFormatRange) {
-    const char* expected[] = {"JPG", "PNG", "BMP", "GIF", "JP2", "TGA"};
-    ASSERT_EQ(OutputFormats().size(), std::size(expected));
-    for (int i = 0; i < 6; ++i) {
-        ASSERT_NE(FindOutputFormat(i), nullptr);
-        EXPECT_EQ(FindOutputFormat(i)->extension, expected[i]);
-        EXPECT_EQ(FindOutputFormat(std::string(".") + expected[i]), FindOutputFormat(i));
+    const std::pair<int, const char*> expected[] = {{0, "JPG"}, {1, "PNG"}, {2, "BMP"},  {3, "GIF"},
+                                                    {4, "JP2"}, {5, "TGA"}, {6, "WEBP"}, {8, "JXL"}};
+    for (const auto& [number, extension] : expected) {
+        ASSERT_NE(FindOutputFormat(number), nullptr) << number;
+        EXPECT_EQ(FindOutputFormat(number)->extension, extension);
+        EXPECT_EQ(FindOutputFormat(std::string(".") + extension), FindOutputFormat(number));
     }
-    EXPECT_EQ(FindOutputFormat(6), nullptr);
+    const auto formats = OutputFormats();
+    for (std::size_t i = 1; i < formats.size(); ++i)
+        EXPECT_LT(formats[i - 1].number, formats[i].number) << "rows in number order";
+    EXPECT_EQ(FindOutputFormat(9), nullptr);
     EXPECT_EQ(FindOutputFormat("jp2"), FindOutputFormat(4)) << "letter case ignored";
-    EXPECT_EQ(OptionRange(*FindOption("Output_format")), std::make_pair(0, 5)) << "the range follows the registry";
+    EXPECT_EQ(FindOutputFormat("webp"), FindOutputFormat(6));
+    EXPECT_EQ(OptionRange(*FindOption("Output_format")), std::make_pair(0, 8)) << "the range follows the registry";
 }
 
 }  // namespace

@@ -63,6 +63,15 @@ AppSettings Changed() {
     o.autoRotate = false;
     o.colourProfile = kStripColourProfile;
     o.backgroundColour = 0x102030;
+    o.webpQuality = 55;
+    o.webpLossless = true;
+    o.webpEffort = 2;
+    o.avifQuality = 33;
+    o.avifSpeed = 9;
+    o.jxlQuality = 70;
+    o.jxlLossless = true;
+    o.jxlEffort = 3;
+    o.jxlRecompressJpeg = false;
     s.language = "Russian";
     s.lastUpdateDate = QDateTime(QDate(2023, 12, 31), QTime(0, 0));
     s.allProcessedFiles = 3000000000;
@@ -119,7 +128,9 @@ TEST(SettingsFile, AFreshFileListsItsKeysInTheOrderOfWriting) {
                   "Resize_percent", "Counter_length", "LastUpdateDate", "Resize_proportional", "Rename_enabled", "Exif",
                   "EnlargeIfSmall", "Png_interlace", "Png_filter", "J2K_Lossless", "Watermark_enable",
                   "AllProcessedBytes", "AllProcessedFiles", "Auto_rotate", "Colour_profile", "Background_colour",
-                  "Last_add_files_folder", "Last_add_folder_folder"}));
+                  "Last_add_files_folder", "Last_add_folder_folder", "WEBP_quality", "WEBP_lossless",
+                  "WEBP_effort", "AVIF_quality", "AVIF_speed", "JXL_quality", "JXL_lossless", "JXL_effort",
+                  "JXL_recompress_jpeg"}));
     EXPECT_EQ(ini.Keys("Form_pos_1280x1024"), (std::vector<std::string>{"X", "Y", "Width", "Height", "Maximized"}));
     EXPECT_EQ(ini.Value("Text_Font", "Font"), "DejaVu Sans,0,-16777216,12,15");
     EXPECT_EQ(ini.Value("Settings", "LastUpdateDate"), "31.12.2023");

@@ -29,6 +29,7 @@
 #include "engine/conversion_options.h"
 #include "support/test_support.h"
 #include "jobs/size_presets.h"
+#include "engine/output_formats.h"
 #include "ui/option_pages.h"
 #include "ui/window_texts.h"
 
@@ -94,7 +95,8 @@ ConversionOptions NonDefaultOptions() {
 TEST(OptionPages, PagesAndControlsAreNamedForTheLanguageFile) {
     OptionPages pages;
     EXPECT_EQ(pages.objectName(), "PageControl1");
-    const QStringList order{"TabSheet1", "TabSheet2", "TabSheet8", "TabSheet4", "TabSheet6", "TabSheet12", "TabSheet7"};
+    const QStringList order{"TabSheet1", "TabSheet2",  "TabSheet8", "TabSheet13",
+                            "TabSheet4", "TabSheet6", "TabSheet12", "TabSheet7"};
     ASSERT_EQ(pages.count(), order.size());
     for (int i = 0; i < pages.count(); ++i) EXPECT_EQ(pages.widget(i)->objectName(), order[i]);
     EXPECT_EQ(pages.currentWidget(), Find<QWidget>(pages, "TabSheet7"));
@@ -103,14 +105,17 @@ TEST(OptionPages, PagesAndControlsAreNamedForTheLanguageFile) {
     for (const char* name : {"Label1", "Label5", "Label22", "Label19"})
         EXPECT_EQ(pages.findChild<QObject*>(name)->metaObject(), &QLabel::staticMetaObject) << name;
     EXPECT_EQ(pages.findChild<QObject*>("CheckBox14")->metaObject(), &QCheckBox::staticMetaObject);
-    EXPECT_EQ(pages.findChild<QObject*>("GroupBox3")->metaObject(), &QGroupBox::staticMetaObject);
+    for (const char* name : {"GroupBox3", "GroupBox4", "GroupBox5", "GroupBox6"})
+        EXPECT_EQ(pages.findChild<QObject*>(name)->metaObject(), &QGroupBox::staticMetaObject) << name;
+    for (const char* name : {"Label29", "Label31", "Label32", "Label34", "Label35", "Label37"})
+        EXPECT_EQ(pages.findChild<QObject*>(name)->metaObject(), &QLabel::staticMetaObject) << name;
     EXPECT_EQ(pages.findChild<QObject*>("PngBitBtn4")->metaObject(), &QPushButton::staticMetaObject);
     EXPECT_EQ(pages.findChild<QObject*>("SpinEdit5")->metaObject(), &QSpinBox::staticMetaObject);
     EXPECT_EQ(pages.findChild<QObject*>("Currentdate1")->metaObject(), &QAction::staticMetaObject);
     EXPECT_EQ(pages.findChild<QObject*>("Addsymbol1")->metaObject(), &QMenu::staticMetaObject);
     EXPECT_FALSE(Find<QSpinBox>(pages, "SpinEdit6")->isVisibleTo(&pages));
     EXPECT_EQ(Find<QSpinBox>(pages, "SpinEdit6")->value(), 100);
-    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox1")->count(), 6);
+    EXPECT_EQ(Find<QComboBox>(pages, "ComboBox1")->count(), static_cast<int>(OutputFormats().size()));
     EXPECT_EQ(Find<QComboBox>(pages, "ComboBox4")->count(), 38);
     EXPECT_EQ(Find<QComboBox>(pages, "ComboBox4")->maxVisibleItems(), 15);
 
@@ -121,8 +126,8 @@ TEST(OptionPages, PagesAndControlsAreNamedForTheLanguageFile) {
     ApplyWindowTexts(window, "ZelvanMainform", file, "English", MainWindowTextRules());
     pages.ApplyLanguageLists(file);
     EXPECT_EQ(Find<QLabel>(pages, "Label5")->text(), "Output folder:");
-    EXPECT_EQ(pages.tabText(4), "Size");
-    EXPECT_EQ(pages.tabText(3), "Rename");  // no key: the design caption stays
+    EXPECT_EQ(pages.tabText(5), "Size");
+    EXPECT_EQ(pages.tabText(4), "Rename");  // no key: the design caption stays
     EXPECT_EQ(pages.findChild<QAction*>("Currentdate1")->text(), "[D] - Today");
     EXPECT_EQ(Find<QMenu>(pages, "Addsymbol1")->title(), "Symbols");
     pages.setParent(nullptr);

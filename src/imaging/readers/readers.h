@@ -23,6 +23,10 @@ DecodedPicture ReadPnm(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadPcx(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadSgi(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadJpeg2000(std::span<const std::uint8_t> bytes);
+DecodedPicture ReadWebp(std::span<const std::uint8_t> bytes);
+DecodedPicture ReadJxl(std::span<const std::uint8_t> bytes);
+DecodedPicture ReadHeif(std::span<const std::uint8_t> bytes);
+DecodedPicture ReadAvif(std::span<const std::uint8_t> bytes);
 
 // The reader registered for an extension ("jpg" or ".JPG": the dot is optional, letter case is
 // ignored); nullptr when no reader knows it.

@@ -23,7 +23,9 @@ constexpr std::array kReaders{
     Registration{"pbm", ReadPnm},   Registration{"pcx", ReadPcx},   Registration{"pcc", ReadPcx},
     Registration{"sgi", ReadSgi},   Registration{"rgb", ReadSgi},   Registration{"rgba", ReadSgi},
     Registration{"bw", ReadSgi},    Registration{"jp2", ReadJpeg2000}, Registration{"j2k", ReadJpeg2000},
-    Registration{"jpc", ReadJpeg2000},
+    Registration{"jpc", ReadJpeg2000}, Registration{"webp", ReadWebp}, Registration{"jxl", ReadJxl},
+    Registration{"heic", ReadHeif}, Registration{"heif", ReadHeif}, Registration{"hif", ReadHeif},
+    Registration{"avif", ReadAvif},
 };
 
 }  // namespace

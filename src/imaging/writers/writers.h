@@ -49,4 +49,50 @@ int Jpeg2000Resolutions(int width, int height);
 // Uncompressed Windows bitmap at the raster's own depth.
 std::vector<std::uint8_t> EncodeBmp(const Raster& image);
 
+// WebP, lossy or lossless, with the mask's opacity as its alpha when a mask is given and the
+// ICC profile in an ICCP chunk. Throws Error naming the limit for a side above 16383 pixels.
+struct WebpSettings {
+    int quality = 80;  // 1 to 100
+    bool lossless = false;
+    int effort = 4;    // 0 (fastest) to 6
+};
+std::vector<std::uint8_t> EncodeWebp(const Raster& image, const Raster* alphaMask, const WebpSettings& settings,
+                                     std::span<const std::uint8_t> iccProfile = {});
+// The WebP file with this EXIF block (the TIFF structure, "II*\0" or "MM\0*") as its EXIF chunk.
+std::vector<std::uint8_t> WebpWithExif(std::span<const std::uint8_t> webp, std::span<const std::uint8_t> tiffBlock);
+
+// JPEG XL with 8 bits per sample, the mask's opacity as alpha when a mask is given, the ICC
+// profile when one is given (sRGB otherwise). Quality 100 is lossless.
+struct JxlSettings {
+    int quality = 90;  // 1 to 100, turned into a distance by JxlDistance
+    bool lossless = false;
+    int effort = 7;    // 1 (fastest) to 9
+};
+std::vector<std::uint8_t> EncodeJxl(const Raster& image, const Raster* alphaMask, const JxlSettings& settings,
+                                    std::span<const std::uint8_t> iccProfile = {});
+// The encoder's distance for a quality, as the reference encoder maps its quality option:
+// 0 at 100, 0.1 + (100 - q) * 0.09 down to 30, a parabola below reaching 25 at 0.
+float JxlDistance(int quality);
+// A JPEG file recompressed without loss: its coefficients and the data to rebuild the file byte
+// for byte (the JPEG's own EXIF and ICC travel inside). Throws Error for a JPEG libjxl cannot
+// take (CMYK, for one).
+std::vector<std::uint8_t> JxlFromJpeg(std::span<const std::uint8_t> jpeg, int effort);
+// The JPEG XL file with this EXIF block (the TIFF structure) in an Exif box, a bare codestream
+// wrapped in a container first.
+std::vector<std::uint8_t> JxlWithExif(std::span<const std::uint8_t> jxl, std::span<const std::uint8_t> tiffBlock);
+
+// AVIF through libavif and aom: 8 bits per sample, the mask's opacity as a lossless alpha plane
+// when a mask is given, the ICC profile (sRGB declared otherwise) and the EXIF block (the TIFF
+// structure) when given. Throws Error naming the limit for a side above 65536 pixels.
+struct AvifSettings {
+    int quality = 60;  // 1 to 100, turned into a quantizer by AvifQuantizer
+    int speed = 6;     // 0 (slowest, smallest) to 10
+};
+std::vector<std::uint8_t> EncodeAvif(const Raster& image, const Raster* alphaMask, const AvifSettings& settings,
+                                     std::span<const std::uint8_t> iccProfile = {},
+                                     std::span<const std::uint8_t> exifBlock = {});
+// The colour planes' AV1 quantizer for a quality: 0 (best) at 100 to 62 at 1, in even steps,
+// round((100 - quality) * 63 / 100). Quality 90 and up also keeps full-resolution chroma (4:4:4).
+int AvifQuantizer(int quality);
+
 }  // namespace zelvan

@@ -381,6 +381,31 @@ TEST(PngWriter, LevelZeroWritesStoredBlocks) {
     EXPECT_EQ("OK", PngcheckVerdict(png));
 }
 
+// The coder is not zlib's, but each level's stream starts as zlib's does at that level, and the
+// level changes only the compressed bytes: the filtered rows and the pixels stay the same.
+TEST(PngWriter, EveryLevelKeepsZlibsHeaderAndTheSameRows) {
+    const Raster image = PatternRaster(211, 157, 24, 5);
+    const Bytes reference = Inflate(ZlibStream(ParseChunks(EncodePng(image, nullptr, PngSettings{}))));
+    ASSERT_EQ(157u * (211 * 3 + 1), reference.size());
+    for (int level = 0; level <= 9; ++level) {
+        SCOPED_TRACE(testing::Message() << "level " << level);
+        const Bytes sample(1000, 7);
+        Bytes zlibOut(compressBound(sample.size()));
+        uLongf zlibSize = zlibOut.size();
+        ASSERT_EQ(Z_OK, compress2(zlibOut.data(), &zlibSize, sample.data(), sample.size(), level));
+
+        PngSettings settings;
+        settings.compressionLevel = level;
+        const Bytes png = EncodePng(image, nullptr, settings);
+        const Bytes z = ZlibStream(ParseChunks(png));
+        ASSERT_GT(z.size(), 6u);
+        EXPECT_EQ(zlibOut[0], z[0]);
+        EXPECT_EQ(zlibOut[1], z[1]);
+        EXPECT_TRUE(reference == Inflate(z)) << "the filtered rows differ";
+        EXPECT_EQ(0, CountMismatches(image, DecodeWithLibpng(png)));
+    }
+}
+
 // A palette image keeps its own palette (not a fixed one) and only the opacities it needs; the
 // grey ramp is written as grey.
 TEST(PngWriter, PaletteImagesKeepTheirPaletteAndEntryOpacity) {

@@ -1,0 +1,132 @@
+// WebP writer over libwebp; libwebpmux adds the ICCP and EXIF chunks around the encoded image.
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "base/error.h"
+#include "imaging/writers/writers.h"
+
+namespace zelvan {
+namespace {
+
+constexpr int kMaxSide = WEBP_MAX_DIMENSION;  // 16383
+
+struct MuxDeleter {
+    void operator()(WebPMux* m) const { WebPMuxDelete(m); }
+};
+
+// Frees the picture's own buffers and the memory writer's output on every path.
+struct EncoderState {
+    WebPPicture picture;
+    WebPMemoryWriter writer;
+    EncoderState() {
+        WebPPictureInit(&picture);
+        WebPMemoryWriterInit(&writer);
+    }
+    ~EncoderState() {
+        WebPPictureFree(&picture);
+        WebPMemoryWriterClear(&writer);
+    }
+    EncoderState(const EncoderState&) = delete;
+    EncoderState& operator=(const EncoderState&) = delete;
+};
+
+const char* EncodingErrorText(WebPEncodingError error) {
+    switch (error) {
+        case VP8_ENC_ERROR_OUT_OF_MEMORY:
+        case VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY: return "WebP: not enough memory to encode the image";
+        case VP8_ENC_ERROR_BAD_DIMENSION: return "WebP: image is too large for the format (at most 16383 pixels a side)";
+        case VP8_ENC_ERROR_PARTITION0_OVERFLOW:
+        case VP8_ENC_ERROR_PARTITION_OVERFLOW: return "WebP: the image is too complex for a lossy WebP file";
+        default: return "WebP: the encoder failed";
+    }
+}
+
+// Adds or replaces one chunk of a WebP file.
+std::vector<std::uint8_t> WithChunk(std::span<const std::uint8_t> webp, const char* fourcc,
+                                    std::span<const std::uint8_t> content) {
+    const WebPData input{webp.data(), webp.size()};
+    std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxCreate(&input, 0));
+    if (!mux) throw Error("WebP: cannot read the encoded file back to add its metadata");
+    const WebPData chunk{content.data(), content.size()};
+    if (WebPMuxSetChunk(mux.get(), fourcc, &chunk, 1) != WEBP_MUX_OK)
+        throw Error(std::string("WebP: cannot add the ") + fourcc + " chunk");
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    if (WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK) {
+        WebPDataClear(&assembled);
+        throw Error(std::string("WebP: cannot add the ") + fourcc + " chunk");
+    }
+    std::vector<std::uint8_t> out(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeWebp(const Raster& image, const Raster* alphaMask, const WebpSettings& settings,
+                                     std::span<const std::uint8_t> iccProfile) {
+    if (image.empty()) throw Error("WebP: there is no image to write");
+    const int width = image.width();
+    const int height = image.height();
+    if (width > kMaxSide || height > kMaxSide)
+        throw Error("WebP: image is too large for the format (at most 16383 pixels a side, this one is " +
+                    std::to_string(width) + "x" + std::to_string(height) + ")");
+    if (alphaMask && (alphaMask->width() != width || alphaMask->height() != height || alphaMask->bitsPerPixel() < 24))
+        throw Error("WebP: the alpha mask does not match the image");
+
+    WebPConfig config;
+    if (!WebPConfigInit(&config)) throw Error("WebP: cannot start the encoder");
+    config.lossless = settings.lossless ? 1 : 0;
+    config.quality = static_cast<float>(settings.quality);
+    config.method = settings.effort;
+    // Lossless keeps the colour under fully transparent pixels too, so the picture comes back whole.
+    config.exact = settings.lossless ? 1 : 0;
+    if (!WebPValidateConfig(&config)) throw Error("WebP: the settings are out of range");
+
+    // The pixels as the encoder imports them: BGR, or BGRA with the mask's opacity.
+    const int channels = alphaMask ? 4 : 3;
+    const std::size_t w = static_cast<std::size_t>(width);
+    const std::size_t rowBytes = w * static_cast<std::size_t>(channels);
+    std::vector<std::uint8_t> pixels(rowBytes * static_cast<std::size_t>(height));
+    std::vector<std::uint8_t> bgr(w * 3);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* dst = pixels.data() + rowBytes * static_cast<std::size_t>(y);
+        if (!alphaMask) {
+            image.ExpandRowToBgr(y, dst);
+            continue;
+        }
+        image.ExpandRowToBgr(y, bgr.data());
+        const std::uint8_t* m = alphaMask->row(y) + 2;
+        const std::size_t mb = static_cast<std::size_t>(alphaMask->bitsPerPixel() / 8);
+        for (std::size_t x = 0; x < w; ++x) {
+            std::memcpy(dst + 4 * x, &bgr[3 * x], 3);
+            dst[4 * x + 3] = m[x * mb];
+        }
+    }
+
+    EncoderState state;
+    state.picture.use_argb = 1;
+    state.picture.width = width;
+    state.picture.height = height;
+    const int stride = static_cast<int>(rowBytes);
+    const int imported = alphaMask ? WebPPictureImportBGRA(&state.picture, pixels.data(), stride)
+                                   : WebPPictureImportBGR(&state.picture, pixels.data(), stride);
+    if (!imported) throw Error("WebP: not enough memory to encode the image");
+    pixels = {};
+    state.picture.writer = WebPMemoryWrite;
+    state.picture.custom_ptr = &state.writer;
+    if (!WebPEncode(&config, &state.picture)) throw Error(EncodingErrorText(state.picture.error_code));
+    std::vector<std::uint8_t> out(state.writer.mem, state.writer.mem + state.writer.size);
+    if (!iccProfile.empty()) out = WithChunk(out, "ICCP", iccProfile);
+    return out;
+}
+
+std::vector<std::uint8_t> WebpWithExif(std::span<const std::uint8_t> webp, std::span<const std::uint8_t> tiffBlock) {
+    return WithChunk(webp, "EXIF", tiffBlock);
+}
+
+}  // namespace zelvan
