@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -564,6 +566,53 @@ std::string JobJson(const ConversionJob& job) {
     return line.Done();
 }
 
+// SIGINT and SIGTERM during a run cancel it as the window's Cancel does: no new jobs, the running
+// ones finish their files (each is written whole or not at all), the error list so far is
+// printed, and the exit status is 128 + the signal's number. A second signal ends the program at
+// once: outputs are written into unnamed files until complete, so that leaves nothing behind.
+class InterruptWatch {
+public:
+    InterruptWatch() {
+        received_.store(0);
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        // Restarted calls: the libraries the jobs use do not all retry an interrupted read.
+        action.sa_flags = SA_RESTART;
+        Watch(SIGINT, action, previousInt_);
+        Watch(SIGTERM, action, previousTerm_);
+    }
+    ~InterruptWatch() {
+        ::sigaction(SIGINT, &previousInt_, nullptr);
+        ::sigaction(SIGTERM, &previousTerm_, nullptr);
+    }
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+    // The first signal received, or 0.
+    int Received() const { return received_.load(); }
+
+private:
+    // A signal the program was started to ignore (a background job's SIGINT, nohup) stays ignored.
+    static void Watch(int signalNumber, const struct sigaction& action, struct sigaction& previous) {
+        ::sigaction(signalNumber, nullptr, &previous);
+        if (previous.sa_handler != SIG_IGN) ::sigaction(signalNumber, &action, nullptr);
+    }
+
+    static void OnSignal(int signalNumber) {
+        int none = 0;
+        if (!received_.compare_exchange_strong(none, signalNumber)) {
+            ::signal(signalNumber, SIG_DFL);
+            ::raise(signalNumber);
+        }
+    }
+
+    static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
+    static inline std::atomic<int> received_{0};
+    struct sigaction previousInt_ {};
+    struct sigaction previousTerm_ {};
+};
+
 // The totals of a --json run, gathered as the jobs are reaped.
 struct JsonTotals {
     std::int64_t converted = 0;
@@ -644,7 +693,13 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
     ProgressLine line(err, progress);
     using Clock = std::chrono::steady_clock;
     auto lastProgress = Clock::now();
+    InterruptWatch interrupt;
+    bool cancelled = false;
     for (;;) {
+        if (interrupt.Received() && !cancelled) {
+            scheduler.Cancel();
+            cancelled = true;
+        }
         if (scheduler.StartTimerOn() && scheduler.StartTick() == Scheduler::StartResult::StartFailed) {
             err << "zelvan-cli: Error creating thread!\n";
             scheduler.Cancel();
@@ -684,6 +739,7 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
     }
     out.flush();
     const bool allConverted = counters.failed.load() == 0 && counters.processed.load() == static_cast<std::int32_t>(total);
+    if (const int signalNumber = interrupt.Received()) return 128 + signalNumber;
     return allConverted ? 0 : 1;
 }
 

@@ -118,7 +118,8 @@ ImageSize PlannedWorkingSize(ImageSize shown, const ConversionOptions& options) 
 
 std::optional<ImageSize> HeaderSize(const std::string& sourcePath, bool autoRotate) {
     const HeaderKind kind = HeaderKindOf(sourcePath);
-    if (kind == HeaderKind::None) return std::nullopt;
+    // Opening a pipe to read its header would wait for a writer.
+    if (kind == HeaderKind::None || !IsRegularFile(sourcePath)) return std::nullopt;
     // Opened by the path's bytes: Qt's file names would not carry names that are not UTF-8.
     std::ifstream in(sourcePath, std::ios::binary);
     FILE* handle = std::fopen(sourcePath.c_str(), "rb");

@@ -234,7 +234,8 @@ QString FileListView::Text(const char* key) const {
 // ---- Rows ----
 
 bool FileListView::AddFileToList(const std::string& path) {
-    if (pendingPaths_.contains(path) || FindListRow(path) >= 0 || !FileExists(path)) return false;
+    // Only regular files are listed: measuring or previewing a pipe would block the window.
+    if (pendingPaths_.contains(path) || FindListRow(path) >= 0 || !IsRegularFile(path)) return false;
 
     auto* item = new FileListItem;
     item->fullPath = path;

@@ -4,9 +4,13 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <string>
 
 #include "base/error.h"
 #include "base/path_util.h"
@@ -79,6 +83,92 @@ TEST(FileIo, ReadingAndMeasuringMissingFiles) {
     test::WriteBytes(dir / "f", std::vector<std::uint8_t>(1023, 0));
     EXPECT_EQ(ReadFileBytes(dir / "f").size(), 1023u);
     EXPECT_THROW(ReadFileBytes(dir / "f", 1000), Error);
+}
+
+// Both ways of writing, the unnamed temporary file and the named one of file systems without
+// unnamed files, keep the same promises, for a name of the longest length a file system allows.
+TEST(FileIo, BothTemporaryFilesFitTheLongestNameAndLeaveNothingBehind) {
+    for (const bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed temporary file" : "named temporary file");
+        test::TempDir dir;
+        const std::string path = dir / (std::string(251, 'n') + ".BMP");
+        const std::vector<std::uint8_t> first{1, 2, 3}, second(5000, 7);
+        WriteFileAtomically(path, first, {.replace = false, .unnamedTemporary = unnamed});
+        EXPECT_EQ(test::ReadBytes(path), first);
+        EXPECT_THROW(WriteFileAtomically(path, second, {.replace = false, .unnamedTemporary = unnamed}),
+                     FileExistsError);
+        EXPECT_EQ(test::ReadBytes(path), first);
+        WriteFileAtomically(path, second, {.durable = true, .unnamedTemporary = unnamed});
+        EXPECT_EQ(test::ReadBytes(path), second);
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_NE(st.st_mode & S_IRGRP, 0u) << "not left private like a temporary file";
+
+        // A write that fails midway, as on a full disk.
+        struct rlimit saved {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit tight = saved;
+        tight.rlim_cur = 4096;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tight), 0);
+        EXPECT_THROW(WriteFileAtomically(dir / "other.BMP", std::vector<std::uint8_t>(100000, 1),
+                                         {.unnamedTemporary = unnamed}),
+                     Error);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            names.push_back(entry.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string>{ExtractFileName(path)}) << "no temporary file left";
+    }
+}
+
+// A pipe or a device is refused at once, without waiting for a writer or reading forever.
+TEST(FileIo, OnlyRegularFilesAreReadAndPipesNeverBlock) {
+    test::TempDir dir;
+    const std::string fifo = dir / "pipe.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto reading = std::async(std::launch::async, [&] {
+        try {
+            ReadFileBytes(fifo);
+        } catch (const Error& e) {
+            return std::string(e.what());
+        }
+        return std::string("read");
+    });
+    if (reading.wait_for(std::chrono::seconds(10)) == std::future_status::timeout) {
+        // Opening the writing end releases a reader stuck in open(), so the test ends.
+        const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        reading.wait();
+        if (writer >= 0) ::close(writer);
+        FAIL() << "reading a pipe blocked";
+    }
+    EXPECT_EQ(reading.get(), "not a regular file");
+    EXPECT_EQ(FileSizeOf(fifo), -1);
+    EXPECT_TRUE(FileExists(fifo));
+    EXPECT_FALSE(IsRegularFile(fifo));
+    EXPECT_THROW(ReadFileBytes("/dev/zero"), Error);
+    EXPECT_THROW(ReadFileBytes(dir.path().string()), Error);
+}
+
+// A sparse file just past the limit costs no disk; it is refused by its size, before reading.
+TEST(FileIo, SourcesAboveTheLimitAreRefusedByTheirSizeWithTheLimitNamed) {
+    test::TempDir dir;
+    const std::string path = dir / "huge.png";
+    test::WriteBytes(path, {});
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kMaxReadBytes + 1)), 0);
+    try {
+        ReadFileBytes(path);
+        FAIL() << "a file above the limit was read";
+    } catch (const Error& e) {
+        EXPECT_EQ(std::string(e.what()), "File is too large (2147483649 bytes; the limit is 2 GiB)");
+    }
+    EXPECT_EQ(FileSizeOf(path), INT32_MAX);
+    // Exactly the size stated is read: a file as large as the limit is accepted.
+    test::WriteBytes(path, std::vector<std::uint8_t>(4096, 5));
+    EXPECT_EQ(ReadFileBytes(path, 4096), std::vector<std::uint8_t>(4096, 5));
+    EXPECT_THROW(ReadFileBytes(path, 4095), Error);
 }
 
 TEST(PathUtil, ExtensionsAndNames) {
