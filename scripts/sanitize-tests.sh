@@ -24,6 +24,7 @@ if [ "$WHICH" = address ] || [ "$WHICH" = all ]; then
   cmake --build build-asan
   (cd build-asan &&
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+      LSAN_OPTIONS=suppressions="$PWD/../scripts/lsan-suppressions.txt" \
       ctest --output-on-failure -j"$JOBS")
 fi
 
