@@ -15,7 +15,7 @@ namespace {
 using test::RunCommand;
 using test::ShellQuote;
 
-std::string Cli() { return ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Rename_enabled=0"; }
+std::string Cli() { return test::CliCommand() + " --set Rename_enabled=0"; }
 
 test::Rgba Sample(int x, int y) {
     return {static_cast<std::uint8_t>(x * 5), static_cast<std::uint8_t>(y * 7), static_cast<std::uint8_t>(x + y), 255};

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 using test::RunCommand;
 using test::ShellQuote;
 
-std::string Cli() { return ShellQuote(test::BuildDir() + "/zelvan-cli"); }
+std::string Cli() { return test::CliCommand(); }
 
 test::Rgba Pattern(int x, int y) {
     return {static_cast<std::uint8_t>(x * 37 % 256), static_cast<std::uint8_t>(y * 53 % 256), static_cast<std::uint8_t>((x + y) * 11)};
@@ -242,7 +242,7 @@ TEST(JsonText, EscapesTextAndKeepsEveryByteOfNamesThatAreNotUtf8) {
 // Each --json line is a JSON object that Python reads; its fields match the files on disk, and a
 // name that is not UTF-8 comes back byte for byte through os.fsencode.
 TEST(CommandLineJson, LinesParseAndMatchTheFiles) {
-    if (!test::HaveProgram("python3")) GTEST_SKIP() << "python3 reads the lines";
+    ASSERT_TRUE(test::HaveProgram("python3")) << "python3 reads the lines";
     test::TempDir dir;
     fs::create_directories(dir / "out");
     const std::string odd = dir / "caf\xe9 \"q\"\n.bmp";
@@ -359,7 +359,7 @@ TEST(CommandLineTrees, KeepTreeMirrorsATreeWithSameNamedFiles) {
 // A stopped run started again with --skip-existing converts only what is missing, whatever the
 // final names: renamed ones, the automatic format's, and names that need a decoded size.
 TEST(CommandLineResume, SkipExistingConvertsOnlyWhatIsMissing) {
-    if (!test::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick makes the TIFF source";
+    ASSERT_TRUE(test::HaveProgram("convert")) << "ImageMagick makes the TIFF source (install-deps.sh installs it)";
     test::TempDir dir;
     fs::create_directories(dir / "in");
     for (int i = 1; i <= 4; ++i)

@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 using test::RunCommand;
 using test::ShellQuote;
 
-std::string Cli() { return ShellQuote(test::BuildDir() + "/zelvan-cli"); }
+std::string Cli() { return test::CliCommand(); }
 
 test::Rgba Pattern(int x, int y) {
     return {static_cast<std::uint8_t>(x * 37 % 256), static_cast<std::uint8_t>(y * 53 % 256),

@@ -13,7 +13,7 @@ namespace {
 using test::RunCommand;
 using test::ShellQuote;
 
-std::string Cli() { return ShellQuote(test::BuildDir() + "/zelvan-cli"); }
+std::string Cli() { return test::CliCommand(); }
 
 test::Rgba Gradient(int x, int y) { return {static_cast<std::uint8_t>(x * 8), static_cast<std::uint8_t>(y * 8), 90}; }
 

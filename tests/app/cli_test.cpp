@@ -15,7 +15,7 @@ using test::RunCommand;
 using test::ShellQuote;
 
 // Outputs keep the source's name unless a test asks for the rename mask.
-std::string Cli() { return ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Rename_enabled=0"; }
+std::string Cli() { return test::CliCommand() + " --set Rename_enabled=0"; }
 
 test::Rgba Stripes(int x, int) { return {static_cast<std::uint8_t>(x % 2 ? 250 : 20), 128, 40}; }
 

@@ -127,6 +127,25 @@ std::vector<std::uint8_t> MakePngChunks(int width, int height, int colourType, i
     return out;
 }
 
+Raster TexturedPicture(int width, int height) {
+    Raster r(width, height, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = r.row(y) + 3 * x;
+            p[0] = static_cast<std::uint8_t>((x * 3 + y) & 0xFF);
+            p[1] = static_cast<std::uint8_t>((x * y / 7 + (x ^ y)) & 0xFF);
+            p[2] = static_cast<std::uint8_t>(128 + ((x * 13 + y * 7) % 50) - 25);
+        }
+    return r;
+}
+
+Raster RampMask(int width, int height) {
+    Raster m(width, height, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) m.row(y)[3 * x + 2] = static_cast<std::uint8_t>(x < 4 ? 0 : (x * 9 + y) & 0xFF);
+    return m;
+}
+
 PngImage ReadPngFile(const std::string& path) {
     std::vector<std::uint8_t> bytes = ReadBytes(path);
     PngImage out;

@@ -50,6 +50,12 @@ struct RgbaImage {
 };
 RgbaImage DecodePngWithLibpng(const std::string& path);
 
+// A photo-like 24-bit picture (smooth, with some texture), so that an encoder's quality changes
+// its size; and an opacity mask for it (opacity in the third byte, as the working image's mask
+// holds it): transparent in the first four columns, ramps after them.
+Raster TexturedPicture(int width, int height);
+Raster RampMask(int width, int height);
+
 // A binary PPM as djpeg writes it, as a 24-bit raster; empty when it is not an 8-bit one.
 Raster ReadPpm(const std::string& ppm);
 

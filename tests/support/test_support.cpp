@@ -60,6 +60,7 @@ bool HaveProgram(const std::string& name) {
 
 std::string BuildDir() { return ZELVAN_BUILD_DIR; }
 std::string CorporaDir() { return ZELVAN_CORPORA_DIR; }
+std::string CliCommand() { return ShellQuote(BuildDir() + "/zelvan-cli"); }
 
 std::string ShellQuote(const std::string& s) {
     std::string out = "'";

@@ -42,6 +42,8 @@ bool HaveProgram(const std::string& name);
 // The build folder (programs, lang.ini, rawdll.so) and the unpacked test corpora.
 std::string BuildDir();
 std::string CorporaDir();
+// The built zelvan-cli, quoted for the shell.
+std::string CliCommand();
 // exiftool's JSON for one file as "Group:Tag" -> value text (EXIF and XMP groups).
 std::map<std::string, std::string> ExifToolTags(const std::string& path);
 // The version the CMake project declares, read from its CMakeLists.txt ("?" when not found).

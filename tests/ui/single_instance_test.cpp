@@ -215,7 +215,11 @@ TEST(SingleInstance, UntrustedChannelStartsAloneWithoutHandOver) {
 // Run as root, the tests can make files that truly belong to another user.
 TEST(SingleInstance, ChannelOwnedByAnotherUserIsRefused) {
     if (geteuid() != 0) {
-        GTEST_SKIP() << "only root can give a file to another user";
+        // Without root nothing can be given away: a folder root owns stands for another user's.
+        SingleInstance later(QStringLiteral("/"));
+        EXPECT_TRUE(later.BecomePrimary());
+        EXPECT_FALSE(later.Listening());
+        return;
     }
     const uid_t other = 65534;
     TempDir dir;

@@ -19,24 +19,8 @@ namespace {
 
 using test::ShellQuote;
 
-Raster Picture(int width, int height) {
-    Raster r(width, height, 24);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = r.row(y) + 3 * x;
-            p[0] = static_cast<std::uint8_t>((x * 3 + y) & 0xFF);
-            p[1] = static_cast<std::uint8_t>((x * y / 7 + (x ^ y)) & 0xFF);
-            p[2] = static_cast<std::uint8_t>(128 + ((x * 13 + y * 7) % 50) - 25);
-        }
-    return r;
-}
-
-Raster Mask(int width, int height) {
-    Raster m(width, height, 24);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) m.row(y)[3 * x + 2] = static_cast<std::uint8_t>(x < 4 ? 0 : (x * 9 + y) & 0xFF);
-    return m;
-}
+using test::RampMask;
+using test::TexturedPicture;
 
 test::CommandResult Djxl(const std::string& in, const std::string& out, const std::string& options = "") {
     return test::RunCommand("djxl --quiet " + options + " " + ShellQuote(in) + " " + ShellQuote(out) + " 2>&1");
@@ -44,8 +28,8 @@ test::CommandResult Djxl(const std::string& in, const std::string& out, const st
 
 TEST(JxlWriter, LosslessComesBackExactlyThroughDjxlWithAlpha) {
     ASSERT_TRUE(test::HaveProgram("djxl")) << "install-deps.sh installs libjxl-tools";
-    const Raster image = Picture(37, 21);
-    const Raster mask = Mask(37, 21);
+    const Raster image = TexturedPicture(37, 21);
+    const Raster mask = RampMask(37, 21);
     test::TempDir dir;
     for (const bool withMask : {false, true}) {
         SCOPED_TRACE(withMask ? "with alpha" : "opaque");
@@ -76,7 +60,7 @@ TEST(JxlWriter, QualityMapsToDistanceAsTheReferenceEncoderDoes) {
     EXPECT_NEAR(JxlDistance(1), 23.868f, 0.001f);
     for (int q = 2; q <= 100; ++q) EXPECT_LT(JxlDistance(q), JxlDistance(q - 1)) << q;
 
-    const Raster image = Picture(160, 120);
+    const Raster image = TexturedPicture(160, 120);
     const std::size_t high = EncodeJxl(image, nullptr, {95, false, 3}).size();
     const std::size_t middle = EncodeJxl(image, nullptr, {60, false, 3}).size();
     const std::size_t low = EncodeJxl(image, nullptr, {10, false, 3}).size();
@@ -98,11 +82,11 @@ TEST(JxlWriter, CarriesTheIccProfileAndTheExifBlock) {
     std::vector<std::uint8_t> profile(size);
     cmsSaveProfileToMem(wide, profile.data(), &size);
     cmsCloseProfile(wide);
-    EXPECT_TRUE(ReadJxl(EncodeJxl(Picture(8, 8), nullptr, {90, true, 1})).iccProfile.empty()) << "none given: sRGB";
+    EXPECT_TRUE(ReadJxl(EncodeJxl(TexturedPicture(8, 8), nullptr, {90, true, 1})).iccProfile.empty()) << "none given: sRGB";
 
     for (const bool lossless : {false, true}) {
         SCOPED_TRACE(lossless ? "lossless" : "lossy");
-        std::vector<std::uint8_t> jxl = EncodeJxl(Picture(20, 10), nullptr, {80, lossless, 3}, profile);
+        std::vector<std::uint8_t> jxl = EncodeJxl(TexturedPicture(20, 10), nullptr, {80, lossless, 3}, profile);
         EXPECT_FALSE(ReadJxl(jxl).iccProfile.empty());
         jxl = JxlWithExif(jxl, test::ExifOrientationBlock(3));
         test::TempDir dir;

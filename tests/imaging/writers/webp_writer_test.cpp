@@ -18,26 +18,8 @@ namespace {
 
 using test::ShellQuote;
 
-// A photo-like picture (smooth, with some texture) so that quality changes the size.
-Raster Picture(int width, int height) {
-    Raster r(width, height, 24);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = r.row(y) + 3 * x;
-            p[0] = static_cast<std::uint8_t>((x * 3 + y) & 0xFF);
-            p[1] = static_cast<std::uint8_t>((x * y / 7 + (x ^ y)) & 0xFF);
-            p[2] = static_cast<std::uint8_t>(128 + ((x * 13 + y * 7) % 50) - 25);
-        }
-    return r;
-}
-
-// Opacity in the third byte, as the working image's mask holds it: transparent, ramps, opaque.
-Raster Mask(int width, int height) {
-    Raster m(width, height, 24);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) m.row(y)[3 * x + 2] = static_cast<std::uint8_t>(x < 4 ? 0 : (x * 9 + y) & 0xFF);
-    return m;
-}
+using test::RampMask;
+using test::TexturedPicture;
 
 std::vector<std::uint8_t> SrgbLikeProfile() {
     cmsHPROFILE profile = cmsCreate_sRGBProfile();
@@ -51,8 +33,8 @@ std::vector<std::uint8_t> SrgbLikeProfile() {
 
 TEST(WebpWriter, LosslessComesBackExactlyThroughDwebpWithAlpha) {
     ASSERT_TRUE(test::HaveProgram("dwebp")) << "install-deps.sh installs webp";
-    const Raster image = Picture(37, 21);
-    const Raster mask = Mask(37, 21);
+    const Raster image = TexturedPicture(37, 21);
+    const Raster mask = RampMask(37, 21);
     test::TempDir dir;
     for (const bool withMask : {false, true}) {
         SCOPED_TRACE(withMask ? "with alpha" : "opaque");
@@ -77,7 +59,7 @@ TEST(WebpWriter, LosslessComesBackExactlyThroughDwebpWithAlpha) {
 }
 
 TEST(WebpWriter, SmallerAsQualityDropsAndEffortCounts) {
-    const Raster image = Picture(160, 120);
+    const Raster image = TexturedPicture(160, 120);
     const std::size_t high = EncodeWebp(image, nullptr, {95, false, 4}).size();
     const std::size_t middle = EncodeWebp(image, nullptr, {60, false, 4}).size();
     const std::size_t low = EncodeWebp(image, nullptr, {10, false, 4}).size();
@@ -89,7 +71,7 @@ TEST(WebpWriter, SmallerAsQualityDropsAndEffortCounts) {
 TEST(WebpWriter, CarriesTheIccProfileAndTheExifBlock) {
     ASSERT_TRUE(test::HaveProgram("exiftool"));
     const std::vector<std::uint8_t> profile = SrgbLikeProfile();
-    std::vector<std::uint8_t> webp = EncodeWebp(Picture(20, 10), nullptr, {80, false, 4}, profile);
+    std::vector<std::uint8_t> webp = EncodeWebp(TexturedPicture(20, 10), nullptr, {80, false, 4}, profile);
     webp = WebpWithExif(webp, test::ExifOrientationBlock(3));
     test::TempDir dir;
     test::WriteBytes(dir / "a.webp", webp);
