@@ -13,6 +13,7 @@
 
 #include "base/error.h"
 #include "imaging/colour_profile.h"
+#include "imaging/readers/heif_container_limits.h"
 #include "imaging/orientation.h"
 #include "imaging/readers/readers.h"
 
@@ -64,6 +65,7 @@ std::vector<std::uint8_t> IccProfile(const heif_image_handle* handle) {
 }  // namespace
 
 DecodedPicture ReadHeif(std::span<const std::uint8_t> bytes) {
+    CheckHeifContainerLimits(bytes);
     InitialiseLibheif();
     std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
     if (!context) throw Error("HEIF: cannot start the decoder");

@@ -171,5 +171,92 @@ TEST_F(HeifReader, RefusesDamagedAndTruncatedFiles) {
     expectRefused(std::vector<std::uint8_t>(200, 0x5A), "noise");
 }
 
+// A HEIF file of boxes alone: a grid (item 1, the primary image) whose data in the idat box gives
+// its output size, tiles that are references to one HEVC item (item 2) of the given size.
+std::vector<std::uint8_t> GridFile(std::uint16_t outputWidth, std::uint16_t outputHeight, int tileReferences,
+                                   std::uint32_t tileSide) {
+    using Bytes = std::vector<std::uint8_t>;
+    auto be = [](Bytes& out, std::uint64_t v, int bytes) {
+        for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    auto box = [&](const char* type, const Bytes& payload) {
+        Bytes out;
+        be(out, 8 + payload.size(), 4);
+        out.insert(out.end(), type, type + 4);
+        out.insert(out.end(), payload.begin(), payload.end());
+        return out;
+    };
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes out;
+        for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+        return out;
+    };
+    auto infe = [&](int id, const char* type) {
+        Bytes p{2, 0, 0, 0};
+        be(p, static_cast<std::uint64_t>(id), 2);
+        be(p, 0, 2);
+        p.insert(p.end(), type, type + 4);
+        p.push_back(0);
+        return box("infe", p);
+    };
+    auto ispe = [&](std::uint32_t w, std::uint32_t h) {
+        Bytes p{0, 0, 0, 0};
+        be(p, w, 4);
+        be(p, h, 4);
+        return box("ispe", p);
+    };
+    Bytes grid{0, 0, 0, 0};  // version, flags, one row and one column
+    be(grid, outputWidth, 2);
+    be(grid, outputHeight, 2);
+    Bytes iloc{1, 0, 0, 0, 0x44, 0x00};  // version 1; 4-byte offsets and lengths, no base offset
+    be(iloc, 1, 2);
+    be(iloc, 1, 2);        // item 1
+    be(iloc, 1, 2);        // construction method 1: in the idat box
+    be(iloc, 0, 2);        // data reference
+    be(iloc, 1, 2);        // one extent
+    be(iloc, 0, 4);
+    be(iloc, grid.size(), 4);
+    Bytes dimg;
+    be(dimg, 1, 2);
+    be(dimg, static_cast<std::uint64_t>(tileReferences), 2);
+    for (int i = 0; i < tileReferences; ++i) be(dimg, 2, 2);
+    Bytes ipma{0, 0, 0, 0};
+    be(ipma, 2, 4);
+    ipma.insert(ipma.end(), {0, 1, 1, 0x81, 0, 2, 1, 0x82});
+    Bytes iinf{0, 0, 0, 0};
+    be(iinf, 2, 2);
+    const Bytes meta = join({Bytes{0, 0, 0, 0}, box("hdlr", Bytes{0, 0, 0, 0, 0, 0, 0, 0, 'p', 'i', 'c', 't', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+                             box("pitm", Bytes{0, 0, 0, 0, 0, 1}), box("iloc", iloc),
+                             box("iinf", join({iinf, infe(1, "grid"), infe(2, "hvc1")})),
+                             box("iref", join({Bytes{0, 0, 0, 0}, box("dimg", dimg)})),
+                             box("iprp", join({box("ipco", join({ispe(outputWidth, outputHeight), ispe(tileSide, tileSide)})),
+                                               box("ipma", ipma)})),
+                             box("idat", grid)});
+    return join({box("ftyp", Bytes{'h', 'e', 'i', 'c', 0, 0, 0, 0, 'm', 'i', 'f', '1', 'h', 'e', 'i', 'c'}), box("meta", meta)});
+}
+
+// What the container asks libheif to allocate and decode is checked before it starts: a grid of
+// 60000x60000 pixels, or one 8192x8192 tile decoded twenty times, fails at once and names why.
+TEST(HeifContainerLimits, RefuseWhatWouldTakeGigabytesBeforeDecoding) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> file;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a grid beyond the pixel limit", GridFile(60000, 60000, 1, 64), "declares 60000x60000 pixels"},
+        {"a tile decoded over and over", GridFile(8192, 8192, 20, 8192), "add up to more pixels"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            ReadHeif(c.file);
+            ADD_FAILURE() << "decoded";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zelvan
