@@ -62,6 +62,17 @@ std::vector<std::uint8_t> IccProfile(const heif_image_handle* handle) {
     return profile;
 }
 
+// Colours stored multiplied by their opacity, divided back with rounding; a fully transparent
+// pixel keeps black.
+void UnpremultiplyPixel(std::uint8_t* bgra) {
+    const unsigned opacity = bgra[3];
+    if (opacity == 255) return;
+    for (int c = 0; c < 3; ++c) {
+        const unsigned colour = opacity == 0 ? 0u : (bgra[c] * 255u + opacity / 2) / opacity;
+        bgra[c] = static_cast<std::uint8_t>(colour > 255 ? 255 : colour);
+    }
+}
+
 }  // namespace
 
 DecodedPicture ReadHeif(std::span<const std::uint8_t> bytes) {
@@ -104,6 +115,9 @@ DecodedPicture ReadHeif(std::span<const std::uint8_t> bytes) {
         heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved) != 8)
         throw Error("HEIF: the decoder gave no 8-bit picture");
 
+    // A file may store its colours multiplied by their opacity; the raster holds them as they are
+    // meant (libheif hands them over as stored).
+    const bool premultiplied = alpha && heif_image_handle_is_premultiplied_alpha(handle.get()) != 0;
     Raster raster = Raster::Uninitialised(width, height, alpha ? 32 : 24);
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* in = pixels + static_cast<std::size_t>(sourceStride) * static_cast<std::size_t>(y);
@@ -113,6 +127,7 @@ DecodedPicture ReadHeif(std::span<const std::uint8_t> bytes) {
             out[1] = in[1];
             out[2] = in[0];
             if (alpha) out[3] = in[3];
+            if (premultiplied) UnpremultiplyPixel(out);
         }
     }
 

@@ -155,6 +155,48 @@ TEST_F(HeifReader, ContainerRotationTurnsThePictureOnce) {
     }
 }
 
+// A file that stores its colours multiplied by their opacity (libheif's encoder sets the flag and
+// keeps the samples as given) comes out with the colours as meant.
+TEST_F(HeifReader, PremultipliedColoursAreDividedBack) {
+    std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(), heif_context_free);
+    heif_encoder* rawEncoder = nullptr;
+    ASSERT_EQ(heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &rawEncoder).code, heif_error_Ok);
+    std::unique_ptr<heif_encoder, void (*)(heif_encoder*)> encoder(rawEncoder, heif_encoder_release);
+    heif_encoder_set_lossless(encoder.get(), 1);
+    heif_encoder_set_parameter(encoder.get(), "chroma", "444");
+    heif_image* rawImage = nullptr;
+    heif_image_create(kWidth, kHeight, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, &rawImage);
+    std::unique_ptr<heif_image, void (*)(const heif_image*)> image(rawImage, heif_image_release);
+    heif_image_add_plane(image.get(), heif_channel_interleaved, kWidth, kHeight, 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+    // Straight colour (200, 100, 40) at half opacity, stored premultiplied; the right half opaque.
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            std::uint8_t* p = plane + y * stride + x * 4;
+            const bool half = x < kWidth / 2;
+            p[0] = half ? 100 : 200, p[1] = half ? 50 : 100, p[2] = half ? 20 : 40, p[3] = half ? 128 : 255;
+        }
+    heif_image_set_premultiplied_alpha(image.get(), 1);
+    heif_image_handle* rawHandle = nullptr;
+    ASSERT_EQ(heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, &rawHandle).code, heif_error_Ok);
+    heif_image_handle_release(rawHandle);
+    const std::string path = dir_ / "premultiplied.heic";
+    ASSERT_EQ(heif_context_write_to_file(context.get(), path.c_str()).code, heif_error_Ok);
+
+    const Raster raster = ReadHeif(test::ReadBytes(path)).raster;
+    ASSERT_EQ(raster.bitsPerPixel(), 32);
+    for (const int x : {0, kWidth - 1}) {
+        SCOPED_TRACE("x " + std::to_string(x));
+        const std::uint8_t* p = raster.row(kHeight / 2) + x * 4;
+        // x265's lossless mode passes through YCbCr: a few steps after the division.
+        EXPECT_NEAR(p[2], 200, 4);
+        EXPECT_NEAR(p[1], 100, 4);
+        EXPECT_NEAR(p[0], 40, 4);
+        EXPECT_NEAR(p[3], x == 0 ? 128 : 255, 1);
+    }
+}
+
 TEST_F(HeifReader, RefusesDamagedAndTruncatedFiles) {
     const std::vector<std::uint8_t> good = test::ReadBytes(Encode("good", test::PngKind::Rgba, "-q 50"));
     ASSERT_NO_THROW(ReadHeif(good));
