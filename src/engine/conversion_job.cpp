@@ -307,7 +307,8 @@ bool ConversionJob::WriteChosenFormat(const WorkingImageSet& images) {
                                           : format->encodeWithExif ? EncodeWithExif(*format, images, exifFailure)
                                                                    : format->encode(images, options_);
         if (bytes.empty()) return;
-        // A recompressed source keeps its own metadata as it was: the original is rebuilt from it.
+        // A recompressed source keeps its own metadata (less its EXIF with Exif off): the original is
+        // rebuilt from it.
         if (!recompressed && !format->encodeWithExif) exifFailure = AddExif(*format, images, bytes);
         nameTaken = !WriteOutput(destinationPath, bytes);
         if (!nameTaken && exifFailure) throw Error(*exifFailure);

@@ -6,8 +6,10 @@
 #include <new>
 
 #include "base/error.h"
+#include "base/file_io.h"
 #include "base/path_util.h"
 #include "imaging/readers/readers.h"
+#include "imaging/source_exif.h"
 
 #ifndef ZELVAN_VERSION
 #error "ZELVAN_VERSION must be defined by the build"
@@ -45,16 +47,35 @@ ExifDateTime ToExifDateTime(const QDateTime& local) {
 
 namespace {
 
-// The source's record with the job's Software, date and orientation.
-void FillRecord(ExifRecord& record, const std::string& sourcePath, const QDateTime& now, OutputPixels pixels) {
+// The source's EXIF block into the record: a JPEG's APP1 segment (its failures throw Error), or
+// the block that HEIF, AVIF, WebP, JPEG XL and PNG files keep in a box or chunk of their own.
+void ReadSourceExif(ExifRecord& record, const std::string& sourcePath) {
     if (IsJpegSource(sourcePath)) {
         std::ifstream source(sourcePath, std::ios::binary);
         if (!source) throw Error("Cannot open the source to read its EXIF data: " + std::string(std::strerror(errno)));
         record.ReadFromJpegStream(source);
+        return;
     }
+    const ExifContainer container = ExifContainerOf(ExtractFileExt(sourcePath));
+    if (container == ExifContainer::None) return;
+    // The file was decoded already and is read once more, for its metadata only. A file that can
+    // no longer be read, or a block that does not parse, leaves the record empty, as a source
+    // without EXIF would: such a block only travels along.
+    try {
+        record.ReadFromTiffBlock(SourceExifBlock(container, ReadFileBytes(sourcePath)));
+    } catch (const Error&) {
+    }
+}
+
+// The source's record with the job's Software, date and orientation.
+void FillRecord(ExifRecord& record, const std::string& sourcePath, const QDateTime& now, OutputPixels pixels) {
+    ReadSourceExif(record, sourcePath);
     record.SetText(kExifTagSoftware, ExifSoftwareText());
     record.SetDateTime(ToExifDateTime(now));
-    if (pixels == OutputPixels::Upright) record.SetUpright();
+    // HEIF and AVIF pictures come out of their readers turned by the container, whatever the job
+    // does: their tag, which only repeats the container's turn, would turn them a second time.
+    if (pixels == OutputPixels::Upright || PictureComesUpright(ExifContainerOf(ExtractFileExt(sourcePath))))
+        record.SetUpright();
 }
 
 }  // namespace
@@ -83,17 +104,14 @@ std::vector<std::uint8_t> ExifBlockFor(const std::string& sourcePath, const QDat
 
 ExifDateTexts ReadExifDateTexts(const std::string& sourcePath, const DateConvention& display, const QDateTime& now) {
     try {
-        std::ifstream source(sourcePath, std::ios::binary);
-        if (!source) return CurrentDateTexts(display, now);
-        if (IsJpegSource(sourcePath)) {
-            ExifRecord record;
-            record.ReadFromJpegStream(source);
-            if (std::optional<ExifDateTime> t = record.DateTime()) {
-                const QDate date(t->year, t->month, t->day);
-                const QTime time(t->hour, t->minute, t->second, t->millisecond);
-                if (date.isValid() && time.isValid())
-                    return {display.Date(date), display.locale.toString(time, LongTimePattern(display.locale)).toStdString()};
-            }
+        if (!std::ifstream(sourcePath, std::ios::binary)) return CurrentDateTexts(display, now);
+        ExifRecord record;
+        ReadSourceExif(record, sourcePath);
+        if (std::optional<ExifDateTime> t = record.DateTime()) {
+            const QDate date(t->year, t->month, t->day);
+            const QTime time(t->hour, t->minute, t->second, t->millisecond);
+            if (date.isValid() && time.isValid())
+                return {display.Date(date), display.locale.toString(time, LongTimePattern(display.locale)).toStdString()};
         }
         const std::optional<QDateTime> written = FileLastWriteTime(sourcePath);
         if (!written) return CurrentDateTexts(display, now);

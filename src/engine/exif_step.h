@@ -18,8 +18,9 @@ namespace zelvan {
 // "Zelvan v" followed by the program's version: the Software tag of every JPEG output.
 std::string ExifSoftwareText();
 
-// Sources the JPEG reader reads (.jpg, .jpeg, .jpe, .jfif, letter case ignored): the only ones
-// read for EXIF, and the ones the automatic format keeps as JPEG.
+// Sources the JPEG reader reads (.jpg, .jpeg, .jpe, .jfif, letter case ignored): the ones whose
+// EXIF segment is read as the JPEG rewrite reads it (a failure there is the job's), and the ones
+// the automatic format keeps as JPEG.
 bool IsJpegSource(std::string_view path);
 
 ExifDateTime ToExifDateTime(const QDateTime& local);
@@ -31,9 +32,13 @@ enum class OutputPixels {
 };
 
 // The EXIF step of a JPEG output, on the encoded bytes before they are written: `jpeg` with the
-// EXIF block of a JPEG source (none for other sources or a JPEG without one), Software set to
-// ExifSoftwareText() and DateTime to `now`. Throws Error with the message of the job's "FSE:" or
-// "AFE:" line. Run it with the job lock held: Exiv2 is not used by two jobs at once.
+// source's EXIF block, Software set to ExifSoftwareText() and DateTime to `now`. The block is a
+// JPEG source's EXIF segment, or the one a HEIF, AVIF, WebP, JPEG XL or PNG source keeps in a box
+// or chunk of its own (imaging/source_exif.h); none for other sources or a file without one. Such
+// a block that is damaged, too large or cannot be read counts as none; a JPEG source's failures
+// throw Error with the message of the job's "FSE:" or "AFE:" line. The Orientation tag says 1 for
+// Upright pixels, and always for HEIF and AVIF sources, whose readers turn the picture by the
+// container. Run it with the job lock held: Exiv2 is not used by two jobs at once.
 std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<const std::uint8_t> jpeg,
                                    const QDateTime& now, OutputPixels pixels = OutputPixels::AsStored);
 
@@ -52,9 +57,10 @@ struct ExifDateTexts {
     std::string time;
 };
 
-// The source's date and time for [ED] and [ET], dates in the text stamp's convention. A JPEG
-// source's valid EXIF DateTime gives its date and its time in the locale's long time format;
-// without one (and for any other source) the file's last-write date and its hours and minutes.
+// The source's date and time for [ED] and [ET], dates in the text stamp's convention. A valid
+// EXIF DateTime in the source's EXIF block (read as WithExif reads it) gives its date and its time
+// in the locale's long time format; without one (and for sources without a block) the file's
+// last-write date and its hours and minutes.
 // When the file cannot be opened, its EXIF data cannot be read or its last-write time is not a
 // date, the date and the hours and minutes of `now`. Never fails. Run it with the job lock held.
 ExifDateTexts ReadExifDateTexts(const std::string& sourcePath, const DateConvention& display, const QDateTime& now);

@@ -7,6 +7,7 @@
 #include "base/path_util.h"
 #include "engine/exif_step.h"
 #include "imaging/colour_profile.h"
+#include "imaging/exif_record.h"
 #include "imaging/transparency.h"
 #include "imaging/writers/writers.h"
 
@@ -131,7 +132,12 @@ std::optional<std::vector<std::uint8_t>> RecompressedSource(const OutputFormat& 
                                                             const std::string& sourcePath) {
     if (format.extension != "JXL" || !options.jxlRecompressJpeg || !IsJpegSource(sourcePath)) return std::nullopt;
     try {
-        return JxlFromJpeg(ReadFileBytes(sourcePath), options.jxlEffort);
+        std::vector<std::uint8_t> jpeg = ReadFileBytes(sourcePath);
+        // With Exif off no output carries the source's EXIF block: the JPEG goes in without its
+        // EXIF segment, so that the one rebuilt from the output is the source less that segment,
+        // its coded picture untouched.
+        if (!options.keepExif) jpeg = JpegWithoutExif(jpeg);
+        return JxlFromJpeg(jpeg, options.jxlEffort);
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     } catch (const Error&) {

@@ -42,7 +42,9 @@ const OutputFormat* FindOutputFormat(int number);
 const OutputFormat* FindOutputFormat(std::string_view extension);
 
 // The source file itself recompressed without loss into the output format, for a source whose
-// pixels the job left untouched: a JPEG source into JPEG XL when JXL_recompress_jpeg is on.
+// pixels the job left untouched: a JPEG source into JPEG XL when JXL_recompress_jpeg is on. The
+// output keeps the source's metadata so that the JPEG can be rebuilt from it, less the EXIF
+// segment when Exif is off.
 // Nothing when that does not apply or the source cannot be taken that way (the pixels are then
 // encoded as usual).
 std::optional<std::vector<std::uint8_t>> RecompressedSource(const OutputFormat& format, const ConversionOptions& options,

@@ -23,6 +23,9 @@ constexpr std::uint8_t kExifSignature[6] = {'E', 'x', 'i', 'f', 0, 0};
 constexpr char kXmpSignature[] = "http://ns.adobe.com/xap/1.0/";
 constexpr std::size_t kXmpSignatureSize = sizeof kXmpSignature;  // 29, the zero included
 
+// What one record reads at most from a bare block; Exiv2 takes 32-bit sizes.
+constexpr std::size_t kMaxTiffBlock = std::size_t{16} << 20;
+
 constexpr std::uint16_t kTagPadding = 0xEA1C;
 constexpr std::uint16_t kTagOffsetSchema = 0xEA1D;
 
@@ -59,12 +62,18 @@ auto Fenced(F&& body) -> decltype(body()) {
     }
 }
 
+bool IsTiffHeader(const std::uint8_t* tiff, std::size_t size) {
+    return size >= 4 && ((tiff[0] == 'I' && tiff[1] == 'I' && tiff[2] == 42 && tiff[3] == 0) ||
+                         (tiff[0] == 'M' && tiff[1] == 'M' && tiff[2] == 0 && tiff[3] == 42));
+}
+
+bool HasExifSignature(const std::uint8_t* data, std::size_t size) {
+    return size >= sizeof kExifSignature && std::memcmp(data, kExifSignature, sizeof kExifSignature) == 0;
+}
+
 bool IsExifBlock(const std::uint8_t* data, std::size_t size) {
-    if (size < sizeof kExifSignature + 4 || std::memcmp(data, kExifSignature, sizeof kExifSignature) != 0)
-        return false;
-    const std::uint8_t* tiff = data + sizeof kExifSignature;
-    return (tiff[0] == 'I' && tiff[1] == 'I' && tiff[2] == 42 && tiff[3] == 0) ||
-           (tiff[0] == 'M' && tiff[1] == 'M' && tiff[2] == 0 && tiff[3] == 42);
+    return HasExifSignature(data, size) &&
+           IsTiffHeader(data + sizeof kExifSignature, size - sizeof kExifSignature);
 }
 
 bool IsXmpPacket(const std::uint8_t* data, std::size_t size) {
@@ -232,14 +241,14 @@ struct ExifRecord::State {
     std::string xmpPacket;
     bool xmpChanged = false;
 
-    void Decode(const std::uint8_t* block, std::size_t size);
+    // The TIFF structure, its header checked by the caller.
+    void Decode(const std::uint8_t* tiff, std::size_t size);
     void TakeXmpPacket();
 };
 
-void ExifRecord::State::Decode(const std::uint8_t* block, std::size_t size) {
-    const std::uint8_t* tiff = block + sizeof kExifSignature;
-    const auto tiffSize = static_cast<std::uint32_t>(size - sizeof kExifSignature);
-    Exiv2::ByteOrder order = Exiv2::ExifParser::decode(exif, tiff, tiffSize);
+void ExifRecord::State::Decode(const std::uint8_t* tiff, std::size_t size) {
+    if (size > kMaxTiffBlock) throw Error("EXIF: the EXIF block is too large");
+    Exiv2::ByteOrder order = Exiv2::ExifParser::decode(exif, tiff, static_cast<std::uint32_t>(size));
     byteOrder = order != Exiv2::invalidByteOrder ? order : tiff[0] == 'M' ? Exiv2::bigEndian : Exiv2::littleEndian;
     TakeXmpPacket();
 }
@@ -296,7 +305,7 @@ void ExifRecord::ReadFromJpegStream(std::istream& in) {
                 const std::size_t got = ReadUpTo(in, data.data(), size);
                 // A file cut short inside the block still gives what it holds.
                 if (IsExifBlock(data.data(), got)) {
-                    fresh->Decode(data.data(), got);
+                    fresh->Decode(data.data() + sizeof kExifSignature, got - sizeof kExifSignature);
                     break;
                 }
                 if (got < size) break;
@@ -304,6 +313,17 @@ void ExifRecord::ReadFromJpegStream(std::istream& in) {
                 in.ignore(static_cast<std::streamsize>(size));
                 if (static_cast<std::size_t>(in.gcount()) < size) break;
             }
+        }
+        state_ = std::move(fresh);
+    });
+}
+
+void ExifRecord::ReadFromTiffBlock(std::span<const std::uint8_t> tiff) {
+    Fenced([&] {
+        auto fresh = std::make_unique<State>();
+        if (!tiff.empty()) {
+            if (!IsTiffHeader(tiff.data(), tiff.size())) throw Error("EXIF: the block is not an EXIF block");
+            fresh->Decode(tiff.data(), tiff.size());
         }
         state_ = std::move(fresh);
     });
@@ -496,6 +516,21 @@ std::vector<std::uint8_t> ExifRecord::RewriteJpeg(std::span<const std::uint8_t> 
         out.insert(out.end(), jpeg.begin() + layout.restBegin, jpeg.end());
         return out;
     });
+}
+
+std::vector<std::uint8_t> JpegWithoutExif(std::span<const std::uint8_t> jpeg) {
+    if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return {jpeg.begin(), jpeg.end()};
+    const Layout layout = ScanSegments(jpeg);
+    std::vector<std::uint8_t> out;
+    out.reserve(jpeg.size());
+    out.insert(out.end(), jpeg.begin(), jpeg.begin() + 2);
+    for (const Segment& s : layout.segments) {
+        if (s.marker == 0xE1 && HasExifSignature(jpeg.data() + s.dataBegin, s.dataSize())) continue;
+        out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(s.begin),
+                   jpeg.begin() + static_cast<std::ptrdiff_t>(s.end));
+    }
+    out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(layout.restBegin), jpeg.end());
+    return out;
 }
 
 void ExifRecord::WriteIntoJpegFile(const std::string& path) {

@@ -27,8 +27,8 @@ struct ExifDateTime {
 inline constexpr std::uint16_t kExifTagSoftware = 305;
 inline constexpr std::uint16_t kExifTagDateTime = 306;
 
-// The EXIF metadata of one JPEG file, read from its EXIF segment and written into another
-// JPEG file: every directory and the thumbnail as read, plus the XMP packet that the EXIF block
+// The EXIF metadata of one source file, read from a JPEG's EXIF segment (or from the bare block
+// another format keeps) and written into another JPEG file or block: every directory and the thumbnail as read, plus the XMP packet that the EXIF block
 // carried. Parsing and encoding the directories is Exiv2's; the segment layout is ours.
 //
 // Not thread-safe, and Exiv2 keeps process-wide state: the job runs every operation of every
@@ -46,6 +46,11 @@ public:
     // are read. Throws Error "JPEG header is not valid" when the stream does not start with
     // FF D8, and Error for a block the library cannot parse.
     void ReadFromJpegStream(std::istream& in);
+    // Loads a bare EXIF block: the TIFF structure from its "II*\0" or "MM\0*" header on, as other
+    // formats keep it in a box or chunk of their own. An empty block leaves the record empty.
+    // Throws Error for anything else and for a block the library cannot parse; the record then
+    // stays as it was.
+    void ReadFromTiffBlock(std::span<const std::uint8_t> tiff);
 
     bool Empty() const;
 
@@ -88,5 +93,10 @@ private:
     struct State;
     std::unique_ptr<State> state_;
 };
+
+// The JPEG file without its EXIF segments (every APP1 segment that opens with "Exif\0\0" before
+// the first scan); every other byte stays as it was. Anything that does not start with FF D8 comes
+// back unchanged. Needs no Exiv2, and so no job lock.
+std::vector<std::uint8_t> JpegWithoutExif(std::span<const std::uint8_t> jpeg);
 
 }  // namespace zelvan

@@ -141,6 +141,37 @@ int WaitWithin(pid_t pid, std::chrono::seconds limit) {
 // Interrupted once its first output is written, a run of many files starts no new job, lets the
 // running ones finish whole, prints the error list with its summary, exits with 128 + the
 // signal's number, and leaves no temporary file.
+// libjxl as Debian builds it (without NDEBUG) prints its failures on standard error, which
+// belongs to the program's own messages: a cut JPEG XL source and a CMYK JPEG that cannot be
+// recompressed into JPEG XL must not reach the library's failure paths.
+TEST(HostileSources, CutJpegXlAndCmykJpegLeaveStandardErrorEmpty) {
+    for (const char* tool : {"cjxl", "convert"}) ASSERT_TRUE(test::HaveProgram(tool)) << tool;
+    test::TempDir dir;
+    fs::create_directories(dir / "in");
+    test::WriteBytes(dir / "a.bmp", test::MakeBmp24(64, 48, Pattern));
+    ASSERT_EQ(RunCommand("convert " + ShellQuote(dir / "a.bmp") + " " + ShellQuote(dir / "a.png")).exitStatus, 0);
+    ASSERT_EQ(RunCommand("cjxl --quiet " + ShellQuote(dir / "a.png") + " " + ShellQuote(dir / "a.jxl") + " 2>&1").exitStatus, 0);
+    const std::vector<std::uint8_t> whole = test::ReadBytes(dir / "a.jxl");
+    for (const std::size_t keep : {std::size_t{20}, whole.size() / 2, whole.size() - 1})
+        test::WriteBytes(dir / ("in/cut" + std::to_string(keep) + ".jxl"),
+                         std::vector<std::uint8_t>(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keep)));
+    ASSERT_EQ(RunCommand("convert " + ShellQuote(dir / "a.bmp") + " -colorspace CMYK " + ShellQuote(dir / "in/cmyk.jpg"))
+                  .exitStatus,
+              0);
+
+    const std::string err = dir / "stderr.txt";
+    const test::CommandResult r = RunCommand(Cli() + " --set Rename_enabled=0 --set Output_format=8 -o " +
+                                             ShellQuote(dir / "out") + " " + ShellQuote(dir / "in") + " 2>" + ShellQuote(err));
+    EXPECT_EQ(r.exitStatus, 1) << r.output;
+    const std::string cuts[] = {"cut20.jxl", "cut" + std::to_string(whole.size() / 2) + ".jxl",
+                                "cut" + std::to_string(whole.size() - 1) + ".jxl"};
+    for (const std::string& name : cuts)
+        EXPECT_NE(r.output.find("AFO:" + (dir / ("in/" + name)) + ": JPEG XL: "), std::string::npos) << r.output;
+    EXPECT_TRUE(fs::exists(dir / "out/cmyk.JXL")) << "its pixels are encoded instead";
+    const std::vector<std::uint8_t> printed = test::ReadBytes(err);
+    EXPECT_EQ(std::string(printed.begin(), printed.end()), "");
+}
+
 TEST(Interrupted, ARunStopsCleanlyOnSigintAndSigterm) {
     test::TempDir dir;
     const std::string in = dir / "in";

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
 
 #include "base/error.h"
 #include "imaging/writers/writers.h"
+#include "support/exif_fixtures.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -150,7 +152,7 @@ TEST(ExifStep, DateTextsForTheTextStamp) {
         {"EXIF DateTime that is no date", "bad.jpeg", JpegWithDateTime("2011:13:45 99:00:00"), &german, "03.02.2001",
          "04:05"},
         {"EXIF block whose directory runs past its end", "hostile.jpg", hostile, &german, "03.02.2001", "04:05"},
-        {"other sources are not read for EXIF", "camera.png", JpegWithDateTime("2011:07:04 15:30:12"), &german,
+        {"a JPEG named .png is not read as one", "camera.png", JpegWithDateTime("2011:07:04 15:30:12"), &german,
          "03.02.2001", "04:05"},
         {"time separator and 24 hours of the convention", "camera.png", fresh, &american, "2/3/2001", "04:05"},
         {"missing file: now", "missing.jpg", std::nullopt, &german, "07.06.2030", "08:09"},
@@ -167,6 +169,96 @@ TEST(ExifStep, DateTextsForTheTextStamp) {
         const ExifDateTexts texts = ReadExifDateTexts(path, *c.convention, kNow);
         EXPECT_EQ(texts.date, c.date);
         EXPECT_EQ(texts.time, c.time);
+    }
+}
+
+// The camera JPEG turned a quarter (Orientation 6) and carried into other formats by their
+// reference encoders, or by the project's own writers where a tool keeps no EXIF.
+class CameraSources : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"exiftool", "heif-enc", "avifenc", "cwebp", "cjxl"}) ASSERT_TRUE(test::HaveProgram(tool)) << tool;
+        const std::string jpeg = dir / "camera.jpg";
+        test::WriteBytes(jpeg, test::ReadBytes(CameraJpeg()));
+        Run("exiftool -q -overwrite_original -Orientation#=6 " + test::ShellQuote(jpeg));
+        const std::string q = test::ShellQuote(jpeg);
+        Run("heif-enc -q 30 " + q + " -o " + test::ShellQuote(dir / "camera.heic"));
+        Run("avifenc -s 10 " + q + " " + test::ShellQuote(dir / "camera.avif"));
+        Run("cwebp -quiet -metadata exif " + q + " -o " + test::ShellQuote(dir / "camera.webp"));
+        Run("cjxl --quiet " + q + " " + test::ShellQuote(dir / "camera.jxl"));
+        Run("convert " + q + " -strip " + test::ShellQuote(dir / "plain.png"));
+        const Bytes camera = test::ReadBytes(jpeg);
+        // The JPEG's EXIF segment payload after "Exif\0\0": the camera's block.
+        const auto at = std::search(camera.begin(), camera.end(), std::begin("Exif"), std::end("Exif"));
+        ASSERT_NE(at, camera.end());
+        const std::size_t length = std::size_t{*(at - 2)} << 8 | *(at - 1);
+        block.assign(at + 6, at - 2 + static_cast<std::ptrdiff_t>(length));
+        test::WriteBytes(dir / "camera.png", test::WithExifChunk(test::ReadBytes(dir / "plain.png"), block));
+    }
+
+    static void Run(const std::string& command) {
+        const test::CommandResult r = test::RunCommand(command + " 2>&1");
+        ASSERT_EQ(r.exitStatus, 0) << command << "\n" << r.output;
+    }
+
+    test::TempDir dir;
+    Bytes block;
+};
+
+TEST_F(CameraSources, CarryTheirCameraTagsWithTheOrientationTheirPixelsNeed) {
+    const std::map<std::string, std::string> camera = ExifToolTags(dir / "camera.jpg");
+    ASSERT_EQ(camera.at("IFD0:Orientation"), "Rotate 90 CW");
+    struct Case {
+        const char* file;
+        bool upright;  // the reader turns the picture by the container: the tag always says 1
+    };
+    const Case cases[] = {{"camera.heic", true}, {"camera.avif", true}, {"camera.webp", false},
+                          {"camera.jxl", false}, {"camera.png", false}};
+    for (const Case& c : cases) {
+        for (const OutputPixels pixels : {OutputPixels::AsStored, OutputPixels::Upright}) {
+            SCOPED_TRACE(std::string(c.file) + (pixels == OutputPixels::Upright ? ", turned" : ", as stored"));
+            const std::string output = dir / "out.JPG";
+            test::WriteBytes(output, WithExif(dir / c.file, FreshJpeg(250, 188), kStamp, pixels));
+            std::map<std::string, std::string> tags = ExifToolTags(output);
+            for (const char* tag : {"IFD0:Make", "IFD0:Model", "ExifIFD:DateTimeOriginal", "ExifIFD:ExposureTime",
+                                    "GPS:GPSLatitude", "IFD1:ThumbnailLength"})
+                EXPECT_EQ(tags[tag], camera.at(tag)) << tag;
+            EXPECT_EQ(tags["IFD0:Software"], ExifSoftwareText());
+            EXPECT_EQ(tags["IFD0:ModifyDate"], "2024:01:05 09:03:07");
+            EXPECT_EQ(tags["ExifIFD:ExifImageWidth"], "250");
+            const bool one = c.upright || pixels == OutputPixels::Upright;
+            EXPECT_EQ(tags["IFD0:Orientation"], one ? "Horizontal (normal)" : "Rotate 90 CW");
+
+            // The bare block for WebP and JPEG XL outputs holds the same.
+            ExifRecord record;
+            record.ReadFromTiffBlock(ExifBlockFor(dir / c.file, kStamp, pixels, 40, 30));
+            EXPECT_EQ(record.Text(271), "NIKON CORPORATION");
+            EXPECT_EQ(record.Orientation(), one ? 1 : 6);
+        }
+        const DateConvention german =
+            MaskDateConventions::FromPatterns(QLocale(QLocale::German, QLocale::Germany), "dd.MM.yyyy", "HH:mm").display;
+        SetLastWrite(dir / c.file, kWritten);
+        const ExifDateTexts texts = ReadExifDateTexts(dir / c.file, german, kNow);
+        EXPECT_EQ(texts.date, "02.07.2005") << c.file;
+        EXPECT_EQ(texts.time, "10:38:28") << c.file;
+    }
+}
+
+TEST_F(CameraSources, DamagedOrMissingBlocksOnlyLeaveTheStamp) {
+    // The WebP's EXIF chunk overwritten: no TIFF structure left, and the conversion goes on.
+    Bytes webp = test::ReadBytes(dir / "camera.webp");
+    const auto chunk = std::search(webp.begin(), webp.end(), std::begin("EXIF"), std::end("EXIF") - 1);
+    ASSERT_NE(chunk, webp.end());
+    std::fill(chunk + 8, chunk + 16, 0x55);
+    test::WriteBytes(dir / "damaged.webp", webp);
+    test::WriteBytes(dir / "noexif.png", test::ReadBytes(dir / "plain.png"));
+    const std::map<std::string, std::string> stampOnly = {{"IFD0:Software", ExifSoftwareText()},
+                                                          {"IFD0:ModifyDate", "2024:01:05 09:03:07"}};
+    for (const char* file : {"damaged.webp", "noexif.png", "gone.heic"}) {
+        SCOPED_TRACE(file);
+        const std::string output = dir / "out.JPG";
+        test::WriteBytes(output, WithExif(dir / file, FreshJpeg(40, 30), kStamp));
+        EXPECT_EQ(ExifToolTags(output), stampOnly);
     }
 }
 

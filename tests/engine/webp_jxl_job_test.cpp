@@ -68,6 +68,26 @@ TEST_F(WebpJxlJob, AnUnchangedJpegIsRecompressedAndRebuildsBitForBit) {
     EXPECT_FALSE(HasBox(test::ReadBytes(Run(src("photo.jpg"), "JXL", dir / "out/off.JXL")), "jbrd"));
 }
 
+TEST_F(WebpJxlJob, ExifOffRecompressesTheJpegWithoutItsExifSegment) {
+    options->autoRotate = false;
+    options->keepExif = false;
+    const std::string output = Run(src("photo.jpg"), "JXL");
+    ASSERT_EQ(errors.Count(), 0u) << errors.Lines().front();
+    const std::vector<std::uint8_t> jxl = test::ReadBytes(output);
+    EXPECT_TRUE(HasBox(jxl, "jbrd")) << "still the JPEG's reconstruction data";
+    // libjxl keeps a JPEG's EXIF in an Exif box, compressed ("brob"): with Exif on there is one.
+    EXPECT_FALSE(HasBox(jxl, "Exif") || HasBox(jxl, "brob"));
+    options->keepExif = true;
+    const std::vector<std::uint8_t> kept = test::ReadBytes(Run(src("photo.jpg"), "JXL", dir / "out/kept.JXL"));
+    EXPECT_TRUE(HasBox(kept, "Exif") || HasBox(kept, "brob"));
+    const test::CommandResult r =
+        test::RunCommand("djxl --quiet " + ShellQuote(output) + " " + ShellQuote(dir / "back.jpg") + " 2>&1");
+    ASSERT_EQ(r.exitStatus, 0) << r.output;
+    // The source is the plain JPEG with one EXIF segment put in: the rebuilt file is the plain one.
+    EXPECT_EQ(test::ReadBytes(dir / "back.jpg"), test::ReadBytes(dir / "plain.jpg"));
+    EXPECT_TRUE(test::ExifToolTags(dir / "back.jpg").empty());
+}
+
 struct Change {
     const char* name;
     std::function<void(ConversionOptions&)> apply;

@@ -561,6 +561,66 @@ TEST(ExifRecord, JpegHeaderIsNotValid) {
     EXPECT_FALSE(std::filesystem::exists(dir / "missing.jpg"));
 }
 
+TEST(ExifRecord, ReadsABareBlockInEitherByteOrder) {
+    for (const bool big : {false, true}) {
+        SCOPED_TRACE(big ? "Motorola" : "Intel");
+        const Bytes block = TiffBlock({Ascii(271, "Acme"), Short(0x0112, 6), Ascii(306, "2011:07:04 15:30:12")},
+                                      {Ascii(37520, "5")}, big);
+        ExifRecord record;
+        record.ReadFromTiffBlock(block);
+        EXPECT_EQ(record.Text(271), "Acme");
+        EXPECT_EQ(record.Orientation(), 6);
+        EXPECT_EQ(record.DateTime(), (ExifDateTime{2011, 7, 4, 15, 30, 12, 500}));
+        // Written back in the byte order it was read in, the tags as they were.
+        const Bytes written = record.TiffBlock(10, 20);
+        ASSERT_GE(written.size(), 8u);
+        EXPECT_EQ(written[0], big ? 'M' : 'I');
+        ExifRecord again;
+        again.ReadFromTiffBlock(written);
+        EXPECT_EQ(again.Text(271), "Acme");
+        EXPECT_EQ(again.Orientation(), 6);
+
+        // Anything but a TIFF structure is refused, and the record keeps what it held.
+        for (const Bytes& wrong : {Concat({Text(std::string_view("Exif\0\0", 6)), block}), Bytes{'I', 'I', 43, 0, 8, 0, 0, 0},
+                                   Bytes{'M', 'M'}}) {
+            EXPECT_THROW(record.ReadFromTiffBlock(wrong), Error);
+            EXPECT_EQ(record.Text(271), "Acme");
+        }
+        record.ReadFromTiffBlock({});
+        EXPECT_TRUE(record.Empty());
+    }
+}
+
+TEST(ExifRecord, JpegWithoutExifLeavesOutOnlyTheExifSegments) {
+    const JpegParts fresh = Split(FreshJpeg(16, 8));
+    const Bytes exif = ExifSegment(TiffBlock({Ascii(271, "Acme")}));
+    // Signed as EXIF but holding no TIFF structure: still the EXIF segment to a JPEG XL recompression.
+    const Bytes brokenExif = Segment(0xE1, Text(std::string_view("Exif\0\0junk", 10)));
+    const Bytes xmp = XmpSegment("<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"/>");
+    const Bytes icc = Segment(0xE2, Text("ICC_PROFILE"));
+    const Bytes comment = Segment(0xFE, Text("Exif\0\0 in a comment"));
+    const Bytes otherApp1 = Segment(0xE1, Text("Exi"));
+    struct Case {
+        const char* name;
+        Bytes file;
+        Bytes expected;
+    };
+    const Case cases[] = {
+        {"one EXIF segment among others", JpegWith({fresh.app0, exif, xmp, icc, comment}, fresh.tail),
+         JpegWith({fresh.app0, xmp, icc, comment}, fresh.tail)},
+        {"every EXIF segment, broken ones too", JpegWith({exif, fresh.app0, brokenExif, otherApp1, exif}, fresh.tail),
+         JpegWith({fresh.app0, otherApp1}, fresh.tail)},
+        {"no EXIF segment", JpegWith({fresh.app0, xmp}, fresh.tail), JpegWith({fresh.app0, xmp}, fresh.tail)},
+        {"not a JPEG", Text("GIF89a"), Text("GIF89a")},
+        {"cut short inside the segment", Concat({kSoi, Bytes(exif.begin(), exif.end() - 3)}),
+         Concat({kSoi, Bytes(exif.begin(), exif.end() - 3)})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(JpegWithoutExif(c.file), c.expected);
+    }
+}
+
 // Little-endian TIFF bytes written field by field, for blocks no writer would make.
 struct Le {
     Bytes b = {'I', 'I', 42, 0};

@@ -63,6 +63,35 @@ void PutBox(std::vector<std::uint8_t>& out, const char (&type)[5], std::span<con
     if (!content.empty()) std::memcpy(end + prefix.size(), content.data(), content.size());
 }
 
+// What libjxl takes for a lossless recompression: a Huffman-coded sequential or progressive frame
+// (SOF0 to SOF2) of 8-bit samples with one or three components. The library refuses the rest
+// (CMYK above all) only after decoding the headers, and builds without NDEBUG, such as Debian's,
+// print their reasons on standard error: such files are turned away before it sees them.
+bool Recompressible(std::span<const std::uint8_t> jpeg) {
+    if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
+    std::size_t pos = 2;
+    while (jpeg.size() - pos >= 4) {
+        if (jpeg[pos] != 0xFF) return false;
+        const std::uint8_t marker = jpeg[pos + 1];
+        if (marker == 0xFF) {  // a fill byte
+            ++pos;
+            continue;
+        }
+        // Only segments with a length come before the frame header.
+        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xDA)) return false;
+        const std::size_t length = std::size_t{jpeg[pos + 2]} << 8 | jpeg[pos + 3];
+        if (length < 2 || length > jpeg.size() - pos - 2) return false;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            // Precision, height, width and the number of components.
+            if (marker > 0xC2 || length < 8) return false;
+            const std::uint8_t components = jpeg[pos + 9];
+            return jpeg[pos + 4] == 8 && (components == 1 || components == 3);
+        }
+        pos += 2 + length;
+    }
+    return false;
+}
+
 }  // namespace
 
 float JxlDistance(int quality) {
@@ -141,6 +170,7 @@ std::vector<std::uint8_t> EncodeJxl(const Raster& image, const Raster* alphaMask
 }
 
 std::vector<std::uint8_t> JxlFromJpeg(std::span<const std::uint8_t> jpeg, int effort) {
+    if (!Recompressible(jpeg)) Fail("this JPEG file cannot be recompressed losslessly");
     JxlEncoderPtr encoder = NewEncoder();
     JxlEncoder* enc = encoder.get();
     // The reconstruction data makes the original file come back byte for byte.

@@ -95,6 +95,29 @@ TEST(JxlReader, GreyStaysGreyAndAWideGamutProfileIsKept) {
     EXPECT_FALSE(wide.iccProfile.empty());
 }
 
+// The decoder's input stays open, so that a cut file ends in "more input needed", which libjxl
+// reports quietly; closed input would make it an error that Debian's libjxl prints.
+TEST(JxlReader, CutFilesAreTruncatedAndPrintNothing) {
+    ASSERT_TRUE(test::HaveProgram("cjxl"));
+    test::TempDir dir;
+    test::WritePngFile(dir / "src.png", 64, 48, test::PngKind::Rgba, Pattern);
+    RunTool("cjxl --quiet -d 1 " + ShellQuote(dir / "src.png") + " " + ShellQuote(dir / "a.jxl"));
+    const std::vector<std::uint8_t> whole = test::ReadBytes(dir / "a.jxl");
+    for (const std::size_t keep : {std::size_t{16}, whole.size() / 3, whole.size() / 2, whole.size() - 1}) {
+        SCOPED_TRACE(keep);
+        const std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(keep));
+        testing::internal::CaptureStderr();
+        std::string message;
+        try {
+            ReadJxl(cut);
+        } catch (const Error& e) {
+            message = e.what();
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(message, "JPEG XL: file is truncated");
+    }
+}
+
 TEST(JxlReader, TruncatedAndDamagedFilesFailCleanly) {
     ASSERT_TRUE(test::HaveProgram("cjxl"));
     test::TempDir dir;
