@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# targets.sh CORPUS [RUNS]
+#
+# The speed and memory targets on the benchmark corpus, each workload in one hyperfine call so
+# that every ratio comes from the same stretch of time. Zelvan is one zelvan-cli process with 2
+# threads, as users run it; ImageMagick, GraphicsMagick and vips convert one file per process with
+# `xargs -P2`, one thread each (the jobs of ../shared/bench/job.sh). The floor of the JPEG
+# workloads is djpeg decoding the same photos on both cores.
+#
+#   w1  fit 1920x1080 Lanczos3 -> JPEG 85     target: at most 1.2 x the djpeg floor
+#   w3  PNG -> JPEG 85                        target: at most 0.4 x ImageMagick
+#   w4  50 % Mitchell -> BMP                  target: at most 1.4 x the djpeg floor
+#   w2  JPEG -> PNG level 9, the 6 smallest   target: at most 0.3 x every peer, files no
+#       photos                                larger than ImageMagick's
+#   peak resident size of each tool on w1, w2 and w4 (GNU time), Zelvan's per worker
+#
+# Check that the machine is idle first (uptime): ratios change when other work runs.
+#
+#   ../shared/bench/make-corpus.sh /dev/shm/zc && ../shared/bench/prepare.sh /dev/shm/zc
+#   bench/targets.sh /dev/shm/zc 3
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+JOBS=${ZELVAN_BENCH_JOBS:-$HERE/../../shared/bench/job.sh}
+
+if [ "${1:-}" = job ]; then
+  # targets.sh job NAME CORPUS OUT: the JPEG -> PNG jobs over the six smallest photos.
+  name=$2 c=$3 out=$4/$2
+  rm -rf "$out" && mkdir -p "$out"
+  cd "$c/jpeg"
+  tail -6 "$c/prep/jpeg-order.txt" > "$out.list"
+  export MAGICK_THREAD_LIMIT=1 OMP_NUM_THREADS=1 VIPS_CONCURRENCY=1
+  case $name in
+    w2-zelvan) QT_QPA_PLATFORM=offscreen "$ZELVAN_CLI" --set Threads=2 --set Rename_enabled=0 --set Exif=0 \
+                 --set Overwrite=1 -o "$out" --set Output_format=1 --set PNG_compression=9 --set Png_filter=1 - \
+                 < "$out.list" >/dev/null ;;
+    w2-im-xargs) xargs -P2 -I{} convert {} -quality 95 "$out/{}.png" < "$out.list" ;;
+    w2-gm-xargs) xargs -P2 -I{} gm convert {} -quality 95 "$out/{}.png" < "$out.list" ;;
+    w2-vips-xargs) xargs -P2 -I{} vips copy {} "$out/{}.png[compression=9,filter=all]" < "$out.list" ;;
+    *) echo "unknown job $name" >&2; exit 2 ;;
+  esac
+  exit 0
+fi
+
+C=${1:?usage: targets.sh CORPUS [RUNS]}
+N=${2:-3}
+export ZELVAN_CLI=${ZELVAN_CLI:-$(cd "$HERE/.." && pwd)/build/zelvan-cli}
+[ -x "$ZELVAN_CLI" ] || { echo "build zelvan-cli first (cmake --build build)" >&2; exit 2; }
+[ -x "$JOBS" ] || { echo "job.sh not found (set ZELVAN_BENCH_JOBS)" >&2; exit 2; }
+for tool in hyperfine convert gm vips djpeg python3; do
+  command -v $tool >/dev/null || { echo "$tool is needed" >&2; exit 2; }
+done
+[ -x /usr/bin/time ] || { echo "GNU time is needed (apt-get install time)" >&2; exit 2; }
+O=${ZELVAN_BENCH_OUT:-/dev/shm/zelvan-targets}
+R=$O/results
+mkdir -p "$R"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# group NAME JOB... : one hyperfine call; the first job is Zelvan's. Prints medians and ratios.
+group() {
+  local name=$1; shift
+  local args=()
+  for j in "$@"; do
+    case $j in
+      w2-*) args+=(-n "$j" "$0 job $j $C $O") ;;
+      *) args+=(-n "$j" "$JOBS $j $C $O") ;;
+    esac
+  done
+  hyperfine -N -r "$N" -w 1 --export-json "$R/$name.json" "${args[@]}" >/dev/null 2>&1
+  python3 - "$R/$name.json" "$name" "$O" <<'PY'
+import json, os, sys
+results = json.load(open(sys.argv[1]))['results']
+median = {r['command']: r['median'] for r in results}
+names = [r['command'] for r in results]
+ours = median[names[0]]
+def size(job):
+    d = os.path.join(sys.argv[3], job)
+    return sum(os.path.getsize(os.path.join(d, f)) for f in os.listdir(d)) if os.path.isdir(d) else 0
+parts = ['%s %.2f s' % (names[0], ours)]
+for n in names[1:]:
+    parts.append('%s %.2f s (zelvan %.2fx)' % (n, median[n], ours / median[n]))
+print(sys.argv[2] + ': ' + ', '.join(parts))
+if sys.argv[2] == 'w2':
+    print('w2 bytes: ' + ', '.join('%s %d' % (n, size(n)) for n in names))
+PY
+}
+
+group w1 w1-zelvan w5-djpeg w1-im-xargs w1-gm-xargs w1-vips-resize
+group w3 w3-zelvan w3-im-xargs w3-gm-xargs w3-vips-xargs
+group w4 w4-zelvan w5-djpeg w4-im-xargs w4-gm-xargs w4-vips-xargs
+group w2 w2-zelvan w2-im-xargs w2-gm-xargs w2-vips-xargs
+
+# Peak resident size: Zelvan's whole process (2 workers) and the largest single peer process.
+peak() {
+  local job=$1 runner=$2
+  /usr/bin/time -f '%M' -o "$R/$job.peak" $runner "$job" "$C" "$O" >/dev/null 2>&1 || true
+  echo "$job $(( $(tail -1 "$R/$job.peak") / 1024 )) MiB"
+}
+echo "peak resident size (zelvan: whole process, 2 workers; peers: the largest of their processes):"
+for j in w1-zelvan w4-zelvan; do peak $j "$JOBS"; done
+peak w2-zelvan "$0 job"
+for j in w1-im-xargs w4-im-xargs; do peak $j "$JOBS"; done
+peak w2-im-xargs "$0 job"
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
