@@ -1,25 +1,41 @@
-// PNG reader over libpng's classic interface. libpng reports errors through a longjmp: the
-// setjmp lives in RunLibpng alone, which holds no C++ object with a destructor.
+// PNG reader: the program's own chunk walk, libdeflate's inflate of the whole image data at once,
+// and the row filters undone by png_filters.
+//
+// Every chunk up to IEND is checked first (its CRC, its length, the order of the critical ones);
+// only then is the image data, the contents of the IDAT chunks joined, inflated into one buffer
+// of the size the header implies, and each row, its filter undone, converted into the raster.
+// Interlaced files take one sweep per pass, each pass's pixels put in their places.
 //
 // Only the pixels and their transparency are read: every other ancillary chunk (gamma, colour,
 // text, ...) is skipped unparsed, its CRC still checked; the eXIf chunk's orientation and the
-// iCCP chunk's profile are looked up apart from libpng. Indexed files keep their indices, with
-// the opacity of each palette entry beside them; a grey or RGB file with a transparent colour
-// comes out with an alpha channel.
-#include <csetjmp>
-#include <cstdio>
-#include <cstring>
-#include <string>
-
-#include <png.h>
+// iCCP chunk's profile are looked up on their own. Indexed files keep their indices, with the
+// opacity of each palette entry beside them; a grey or RGB file with a transparent colour comes
+// out with an alpha channel. 16-bit samples are rounded to 8 bits as libpng's png_set_scale_16
+// rounds them, and the transparent colour is compared with them before that.
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
 #include <optional>
+#include <string>
+#include <vector>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define ZELVAN_PNG_X86 1
+#endif
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "base/error.h"
 #include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
+#include "imaging/readers/png_filters.h"
 #include "imaging/readers/readers.h"
 
 namespace zelvan {
@@ -29,171 +45,176 @@ namespace {
 // for block headers.
 constexpr std::uint64_t kMaxInflateRatio = 1100;
 
-// Ancillary chunks are skipped, so no chunk needs a large buffer; this caps what a hostile
-// chunk could make libpng allocate should one be read after all.
-constexpr png_alloc_size_t kMaxChunkBytes = 8u << 20;
+// Ancillary chunks are skipped, so no chunk but IDAT needs to be large; a larger one is refused
+// as damage.
+constexpr std::uint32_t kMaxChunkBytes = 8u << 20;
+// Chunk lengths are 31-bit numbers.
+constexpr std::uint32_t kMaxChunkLength = 0x7FFFFFFFu;
 
-struct PngJob {
-    explicit PngJob(std::span<const std::uint8_t> data) : bytes(data) {}
-    ~PngJob() {
-        if (png) png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
-    }
-    PngJob(const PngJob&) = delete;
-    PngJob& operator=(const PngJob&) = delete;
+enum ColourType : int { kGrey = 0, kRgb = 2, kIndexed = 3, kGreyAlpha = 4, kRgba = 6 };
 
-    std::span<const std::uint8_t> bytes;
-    std::size_t position = 0;
-    png_structp png = nullptr;
-    png_infop info = nullptr;
-    char message[256] = {};
+constexpr std::uint8_t kPngSignature[8] = {137, 'P', 'N', 'G', 13, 10, 26, 10};
 
-    // What the header step learns.
-    png_uint_32 width = 0;
-    png_uint_32 height = 0;
+std::uint32_t Be32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+unsigned Be16(const std::uint8_t* p) { return unsigned{p[0]} << 8 | p[1]; }
+
+[[noreturn]] void Fail(const std::string& message) { throw Error("PNG: " + message); }
+
+[[noreturn]] void FailChunk(const std::uint8_t* type, const std::string& message) {
+    Fail(std::string(reinterpret_cast<const char*>(type), 4) + ": " + message);
+}
+
+bool IsType(const std::uint8_t* type, const char (&name)[5]) { return std::memcmp(type, name, 4) == 0; }
+
+// IHDR, checked.
+struct Header {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
     int bitDepth = 0;
     int colourType = -1;
-    int bitsPerPixel = 0;  // of the raster
-    int passes = 1;
-    png_color palette[256] = {};
-    int paletteSize = 0;
-    // A tRNS chunk fit for the colour type, found before libpng starts: a grey or RGB file's
-    // transparent colour is then expanded into an alpha channel by libpng.
-    std::optional<std::span<const std::uint8_t>> transparency;
+    bool interlaced = false;
 
-    Raster raster;  // allocated between the two steps
+    int Channels() const {
+        switch (colourType) {
+            case kRgb: return 3;
+            case kGreyAlpha: return 2;
+            case kRgba: return 4;
+            default: return 1;
+        }
+    }
+    // Bytes of a stored row of `pixels` pixels, without its filter type byte.
+    std::uint64_t RowBytes(std::uint64_t pixels) const {
+        return (pixels * static_cast<unsigned>(Channels() * bitDepth) + 7) / 8;
+    }
+    // The filters' pixel: whole bytes, at least one.
+    std::size_t FilterPixelBytes() const {
+        return static_cast<std::size_t>(std::max(1, Channels() * bitDepth / 8));
+    }
 };
 
-void OnPngError(png_structp png, png_const_charp message) {
-    auto* job = static_cast<PngJob*>(png_get_error_ptr(png));
-    std::snprintf(job->message, sizeof job->message, "%s", message);
-    png_longjmp(png, 1);
-}
+[[noreturn]] void FailHeader(const std::string& message) { Fail("IHDR: " + message); }
 
-// A warning while a critical chunk is being read means damaged image data; warnings about
-// ancillary chunks do not matter to the pixels.
-void OnPngWarning(png_structp png, png_const_charp message) {
-    const png_uint_32 chunk = png_get_io_chunk_type(png);
-    const bool ancillary = (chunk >> 29) & 1;  // bit 5 of the first letter: lower case
-    if (chunk != 0 && !ancillary) OnPngError(png, message);
-}
-
-void ReadPngBytes(png_structp png, png_bytep out, size_t count) {
-    auto* job = static_cast<PngJob*>(png_get_io_ptr(png));
-    if (count > job->bytes.size() - job->position) png_error(png, "file is truncated");
-    std::memcpy(out, job->bytes.data() + job->position, count);
-    job->position += count;
-}
-
-enum class PngStep { ReadHeader, Decode };
-
-// The only function that calls libpng. Returns false with job.message set on any failure.
-bool RunLibpng(PngJob& job, PngStep step) {
-    if (step == PngStep::ReadHeader) {
-        job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job, OnPngError, OnPngWarning);
-        if (job.png) job.info = png_create_info_struct(job.png);
-        if (!job.png || !job.info) {
-            std::snprintf(job.message, sizeof job.message, "cannot start the decoder");
-            return false;
-        }
-    }
-    png_structp png = job.png;
-    png_infop info = job.info;
-    if (setjmp(png_jmpbuf(png))) return false;
-
-    if (step == PngStep::ReadHeader) {
-        png_set_read_fn(png, &job, ReadPngBytes);
-        // Damage anywhere fails the file: CRC errors in every chunk, and the "benign" errors
-        // (extra or missing image data, misplaced chunks) stay errors.
-        png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
-        png_set_benign_errors(png, 0);
-        // Out-of-range indices read as black (the palette is padded), as in GIF files.
-        png_set_check_for_invalid_index(png, 0);
-        // The size limit is the program's own, checked after the header.
-        png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
-        png_set_chunk_malloc_max(png, kMaxChunkBytes);
-        // Skip every ancillary chunk unparsed, tRNS included (the negative count names every
-        // chunk libpng knows apart from the critical ones and tRNS).
-        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
-        // A grey or RGB file's transparent colour is libpng's to apply (it compares the samples
-        // before 16-bit files are scaled); an indexed file's tRNS is read apart, and a tRNS
-        // unfit for the colour type is ignored rather than failing the file.
-        static const png_byte kTrns[] = {'t', 'R', 'N', 'S', '\0'};
-        png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kTrns, 1);
-        if (job.transparency) png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kTrns, 1);
-
-        png_read_info(png, info);
-        png_get_IHDR(png, info, &job.width, &job.height, &job.bitDepth, &job.colourType, nullptr,
-                     nullptr, nullptr);
-        switch (job.colourType) {
-            case PNG_COLOR_TYPE_PALETTE: {
-                png_colorp colours = nullptr;
-                int count = 0;
-                if (png_get_PLTE(png, info, &colours, &count) && count > 0) {
-                    job.paletteSize = count < 256 ? count : 256;
-                    std::memcpy(job.palette, colours, sizeof(png_color) * job.paletteSize);
-                }
-                job.bitsPerPixel = 8;
-                break;
-            }
-            case PNG_COLOR_TYPE_GRAY:
-                job.bitsPerPixel = job.transparency ? 32 : 8;
-                break;
-            case PNG_COLOR_TYPE_RGB:
-                job.bitsPerPixel = job.transparency ? 32 : 24;
-                break;
-            case PNG_COLOR_TYPE_GRAY_ALPHA:
-            case PNG_COLOR_TYPE_RGB_ALPHA:
-                job.bitsPerPixel = 32;
-                break;
-            default:
-                png_error(png, "unknown colour type");
-        }
-        return true;
-    }
-
-    // Decode: libpng allocates its row buffers only here, after the size has been checked.
-    if (job.bitDepth == 16) png_set_scale_16(png);
-    switch (job.colourType) {
-        case PNG_COLOR_TYPE_PALETTE:
-            if (job.bitDepth < 8) png_set_packing(png);
+Header ParseHeader(const std::uint8_t* data) {
+    Header h;
+    h.width = Be32(data);
+    h.height = Be32(data + 4);
+    h.bitDepth = data[8];
+    h.colourType = data[9];
+    if (h.width == 0 || h.height == 0 || h.width > kMaxChunkLength || h.height > kMaxChunkLength)
+        FailHeader("invalid image size " + std::to_string(h.width) + "x" + std::to_string(h.height));
+    bool depthFits = false;
+    switch (h.colourType) {
+        case kGrey:
+            depthFits = h.bitDepth == 1 || h.bitDepth == 2 || h.bitDepth == 4 || h.bitDepth == 8 || h.bitDepth == 16;
             break;
-        case PNG_COLOR_TYPE_GRAY:
-            if (job.bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
-            if (job.transparency) {
-                png_set_tRNS_to_alpha(png);
-                png_set_gray_to_rgb(png);
-            }
+        case kIndexed:
+            depthFits = h.bitDepth == 1 || h.bitDepth == 2 || h.bitDepth == 4 || h.bitDepth == 8;
             break;
-        case PNG_COLOR_TYPE_GRAY_ALPHA:
-            png_set_gray_to_rgb(png);
+        case kRgb:
+        case kGreyAlpha:
+        case kRgba:
+            depthFits = h.bitDepth == 8 || h.bitDepth == 16;
             break;
         default:
-            if (job.transparency) png_set_tRNS_to_alpha(png);
-            png_set_bgr(png);
-            break;
+            FailHeader("unknown colour type " + std::to_string(h.colourType));
     }
-    job.passes = png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    const std::uint64_t rowBytes = std::uint64_t{job.width} * (job.bitsPerPixel / 8);
-    if (png_get_rowbytes(png, info) != rowBytes) png_error(png, "unexpected row layout");
-
-    // Rows go straight into the raster; interlaced files take one sweep per pass, as
-    // png_read_image does, without its table of row pointers.
-    for (int pass = 0; pass < job.passes; ++pass)
-        for (png_uint_32 y = 0; y < job.height; ++y)
-            png_read_row(png, job.raster.row(static_cast<int>(y)), nullptr);
-    // Reads the rest of the image data and every chunk up to IEND: a damaged or missing end
-    // fails too.
-    png_read_end(png, nullptr);
-    return true;
+    if (!depthFits)
+        FailHeader("bit depth " + std::to_string(h.bitDepth) + " is invalid for colour type " +
+             std::to_string(h.colourType));
+    if (data[10] != 0) FailHeader("unknown compression method " + std::to_string(data[10]));
+    if (data[11] != 0) FailHeader("unknown filter method " + std::to_string(data[11]));
+    if (data[12] > 1) FailHeader("unknown interlace method " + std::to_string(data[12]));
+    h.interlaced = data[12] == 1;
+    return h;
 }
 
-[[noreturn]] void ThrowPng(const PngJob& job) { throw Error(std::string("PNG: ") + job.message); }
+// What the chunk walk finds: the header, the palette and the image data, every chunk up to IEND
+// whole and its CRC right.
+struct Chunks {
+    Header header;
+    std::span<const std::uint8_t> palette;              // PLTE's data, empty without one
+    std::vector<std::span<const std::uint8_t>> imageData;  // the IDAT chunks' data, in order
+    std::size_t imageDataBytes = 0;
+    int transparencyChunks = 0;        // tRNS chunks before the image data
+    bool paletteAfterTransparency = false;  // a PLTE chunk after one of them
+};
+
+// Walks the chunks from the signature to IEND. Critical chunks must come in their order (IHDR
+// first, PLTE before the image data, the IDAT chunks one after another, IEND last); a critical
+// chunk this reader does not know fails the file before the image data. After the image data
+// every chunk up to IEND is only checked whole, as ancillary ones always are.
+Chunks WalkChunks(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < sizeof kPngSignature) {
+        if (bytes.empty() || std::memcmp(bytes.data(), kPngSignature, bytes.size()) == 0) Fail("file is truncated");
+        Fail("not a PNG file");
+    }
+    if (std::memcmp(bytes.data(), kPngSignature, sizeof kPngSignature) != 0) Fail("not a PNG file");
+
+    Chunks chunks;
+    enum class ImageData { Before, Within, After } imageData = ImageData::Before;
+    bool haveHeader = false;
+    std::size_t pos = sizeof kPngSignature;
+    for (;;) {
+        constexpr std::size_t kHeader = 8, kCrc = 4;
+        if (bytes.size() - pos < kHeader) Fail("file is truncated");
+        const std::uint8_t* const type = bytes.data() + pos + 4;
+        const std::uint32_t length = Be32(bytes.data() + pos);
+        for (int i = 0; i < 4; ++i)
+            if (!((type[i] >= 'A' && type[i] <= 'Z') || (type[i] >= 'a' && type[i] <= 'z'))) Fail("invalid chunk type");
+        if (length > kMaxChunkLength) FailChunk(type, "invalid chunk length");
+        if (length > bytes.size() - pos - kHeader || bytes.size() - pos - kHeader - length < kCrc)
+            Fail("file is truncated");
+        const std::uint8_t* const data = type + 4;
+        if (libdeflate_crc32(0, type, std::size_t{4} + length) != Be32(data + length)) FailChunk(type, "CRC error");
+        pos += kHeader + length + kCrc;
+
+        const bool isImageData = IsType(type, "IDAT");
+        if (!isImageData && length > kMaxChunkBytes) FailChunk(type, "chunk data is too large");
+        if (!haveHeader && !IsType(type, "IHDR")) Fail("missing IHDR");
+        if (IsType(type, "IHDR")) {
+            if (haveHeader) FailChunk(type, "out of place");
+            if (length != 13) FailChunk(type, "invalid");
+            chunks.header = ParseHeader(data);
+            haveHeader = true;
+            continue;
+        }
+        const int colourType = chunks.header.colourType;
+        if (isImageData) {
+            if (imageData == ImageData::After) FailChunk(type, "image data chunks not consecutive");
+            if (colourType == kIndexed && chunks.palette.empty()) FailChunk(type, "no palette before the image data");
+            imageData = ImageData::Within;
+            chunks.imageData.emplace_back(data, length);
+            chunks.imageDataBytes += length;
+            continue;
+        }
+        if (imageData == ImageData::Within) imageData = ImageData::After;
+        if (IsType(type, "IEND")) {
+            if (imageData == ImageData::Before) FailChunk(type, "no image data");
+            if (length != 0) FailChunk(type, "invalid");
+            return chunks;
+        }
+        if (imageData == ImageData::After) continue;
+        if (IsType(type, "PLTE")) {
+            if (!chunks.palette.empty()) FailChunk(type, "duplicate");
+            if (colourType == kGrey || colourType == kGreyAlpha) FailChunk(type, "palette in a grey image");
+            if (length == 0 || length > 3 * 256 || length % 3 != 0) FailChunk(type, "invalid");
+            chunks.palette = {data, length};
+            chunks.paletteAfterTransparency = chunks.transparencyChunks > 0;
+        } else if (IsType(type, "tRNS")) {
+            ++chunks.transparencyChunks;
+        } else if ((type[0] & 0x20) == 0) {
+            FailChunk(type, "unknown critical chunk");
+        }
+    }
+}
 
 // The data of the file's first chunk of this type, found by walking the chunk list of the bytes
-// libpng has just decoded (so every chunk up to IEND is known to be whole and its CRC right);
-// nullopt without one. libpng's own handlers of eXIf and iCCP would turn a malformed block into
-// an error of the whole file; the orientation and the profile are only kept when sound.
+// WalkChunks has checked (so every chunk up to IEND is known to be whole and its CRC right);
+// nullopt without one. The orientation and the profile are only kept when sound: a malformed
+// block leaves the file readable.
 std::optional<std::span<const std::uint8_t>> FirstChunk(std::span<const std::uint8_t> bytes, const char (&type)[5],
                                                         bool beforeImageData = false) {
     constexpr std::size_t kSignature = 8, kHeader = 8, kCrc = 4;
@@ -211,22 +232,16 @@ std::optional<std::span<const std::uint8_t>> FirstChunk(std::span<const std::uin
     return std::nullopt;
 }
 
-// The file's tRNS chunk when it is fit for the colour type named in the header: before the image
-// data, 2 bytes for grey, 6 for RGB, 1 to 256 entries for indexed files; nullopt otherwise
-// (colour types with an alpha channel have none). The header is read here only to choose, the
-// file is checked by libpng.
-int HeaderColourType(std::span<const std::uint8_t> bytes) {
-    constexpr std::size_t kColourTypeAt = 8 + 8 + 9;  // signature, IHDR's length and type, 9 bytes in
-    return bytes.size() > kColourTypeAt ? bytes[kColourTypeAt] : -1;
-}
-
-std::optional<std::span<const std::uint8_t>> TransparencyChunk(std::span<const std::uint8_t> bytes) {
+// The file's tRNS chunk when it is fit for the colour type: before the image data, 2 bytes for
+// grey, 6 for RGB, 1 to 256 entries for indexed files; nullopt otherwise (colour types with an
+// alpha channel have none). Only the first tRNS chunk counts.
+std::optional<std::span<const std::uint8_t>> TransparencyChunk(std::span<const std::uint8_t> bytes, int colourType) {
     const auto chunk = FirstChunk(bytes, "tRNS", true);
     if (!chunk) return std::nullopt;
-    switch (HeaderColourType(bytes)) {
-        case PNG_COLOR_TYPE_GRAY: return chunk->size() == 2 ? chunk : std::nullopt;
-        case PNG_COLOR_TYPE_RGB: return chunk->size() == 6 ? chunk : std::nullopt;
-        case PNG_COLOR_TYPE_PALETTE: return !chunk->empty() && chunk->size() <= 256 ? chunk : std::nullopt;
+    switch (colourType) {
+        case kGrey: return chunk->size() == 2 ? chunk : std::nullopt;
+        case kRgb: return chunk->size() == 6 ? chunk : std::nullopt;
+        case kIndexed: return !chunk->empty() && chunk->size() <= 256 ? chunk : std::nullopt;
         default: return std::nullopt;
     }
 }
@@ -276,50 +291,416 @@ std::vector<std::uint8_t> IccChunkProfile(std::span<const std::uint8_t> bytes) {
     return profile;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Rows of samples to raster pixels.
+
+// A 16-bit sample rounded to the nearest 8-bit value (v * 255 / 65535), as png_set_scale_16.
+inline std::uint8_t Scale16(const std::uint8_t* p) {
+    return static_cast<std::uint8_t>((Be16(p) * 255u + 32895u) >> 16);
+}
+
+// Sample x of a row of samples of less than a byte, most significant bits first.
+template <int kDepth>
+inline unsigned SmallSample(const std::uint8_t* row, std::uint32_t x) {
+    constexpr unsigned kPerByte = 8 / kDepth;
+    const unsigned shift = 8 - kDepth * (1 + x % kPerByte);
+    return (row[x / kPerByte] >> shift) & ((1u << kDepth) - 1);
+}
+
+// How stored rows become raster rows: which layout, and the transparent colour of a grey or RGB
+// file (each sample reduced to the bit depth, as they are compared).
+struct RowConversion {
+    int colourType = kGrey;
+    int bitDepth = 8;
+    bool keyed = false;
+    unsigned key[3] = {};
+
+    int OutputBytes() const {
+        if (colourType == kIndexed || (colourType == kGrey && !keyed)) return 1;
+        if (colourType == kRgb && !keyed) return 3;
+        return 4;
+    }
+};
+
+// Indices, or grey levels stretched to 8 bits (times 255, 85 or 17), of samples under a byte.
+template <int kDepth>
+void SmallSamplesToBytes(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width, unsigned factor) {
+    for (std::uint32_t x = 0; x < width; ++x) dst[x] = static_cast<std::uint8_t>(SmallSample<kDepth>(src, x) * factor);
+}
+
+template <int kDepth>
+void SmallGreyToBgra(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width, unsigned key) {
+    constexpr unsigned kFactor = 255 / ((1u << kDepth) - 1);
+    for (std::uint32_t x = 0; x < width; ++x, dst += 4) {
+        const unsigned v = SmallSample<kDepth>(src, x);
+        dst[0] = dst[1] = dst[2] = static_cast<std::uint8_t>(v * kFactor);
+        dst[3] = v == key ? 0 : 255;
+    }
+}
+
+void RgbToBgrPlain(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width) {
+    for (std::uint32_t x = 0; x < width; ++x, src += 3, dst += 3) {
+        const std::uint8_t r = src[0];
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = r;
+    }
+}
+
+#ifdef ZELVAN_PNG_X86
+// Five pixels a step, one shuffle each: the sixteenth byte written is the next step's first.
+__attribute__((target("ssse3"))) void RgbToBgrSsse3(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+    std::uint32_t x = 0;
+    for (; x + 6 <= width; x += 5, src += 15, dst += 15)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                         _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), order));
+    RgbToBgrPlain(src, dst, width - x);
+}
+#endif
+
+void RgbToBgr(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width) {
+#ifdef ZELVAN_PNG_X86
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) return RgbToBgrSsse3(src, dst, width);
+#endif
+    RgbToBgrPlain(src, dst, width);
+}
+
+void RgbaToBgra(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width) {
+    std::uint32_t x = 0;
+#ifdef ZELVAN_PNG_X86
+    // Four pixels at a time: red and blue change places within each 32-bit pixel.
+    const __m128i redBlue = _mm_set1_epi32(0x00FF00FF);
+    for (; x + 4 <= width; x += 4, src += 16, dst += 16) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+        const __m128i rb = _mm_and_si128(p, redBlue);
+        const __m128i swapped = _mm_or_si128(_mm_slli_epi32(rb, 16), _mm_srli_epi32(rb, 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(_mm_andnot_si128(redBlue, p), swapped));
+    }
+#endif
+    for (; x < width; ++x, src += 4, dst += 4) {
+        const std::uint8_t r = src[0];
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = r;
+        dst[3] = src[3];
+    }
+}
+
+// One stored row of `width` pixels (filter undone) into OutputBytes() bytes per pixel.
+void ConvertRow(const RowConversion& c, const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width) {
+    const bool sixteen = c.bitDepth == 16;
+    switch (c.colourType) {
+        case kIndexed:
+        case kGrey:
+            if (c.keyed) {
+                switch (c.bitDepth) {
+                    case 1: return SmallGreyToBgra<1>(src, dst, width, c.key[0]);
+                    case 2: return SmallGreyToBgra<2>(src, dst, width, c.key[0]);
+                    case 4: return SmallGreyToBgra<4>(src, dst, width, c.key[0]);
+                    case 8:
+                        for (std::uint32_t x = 0; x < width; ++x, dst += 4) {
+                            dst[0] = dst[1] = dst[2] = src[x];
+                            dst[3] = src[x] == c.key[0] ? 0 : 255;
+                        }
+                        return;
+                    default:
+                        for (std::uint32_t x = 0; x < width; ++x, src += 2, dst += 4) {
+                            dst[0] = dst[1] = dst[2] = Scale16(src);
+                            dst[3] = Be16(src) == c.key[0] ? 0 : 255;
+                        }
+                        return;
+                }
+            }
+            {
+                // Indices stay as they are; grey levels are stretched to 8 bits.
+                const bool grey = c.colourType == kGrey;
+                switch (c.bitDepth) {
+                    case 1: return SmallSamplesToBytes<1>(src, dst, width, grey ? 255 : 1);
+                    case 2: return SmallSamplesToBytes<2>(src, dst, width, grey ? 85 : 1);
+                    case 4: return SmallSamplesToBytes<4>(src, dst, width, grey ? 17 : 1);
+                    case 8: std::memcpy(dst, src, width); return;
+                    default:
+                        for (std::uint32_t x = 0; x < width; ++x, src += 2) dst[x] = Scale16(src);
+                        return;
+                }
+            }
+        case kRgb:
+            if (c.keyed) {
+                for (std::uint32_t x = 0; x < width; ++x, dst += 4) {
+                    unsigned s[3];
+                    if (sixteen) {
+                        for (int i = 0; i < 3; ++i, src += 2) {
+                            s[i] = Be16(src);
+                            dst[2 - i] = Scale16(src);
+                        }
+                    } else {
+                        for (int i = 0; i < 3; ++i, ++src) dst[2 - i] = static_cast<std::uint8_t>(s[i] = *src);
+                    }
+                    dst[3] = s[0] == c.key[0] && s[1] == c.key[1] && s[2] == c.key[2] ? 0 : 255;
+                }
+                return;
+            }
+            if (!sixteen) return RgbToBgr(src, dst, width);
+            for (std::uint32_t x = 0; x < width; ++x, src += 6, dst += 3) {
+                dst[0] = Scale16(src + 4);
+                dst[1] = Scale16(src + 2);
+                dst[2] = Scale16(src);
+            }
+            return;
+        case kGreyAlpha:
+            for (std::uint32_t x = 0; x < width; ++x, dst += 4) {
+                if (sixteen) {
+                    dst[0] = dst[1] = dst[2] = Scale16(src);
+                    dst[3] = Scale16(src + 2);
+                    src += 4;
+                } else {
+                    dst[0] = dst[1] = dst[2] = src[0];
+                    dst[3] = src[1];
+                    src += 2;
+                }
+            }
+            return;
+        default:  // RGBA
+            if (!sixteen) return RgbaToBgra(src, dst, width);
+            for (std::uint32_t x = 0; x < width; ++x, src += 8, dst += 4) {
+                dst[0] = Scale16(src + 4);
+                dst[1] = Scale16(src + 2);
+                dst[2] = Scale16(src);
+                dst[3] = Scale16(src + 6);
+            }
+            return;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Image data.
+
+// A pass of the image: the whole of it, or one of Adam7's seven.
+struct Pass {
+    std::uint32_t x0, y0, dx, dy;
+};
+constexpr Pass kWholeImage = {0, 0, 1, 1};
+constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+
+// Pixels of a pass across a side of `size`; a pass with none in either direction has no rows
+// in the file.
+std::uint32_t PassPixels(std::uint32_t size, std::uint32_t start, std::uint32_t step) {
+    return size > start ? (size - start + step - 1) / step : 0;
+}
+
+std::span<const Pass> PassesOf(const Header& h) {
+    return h.interlaced ? std::span<const Pass>(kAdam7) : std::span<const Pass>(&kWholeImage, 1);
+}
+
+// Bytes the inflated image data must have: every row of every pass with its filter type byte.
+std::uint64_t InflatedBytes(const Header& h) {
+    std::uint64_t total = 0;
+    for (const Pass& p : PassesOf(h)) {
+        const std::uint32_t w = PassPixels(h.width, p.x0, p.dx), rows = PassPixels(h.height, p.y0, p.dy);
+        if (w != 0 && rows != 0) total += rows * (1 + h.RowBytes(w));
+    }
+    return total;
+}
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// Asks for huge pages under the whole 2 MB pages of memory about to be written in full: the
+// kernel then takes one page fault for each 2 MB instead of each 4 KB, and on some machines a
+// page fault costs more than inflating the 4 KB it maps.
+void AdviseHugePages([[maybe_unused]] std::uint8_t* data, [[maybe_unused]] std::size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const auto start = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (start + kHugePage - 1) / kHugePage * kHugePage;
+    const std::uintptr_t last = (start + size) / kHugePage * kHugePage;
+    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
+struct FreeDeleter {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+};
+using ImageBuffer = std::unique_ptr<std::uint8_t[], FreeDeleter>;
+
+// A buffer for the image data, written once from end to end, on whole huge pages when large.
+// nullptr when memory runs out.
+ImageBuffer AllocateImageBuffer(std::size_t size) {
+    if (size >= kHugePage && size <= std::numeric_limits<std::size_t>::max() - kHugePage) {
+        const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+        ImageBuffer buffer(static_cast<std::uint8_t*>(std::aligned_alloc(kHugePage, rounded)));
+        if (buffer) AdviseHugePages(buffer.get(), rounded);
+        return buffer;
+    }
+    return ImageBuffer(static_cast<std::uint8_t*>(std::malloc(size)));
+}
+
+struct DecompressorDeleter {
+    void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// The IDAT data as one zlib stream inflated into `out`, which it must fill exactly, ending where
+// the data ends.
+void InflateImageData(std::span<const std::uint8_t> in, std::uint8_t* out, std::size_t size) {
+    static constexpr std::uint8_t kImageData[4] = {'I', 'D', 'A', 'T'};
+    if (in.size() < 2) FailChunk(kImageData, "not enough image data");
+    if ((in[0] >> 4) > 7) FailChunk(kImageData, "invalid window size");
+    if ((in[0] << 8 | in[1]) % 31 != 0) FailChunk(kImageData, "incorrect header check");
+    if ((in[0] & 0x0F) != 8) FailChunk(kImageData, "unknown compression method");
+    if (in[1] & 0x20) FailChunk(kImageData, "preset dictionary not allowed");
+
+    std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(libdeflate_alloc_decompressor());
+    if (!decompressor) Fail("not enough memory");
+    std::size_t used = 0, produced = 0;
+    switch (libdeflate_zlib_decompress_ex(decompressor.get(), in.data(), in.size(), out, size, &used, &produced)) {
+        case LIBDEFLATE_SUCCESS:
+            if (produced < size) FailChunk(kImageData, "not enough image data");
+            if (used < in.size()) FailChunk(kImageData, "extra compressed data");
+            return;
+        case LIBDEFLATE_INSUFFICIENT_SPACE:
+            FailChunk(kImageData, "too much image data");
+        default:
+            FailChunk(kImageData, "damaged compressed data");
+    }
+}
+
+// Hands the huge pages of the inflated data back to the kernel as the rows in them are done
+// with: the raster fills as they go, so that the two together take little more memory than
+// the larger of them. Whole 2 MB pages only, the buffer's own (AllocateImageBuffer aligns a
+// large one to them).
+class ImageDataRelease {
+public:
+    ImageDataRelease(std::uint8_t* data, std::size_t size)
+        : next_(size >= kHugePage ? data : nullptr), end_(data + size) {}
+
+    // Nothing before `keep` will be read again.
+    void Before([[maybe_unused]] const std::uint8_t* keep) {
+#if defined(__linux__) && defined(MADV_DONTNEED)
+        if (!next_ || keep < next_ + kHugePage) return;
+        const std::size_t bytes = static_cast<std::size_t>(keep - next_) / kHugePage * kHugePage;
+        if (next_ + bytes > end_) return;
+        madvise(next_, bytes, MADV_DONTNEED);
+        next_ += bytes;
+#endif
+    }
+
+private:
+    std::uint8_t* next_;  // the first byte not handed back; nullptr for a small buffer
+    const std::uint8_t* end_;
+};
+
+// Undoes the row filters of the inflated data and converts every row into the raster.
+void DecodeRows(const Header& h, const RowConversion& conversion, std::uint8_t* data, std::size_t size,
+                Raster& raster) {
+    ImageDataRelease release(data, size);
+    const std::size_t pixelBytes = h.FilterPixelBytes();
+    const std::size_t outBytes = static_cast<std::size_t>(conversion.OutputBytes());
+    std::vector<std::uint8_t> passRow;  // an interlaced row before its pixels go to their places
+    if (h.interlaced) passRow.resize(h.width * outBytes);
+    for (const Pass& p : PassesOf(h)) {
+        const std::uint32_t width = PassPixels(h.width, p.x0, p.dx), rows = PassPixels(h.height, p.y0, p.dy);
+        if (width == 0 || rows == 0) continue;
+        const std::size_t rowBytes = static_cast<std::size_t>(h.RowBytes(width));
+        const std::uint8_t* previous = nullptr;
+        bool undone = false;  // the row was undone with the one above it
+        for (std::uint32_t j = 0; j < rows; ++j, data += 1 + rowBytes) {
+            release.Before(previous ? previous - 1 : data);
+            std::uint8_t* row = data + 1;
+            std::uint8_t* const next = row + rowBytes + 1;
+            if (undone) {
+                undone = false;
+            } else if (previous && j + 1 < rows && data[0] == png::kFilterPaeth && next[-1] == png::kFilterPaeth) {
+                // Two Paeth rows, most of a photograph: together where the processor allows.
+                undone = png::UnfilterPaethPair(row, next, previous, rowBytes, pixelBytes);
+                if (!undone) png::UnfilterRow(png::kFilterPaeth, row, previous, rowBytes, pixelBytes);
+            } else if (!png::UnfilterRow(data[0], row, previous, rowBytes, pixelBytes)) {
+                Fail("IDAT: unknown filter type " + std::to_string(data[0]));
+            }
+            previous = row;
+            std::uint8_t* target = raster.row(static_cast<int>(p.y0 + j * p.dy));
+            if (!h.interlaced) {
+                ConvertRow(conversion, row, target, width);
+                continue;
+            }
+            ConvertRow(conversion, row, passRow.data(), width);
+            for (std::uint32_t i = 0; i < width; ++i)
+                std::memcpy(target + (p.x0 + std::size_t{i} * p.dx) * outBytes, passRow.data() + i * outBytes, outBytes);
+        }
+    }
+}
+
 }  // namespace
 
 DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
-    PngJob job(bytes);
-    const std::optional<std::span<const std::uint8_t>> transparency = TransparencyChunk(bytes);
-    if (HeaderColourType(bytes) != PNG_COLOR_TYPE_PALETTE) job.transparency = transparency;
-    if (!RunLibpng(job, PngStep::ReadHeader)) ThrowPng(job);
+    const Chunks chunks = WalkChunks(bytes);
+    const Header& h = chunks.header;
+    const std::optional<std::span<const std::uint8_t>> transparency = TransparencyChunk(bytes, h.colourType);
+    // A grey or RGB file's transparent colour becomes an alpha channel; a second tRNS chunk, or
+    // an RGB file's suggested palette after it, leaves it in doubt.
+    const bool keyed = transparency && h.colourType != kIndexed;
+    if (keyed && chunks.transparencyChunks > 1) Fail("tRNS: duplicate");
+    if (keyed && chunks.paletteAfterTransparency) Fail("PLTE: after tRNS");
 
-    CheckImageSize(job.width, job.height, "PNG");
-    // A file far too short for the image it declares is refused before libpng and the raster
-    // take the memory for it.
-    const int channels = job.colourType == PNG_COLOR_TYPE_RGB         ? 3
-                         : job.colourType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
-                         : job.colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                                                                       : 1;
-    const std::uint64_t imageBytes =
-        std::uint64_t{job.height} * ((std::uint64_t{job.width} * channels * job.bitDepth + 7) / 8);
+    CheckImageSize(h.width, h.height, "PNG");
+    // A file far too short for the image it declares is refused before the image data and the
+    // raster take the memory for it.
+    const std::uint64_t imageBytes = std::uint64_t{h.height} * h.RowBytes(h.width);
     if (imageBytes / kMaxInflateRatio > bytes.size())
-        throw Error("PNG: file is truncated (too short for an image of " + std::to_string(job.width) +
-                    "x" + std::to_string(job.height) + " pixels)");
-    job.raster = Raster::Uninitialised(static_cast<int>(job.width), static_cast<int>(job.height),
-                                       job.bitsPerPixel);
-    if (job.colourType == PNG_COLOR_TYPE_GRAY) {
-        job.raster.SetGreyPalette();
-    } else if (job.colourType == PNG_COLOR_TYPE_PALETTE) {
-        // Entries past the file's palette stay black.
-        for (int i = 0; i < job.paletteSize; ++i)
-            job.raster.palette()[i] = {job.palette[i].blue, job.palette[i].green,
-                                       job.palette[i].red, 0};
-    }
+        throw Error("PNG: file is truncated (too short for an image of " + std::to_string(h.width) +
+                    "x" + std::to_string(h.height) + " pixels)");
 
-    if (!RunLibpng(job, PngStep::Decode)) ThrowPng(job);
+    // One buffer for the inflated data and, when the file has more than one IDAT chunk, their
+    // contents joined behind it.
+    const std::uint64_t inflatedBytes = InflatedBytes(h);
+    const std::size_t joinedBytes = chunks.imageData.size() > 1 ? chunks.imageDataBytes : 0;
+    if (inflatedBytes > std::numeric_limits<std::size_t>::max() - joinedBytes) Fail("image too large for this computer");
+    const std::size_t size = static_cast<std::size_t>(inflatedBytes);
+    const ImageBuffer buffer = AllocateImageBuffer(size + joinedBytes);
+    if (!buffer)
+        Fail("not enough memory for an image of " + std::to_string(h.width) + "x" + std::to_string(h.height) + " pixels");
+    std::span<const std::uint8_t> compressed = chunks.imageData.front();
+    if (joinedBytes != 0) {
+        std::uint8_t* joined = buffer.get() + size;
+        for (const auto& piece : chunks.imageData) joined = std::copy(piece.begin(), piece.end(), joined);
+        compressed = {buffer.get() + size, joinedBytes};
+    }
+    InflateImageData(compressed, buffer.get(), size);
+
+    RowConversion conversion;
+    conversion.colourType = h.colourType;
+    conversion.bitDepth = h.bitDepth;
+    if (keyed) {
+        // Samples are compared at the file's bit depth: the key keeps as many low bits.
+        conversion.keyed = true;
+        const unsigned mask = (1u << h.bitDepth) - 1;
+        for (std::size_t i = 0; i < transparency->size() / 2; ++i) conversion.key[i] = Be16(transparency->data() + 2 * i) & mask;
+    }
+    const int bitsPerPixel = conversion.OutputBytes() * 8;
+    Raster raster = Raster::Uninitialised(static_cast<int>(h.width), static_cast<int>(h.height), bitsPerPixel);
+    // Every row is written below, most of a large raster's pages for the first time.
+    AdviseHugePages(raster.data(), raster.byteSize());
+    if (h.colourType == kGrey) {
+        raster.SetGreyPalette();
+    } else if (h.colourType == kIndexed) {
+        // Entries past the file's palette, or past those the bit depth can name, stay black.
+        const std::size_t entries = std::min(chunks.palette.size() / 3, std::size_t{1} << h.bitDepth);
+        for (std::size_t i = 0; i < entries; ++i) {
+            const std::uint8_t* rgb = chunks.palette.data() + 3 * i;
+            raster.palette()[i] = {rgb[2], rgb[1], rgb[0], 0};
+        }
+    }
+    DecodeRows(h, conversion, buffer.get(), size, raster);
 
     DecodedPicture picture;
     picture.kind = PictureKind::Png;
-    picture.pngColourType = job.colourType;
-    picture.pngTransparentColour = job.transparency.has_value();
-    if (job.colourType == PNG_COLOR_TYPE_PALETTE && transparency) picture.paletteOpacity = PaletteOpacity(*transparency);
+    picture.pngColourType = h.colourType;
+    picture.pngTransparentColour = keyed;
+    if (h.colourType == kIndexed && transparency) picture.paletteOpacity = PaletteOpacity(*transparency);
     picture.orientation = ExifChunkOrientation(bytes);
-    picture.sampleColours = job.colourType == PNG_COLOR_TYPE_GRAY || job.colourType == PNG_COLOR_TYPE_GRAY_ALPHA
-                                ? SampleColours::Grey
-                                : SampleColours::Rgb;
+    picture.sampleColours = h.colourType == kGrey || h.colourType == kGreyAlpha ? SampleColours::Grey : SampleColours::Rgb;
     picture.iccProfile = IccChunkProfile(bytes);
-    picture.raster = std::move(job.raster);
+    picture.raster = std::move(raster);
     return picture;
 }
 
