@@ -97,35 +97,50 @@ TEST_F(HeifReader, LossyFilesGiveHeifConvertsPixels) {
     }
 }
 
-// libheif's encoder writes the rotation as irot/imir boxes; the EXIF block says the same, as a
-// camera's does.
-std::vector<std::uint8_t> RotatedHeic(heif_orientation orientation) {
-    std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(), heif_context_free);
-    heif_encoder* rawEncoder = nullptr;
-    if (heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &rawEncoder).code != heif_error_Ok)
-        return {};
-    std::unique_ptr<heif_encoder, void (*)(heif_encoder*)> encoder(rawEncoder, heif_encoder_release);
-    heif_encoder_set_lossless(encoder.get(), 1);
-    heif_encoder_set_parameter(encoder.get(), "chroma", "444");
+using HeifImage = std::unique_ptr<heif_image, void (*)(const heif_image*)>;
+using HeifHandle = std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)>;
+
+// An 8-bit interleaved picture of kWidth x kHeight; fill(x, y, pixel) sets each pixel's bytes.
+template <class Fill>
+HeifImage InterleavedImage(heif_chroma chroma, int channels, Fill fill) {
     heif_image* rawImage = nullptr;
-    heif_image_create(kWidth, kHeight, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &rawImage);
-    std::unique_ptr<heif_image, void (*)(const heif_image*)> image(rawImage, heif_image_release);
+    heif_image_create(kWidth, kHeight, heif_colorspace_RGB, chroma, &rawImage);
+    HeifImage image(rawImage, heif_image_release);
     heif_image_add_plane(image.get(), heif_channel_interleaved, kWidth, kHeight, 8);
     int stride = 0;
     std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
     for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            const Rgba c = Sample(x, y);
-            std::uint8_t* p = plane + y * stride + x * 3;
-            p[0] = c.r, p[1] = c.g, p[2] = c.b;
-        }
+        for (int x = 0; x < kWidth; ++x) fill(x, y, plane + y * stride + x * channels);
+    return image;
+}
+
+// The picture encoded into the context by x265's lossless mode at 4:4:4; null on failure.
+HeifHandle EncodeLossless(heif_context* context, const heif_image* image, const heif_encoding_options* options) {
+    HeifHandle none(nullptr, heif_image_handle_release);
+    heif_encoder* rawEncoder = nullptr;
+    if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &rawEncoder).code != heif_error_Ok)
+        return none;
+    std::unique_ptr<heif_encoder, void (*)(heif_encoder*)> encoder(rawEncoder, heif_encoder_release);
+    heif_encoder_set_lossless(encoder.get(), 1);
+    heif_encoder_set_parameter(encoder.get(), "chroma", "444");
+    heif_image_handle* rawHandle = nullptr;
+    if (heif_context_encode_image(context, image, encoder.get(), options, &rawHandle).code != heif_error_Ok) return none;
+    return HeifHandle(rawHandle, heif_image_handle_release);
+}
+
+// libheif's encoder writes the rotation as irot/imir boxes; the EXIF block says the same, as a
+// camera's does.
+std::vector<std::uint8_t> RotatedHeic(heif_orientation orientation) {
+    std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(), heif_context_free);
+    const HeifImage image = InterleavedImage(heif_chroma_interleaved_RGB, 3, [](int x, int y, std::uint8_t* p) {
+        const Rgba c = Sample(x, y);
+        p[0] = c.r, p[1] = c.g, p[2] = c.b;
+    });
     std::unique_ptr<heif_encoding_options, void (*)(heif_encoding_options*)> options(heif_encoding_options_alloc(),
                                                                                       heif_encoding_options_free);
     options->image_orientation = orientation;
-    heif_image_handle* rawHandle = nullptr;
-    if (heif_context_encode_image(context.get(), image.get(), encoder.get(), options.get(), &rawHandle).code != heif_error_Ok)
-        return {};
-    std::unique_ptr<heif_image_handle, void (*)(const heif_image_handle*)> handle(rawHandle, heif_image_handle_release);
+    const HeifHandle handle = EncodeLossless(context.get(), image.get(), options.get());
+    if (!handle) return {};
     const std::vector<std::uint8_t> exif = test::ExifOrientationBlock(orientation);
     // libheif's Exif item starts with the offset of the TIFF header.
     std::vector<std::uint8_t> item(4 + exif.size(), 0);
@@ -159,28 +174,13 @@ TEST_F(HeifReader, ContainerRotationTurnsThePictureOnce) {
 // keeps the samples as given) comes out with the colours as meant.
 TEST_F(HeifReader, PremultipliedColoursAreDividedBack) {
     std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(), heif_context_free);
-    heif_encoder* rawEncoder = nullptr;
-    ASSERT_EQ(heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &rawEncoder).code, heif_error_Ok);
-    std::unique_ptr<heif_encoder, void (*)(heif_encoder*)> encoder(rawEncoder, heif_encoder_release);
-    heif_encoder_set_lossless(encoder.get(), 1);
-    heif_encoder_set_parameter(encoder.get(), "chroma", "444");
-    heif_image* rawImage = nullptr;
-    heif_image_create(kWidth, kHeight, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, &rawImage);
-    std::unique_ptr<heif_image, void (*)(const heif_image*)> image(rawImage, heif_image_release);
-    heif_image_add_plane(image.get(), heif_channel_interleaved, kWidth, kHeight, 8);
-    int stride = 0;
-    std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
     // Straight colour (200, 100, 40) at half opacity, stored premultiplied; the right half opaque.
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            std::uint8_t* p = plane + y * stride + x * 4;
-            const bool half = x < kWidth / 2;
-            p[0] = half ? 100 : 200, p[1] = half ? 50 : 100, p[2] = half ? 20 : 40, p[3] = half ? 128 : 255;
-        }
+    const HeifImage image = InterleavedImage(heif_chroma_interleaved_RGBA, 4, [](int x, int, std::uint8_t* p) {
+        const bool half = x < kWidth / 2;
+        p[0] = half ? 100 : 200, p[1] = half ? 50 : 100, p[2] = half ? 20 : 40, p[3] = half ? 128 : 255;
+    });
     heif_image_set_premultiplied_alpha(image.get(), 1);
-    heif_image_handle* rawHandle = nullptr;
-    ASSERT_EQ(heif_context_encode_image(context.get(), image.get(), encoder.get(), nullptr, &rawHandle).code, heif_error_Ok);
-    heif_image_handle_release(rawHandle);
+    ASSERT_TRUE(EncodeLossless(context.get(), image.get(), nullptr));
     const std::string path = dir_ / "premultiplied.heic";
     ASSERT_EQ(heif_context_write_to_file(context.get(), path.c_str()).code, heif_error_Ok);
 
