@@ -1,7 +1,6 @@
 #include "imaging/raster.h"
 
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "base/error.h"
@@ -41,8 +40,7 @@ Raster::Raster(int width, int height, int bitsPerPixel, bool zeroFill) {
     bitsPerPixel_ = bitsPerPixel;
     stride_ = RowStride(width, bitsPerPixel);
     std::size_t size = byteSize();
-    pixels_.reset(zeroFill ? new (std::nothrow) std::uint8_t[size]()
-                           : new (std::nothrow) std::uint8_t[size]);
+    pixels_ = AllocatePictureMemory(size, zeroFill ? PictureBytes::Zeroed : PictureBytes::Undefined);
     if (!pixels_)
         throw Error("not enough memory for an image of " + std::to_string(width) + "x" +
                     std::to_string(height) + " pixels");
@@ -63,7 +61,7 @@ Raster::Raster(const Raster& other)
       stride_(other.stride_),
       palette_(other.palette_) {
     if (other.pixels_) {
-        pixels_.reset(new (std::nothrow) std::uint8_t[byteSize()]);
+        pixels_ = AllocatePictureMemory(byteSize(), PictureBytes::Undefined);
         if (!pixels_) throw Error("not enough memory to copy an image");
         std::memcpy(pixels_.get(), other.pixels_.get(), byteSize());
     }

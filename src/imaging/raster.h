@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "imaging/picture_memory.h"
+
 namespace zelvan {
 
 // Images above this many pixels are refused before anything is allocated.
@@ -85,7 +87,7 @@ private:
     int height_ = 0;
     int bitsPerPixel_ = 0;
     std::size_t stride_ = 0;
-    std::unique_ptr<std::uint8_t[]> pixels_;
+    PictureMemory pixels_;
     std::vector<PaletteEntry> palette_;
 };
 

@@ -1,6 +1,7 @@
 // JPEG reader over libjpeg-turbo. libjpeg reports errors by calling error_exit, which must not
 // return: the longjmp back lives in RunLibjpeg alone, and that function holds no C++ object with
 // a destructor, so nothing is skipped when libjpeg jumps out of a failed decode.
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -9,10 +10,12 @@
 #include <string>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "base/error.h"
 #include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
+#include "imaging/picture_memory.h"
 #include "imaging/readers/readers.h"
 
 namespace zelvan {
@@ -39,6 +42,23 @@ struct JpegErrorManager {
 
 enum class JpegOutput { Grey, Bgr, Cmyk };
 
+// A progressive file's coefficients, held whole for the picture, as libjpeg's memory manager
+// would hold them in memory; libjpeg sees it only through jvirt_barray_ptr.
+struct CoefficientArray {
+    JDIMENSION blocksPerRow = 0;
+    JDIMENSION rowCount = 0;
+    JBLOCKARRAY rows = nullptr;  // in libjpeg's image pool, pointing into `blocks`
+    PictureMemory blocks;
+};
+
+// libjpeg's memory manager as made by jpeg_create_decompress, for everything but the
+// coefficient arrays.
+struct LibjpegMemory {
+    void (*realizeArrays)(j_common_ptr) = nullptr;
+    void (*freePool)(j_common_ptr, int) = nullptr;
+    void (*selfDestruct)(j_common_ptr) = nullptr;
+};
+
 // Everything one decode needs, owned by ReadJpeg; the libjpeg object is destroyed here whatever
 // way the decode ends.
 struct JpegJob {
@@ -60,6 +80,10 @@ struct JpegJob {
     unsigned int iccProfileSize = 0;
     std::optional<CmykToSrgb> cmyk;  // for CMYK and YCCK files, made between the two steps
     Raster raster;
+    // One per component at most; filled while libjpeg starts the decode.
+    std::array<CoefficientArray, MAX_COMPONENTS> coefficients;
+    std::size_t coefficientArrays = 0;
+    LibjpegMemory libjpegMemory;
 };
 
 [[noreturn]] void FailJpeg(j_common_ptr cinfo) {
@@ -91,6 +115,79 @@ void OnJpegProgress(j_common_ptr cinfo) {
     }
 }
 
+JpegJob& JobOf(j_common_ptr cinfo) { return *static_cast<JpegJob*>(cinfo->client_data); }
+
+// The coefficient arrays come from picture memory instead of libjpeg's malloc: the largest
+// buffer of a progressive decode then reuses memory an earlier picture mapped. These replace
+// the manager's functions for coefficient arrays; libjpeg's code reaches them only through
+// cinfo->mem.
+jvirt_barray_ptr RequestCoefficients(j_common_ptr cinfo, int pool, boolean, JDIMENSION blocksPerRow,
+                                     JDIMENSION rowCount, JDIMENSION) {
+    JpegJob& job = JobOf(cinfo);
+    if (pool != JPOOL_IMAGE) ERREXIT1(cinfo, JERR_BAD_POOL_ID, pool);
+    if (job.coefficientArrays == job.coefficients.size()) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 10);
+    CoefficientArray& array = job.coefficients[job.coefficientArrays++];
+    array.blocksPerRow = blocksPerRow;
+    array.rowCount = rowCount;
+    return reinterpret_cast<jvirt_barray_ptr>(&array);
+}
+
+// Zeroed, as libjpeg's own arrays are for decoding: a damaged file's missing scans then decode
+// as flat blocks, never as what an earlier picture left in the memory.
+void RealizeArrays(j_common_ptr cinfo) {
+    JpegJob& job = JobOf(cinfo);
+    job.libjpegMemory.realizeArrays(cinfo);
+    for (std::size_t i = 0; i < job.coefficientArrays; ++i) {
+        CoefficientArray& array = job.coefficients[i];
+        if (array.rows) continue;
+        const std::uint64_t bytes = std::uint64_t{array.blocksPerRow} * array.rowCount * sizeof(JBLOCK);
+        if (array.rowCount == 0 || bytes > SIZE_MAX) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 11);
+        array.blocks = AllocatePictureMemory(static_cast<std::size_t>(bytes), PictureBytes::Zeroed);
+        if (!array.blocks) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 12);
+        array.rows = static_cast<JBLOCKARRAY>(
+            (*cinfo->mem->alloc_large)(cinfo, JPOOL_IMAGE, std::size_t{array.rowCount} * sizeof(JBLOCKROW)));
+        auto* blocks = reinterpret_cast<JBLOCKROW>(array.blocks.get());
+        for (JDIMENSION row = 0; row < array.rowCount; ++row)
+            array.rows[row] = blocks + std::size_t{row} * array.blocksPerRow;
+    }
+}
+
+JBLOCKARRAY AccessCoefficients(j_common_ptr cinfo, jvirt_barray_ptr handle, JDIMENSION firstRow,
+                               JDIMENSION rowCount, boolean) {
+    const auto& array = *reinterpret_cast<const CoefficientArray*>(handle);
+    if (!array.rows || rowCount > array.rowCount || firstRow > array.rowCount - rowCount)
+        ERREXIT(cinfo, JERR_BAD_VIRTUAL_ACCESS);
+    return array.rows + firstRow;
+}
+
+void ReleaseCoefficients(JpegJob& job) {
+    for (std::size_t i = 0; i < job.coefficientArrays; ++i) job.coefficients[i] = CoefficientArray{};
+    job.coefficientArrays = 0;
+}
+
+void FreePool(j_common_ptr cinfo, int pool) {
+    JpegJob& job = JobOf(cinfo);
+    if (pool == JPOOL_IMAGE) ReleaseCoefficients(job);
+    job.libjpegMemory.freePool(cinfo, pool);
+}
+
+void SelfDestruct(j_common_ptr cinfo) {
+    JpegJob& job = JobOf(cinfo);
+    ReleaseCoefficients(job);
+    job.libjpegMemory.selfDestruct(cinfo);
+}
+
+void UsePictureMemoryForCoefficients(JpegJob& job) {
+    jpeg_memory_mgr& mem = *job.cinfo.mem;
+    job.cinfo.client_data = &job;
+    job.libjpegMemory = {mem.realize_virt_arrays, mem.free_pool, mem.self_destruct};
+    mem.request_virt_barray = RequestCoefficients;
+    mem.realize_virt_arrays = RealizeArrays;
+    mem.access_virt_barray = AccessCoefficients;
+    mem.free_pool = FreePool;
+    mem.self_destruct = SelfDestruct;
+}
+
 enum class JpegStep { ReadHeader, Decode };
 
 // The only function that calls libjpeg. Returns false with job.err.message set on any failure.
@@ -106,6 +203,7 @@ bool RunLibjpeg(JpegJob& job, JpegStep step) {
     if (step == JpegStep::ReadHeader) {
         job.created = true;  // jpeg_destroy copes with a half-made object
         jpeg_create_decompress(cinfo);
+        UsePictureMemoryForCoefficients(job);
         jpeg_mem_src(cinfo, job.bytes.data(), static_cast<unsigned long>(job.bytes.size()));
         // APP1 segments are kept for their EXIF orientation (at most 64 KiB each).
         jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);

@@ -298,6 +298,28 @@ TEST(JpegReader, DamagedFilesFail) {
     }
 }
 
+// A progressive file's coefficients live in memory that the next picture reuses: each of these
+// pictures, decoded after the others, must still match djpeg (a reused buffer that kept an
+// earlier picture's coefficients would show through in the later refinement scans).
+TEST(JpegReader, ProgressivePicturesDecodedInTurnMatchDjpeg) {
+    test::TempDir dir;
+    const EncodeSettings settings[] = {
+        {"large colour progressive", 1400, 1100, JCS_RGB, JCS_YCbCr, 1, 1, true, false, 0},
+        {"large grey progressive", 1500, 1200, JCS_GRAYSCALE, JCS_GRAYSCALE, 1, 1, true, false, 0},
+        {"smaller colour progressive", 1300, 1000, JCS_RGB, JCS_YCbCr, 1, 1, true, false, 0},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (const EncodeSettings& s : settings) {
+            SCOPED_TRACE(std::string(s.name) + ", round " + std::to_string(round));
+            const Bytes jpeg = EncodeJpeg(s);
+            test::WriteBytes(dir / "in.jpg", jpeg);
+            const Djpeg reference = RunDjpeg(dir / "in.jpg");
+            ASSERT_EQ(reference.exitStatus, 0);
+            EXPECT_EQ(DiffFromPnm(ReadJpeg(jpeg).raster, reference.image), "");
+        }
+    }
+}
+
 // A header declaring more than 2^28 pixels is refused before anything is allocated.
 TEST(JpegReader, HugeDeclaredSizeIsRefused) {
     Bytes jpeg = EncodeJpeg(kEncodings[1]);
