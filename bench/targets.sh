@@ -12,7 +12,8 @@
 #   w4  50 % Mitchell -> BMP                  target: at most 1.4 x the djpeg floor
 #   w2  JPEG -> PNG level 9, the 6 smallest   target: at most 0.3 x every peer, files no
 #       photos                                larger than ImageMagick's
-#   peak resident size of each tool on w1, w2 and w4 (GNU time), Zelvan's per worker
+#   peak resident size of each tool on w1, w2 and w4 (GNU time), Zelvan's per worker, and of
+#   one worker on one photo (fit and re-encode), baseline and progressive photos apart
 #
 # Check that the machine is idle first (uptime): ratios change when other work runs.
 #
@@ -100,4 +101,41 @@ for j in w1-zelvan w4-zelvan; do peak $j "$JOBS"; done
 peak w2-zelvan "$0 job"
 for j in w1-im-xargs w4-im-xargs; do peak $j "$JOBS"; done
 peak w2-im-xargs "$0 job"
+
+# One worker on one photo at a time: fit (w1) and re-encode at full size (JPEG -> JPEG 85), the
+# largest peak over the baseline photos and over the progressive ones (these hold their whole
+# coefficient buffer while decoding).
+echo "peak resident size of one worker on one photo (largest over the photos):"
+mkdir -p "$O/one"
+python3 - "$C/jpeg" "$C/prep/jpeg-order.txt" > "$R/jpeg-kinds.txt" <<'PY'
+import sys
+# The first start-of-frame marker tells: SOF2 (and SOF6, SOF10, SOF14) is progressive.
+for name in open(sys.argv[2]).read().split():
+    data = open(sys.argv[1] + '/' + name, 'rb').read()
+    i, kind = 2, 'baseline'
+    while i + 4 <= len(data) and data[i] == 0xFF:
+        marker, length = data[i + 1], data[i + 2] << 8 | data[i + 3]
+        if marker in (0xC2, 0xC6, 0xCA, 0xCE): kind = 'progressive'
+        if 0xC0 <= marker <= 0xCF and marker not in (0xC4, 0xC8, 0xCC): break
+        i += 2 + length
+    print(kind, name)
+PY
+for mode in fit reencode; do
+  case $mode in
+    fit) settings=(--set Output_format=0 --set JPG_quality=85 --set Selected_mode=1 --set Resize_width=1920
+                   --set Resize_height=1080 --set Resampling_filter=5) ;;
+    reencode) settings=(--set Output_format=0 --set JPG_quality=85) ;;
+  esac
+  for kind in baseline progressive; do
+    largest=0 largestName=
+    while read -r k name; do
+      [ "$k" = "$kind" ] || continue
+      ( cd "$C/jpeg" && QT_QPA_PLATFORM=offscreen /usr/bin/time -f '%M' -o "$R/one.peak" "$ZELVAN_CLI" --set Threads=1 \
+          --set Rename_enabled=0 --set Exif=0 --set Overwrite=1 -o "$O/one" "${settings[@]}" "$name" >/dev/null 2>&1 ) || true
+      kib=$(tail -1 "$R/one.peak")
+      if [ "$kib" -gt "$largest" ]; then largest=$kib largestName=$name; fi
+    done < "$R/jpeg-kinds.txt"
+    echo "$mode, $kind photos ($(grep -c "^$kind" "$R/jpeg-kinds.txt")): $(( largest / 1024 )) MiB ($largestName)"
+  done
+done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

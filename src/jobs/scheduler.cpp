@@ -6,7 +6,6 @@
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/mask_language.h"
-#include "imaging/picture_memory.h"
 #include "jobs/memory_load.h"
 #include "jobs/output_plan.h"
 
@@ -107,11 +106,7 @@ Scheduler::StartResult Scheduler::StartTick() {
     if (!state_.running || !previewIdle.load() || state_.jobs.size() >= JobLimit()) return StartResult::Nothing;
     // The memory guard holds back further jobs while memory is short; with no job running it
     // would only stall the run for good, so the first job always may start.
-    if (!state_.jobs.empty() && memoryLoad_() >= 90) {
-        // Memory kept for the next picture is the first to give back.
-        ReleaseKeptPictureMemory();
-        return StartResult::Nothing;
-    }
+    if (!state_.jobs.empty() && memoryLoad_() >= 90) return StartResult::Nothing;
 
     if (state_.queue.empty()) {
         startTimerOn_ = false;
@@ -190,7 +185,6 @@ bool Scheduler::CompletionTick() {
     completionTimerOn_ = false;
     reapTimerOn_ = false;
     finished_ = true;
-    ReleaseKeptPictureMemory();
     errors_.AppendLine(kErrorListSeparator);
     errors_.AppendLine(summaryText_ + " " + std::to_string(state_.counters.processed.load()));
     return true;

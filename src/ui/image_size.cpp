@@ -9,7 +9,6 @@
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/extensions.h"
-#include "imaging/picture_memory.h"
 #include "imaging/readers/readers.h"
 
 namespace zelvan {
@@ -52,10 +51,8 @@ std::string ImageSizeText(const std::string& path) {
     try {
         ReaderFn reader = FindReader(ExtractFileExt(path));
         if (!reader) return "Error";
-        const Raster raster = reader(ReadFileBytes(path)).raster;
-        const std::string text = SizeText(raster.width(), raster.height());
-        ReleaseKeptPictureMemory();
-        return text;
+        const DecodedPicture picture = reader(ReadFileBytes(path));
+        return SizeText(picture.raster.width(), picture.raster.height());
     } catch (const std::exception&) {
         // Error from the readers, bad_alloc for a picture too large for memory.
         return "Error";

@@ -15,7 +15,6 @@
 #include "engine/extensions.h"
 #include "engine/source_loading.h"
 #include "imaging/orientation.h"
-#include "imaging/picture_memory.h"
 #include "imaging/resample.h"
 #include "ui/image_size.h"
 
@@ -163,8 +162,6 @@ PreviewResult LoadPreview(const std::string& path, QSize box, bool upright) {
         result.image = QImage();
         result.message = QStringLiteral("Error!");
     }
-    // The window holds no memory for pictures between previews.
-    ReleaseKeptPictureMemory();
     return result;
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 
-#include "imaging/picture_memory.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -157,26 +156,6 @@ TEST_F(SchedulerTest, HoldsBackJobsWhilePreviewLoadsOrMemoryIsShort) {
     EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Nothing);
     memoryLoad = 89;
     EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Started);
-}
-
-// Memory kept for the next picture goes back when memory is short and when the run ends.
-TEST_F(SchedulerTest, GivesBackKeptPictureMemory) {
-    auto keepSomePictureMemory = [] {
-        AllocatePictureMemory(std::size_t{8} << 20, PictureBytes::Undefined);
-        return KeptPictureMemoryBytes() > 0;
-    };
-    if (!keepSomePictureMemory()) GTEST_SKIP() << "blocks come from malloc in this build";
-    scheduler.BeginRun(Options(2), Paths(3), "Done:");
-    EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Started);
-    EXPECT_GT(KeptPictureMemoryBytes(), 0u);
-    memoryLoad = 95;
-    EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Nothing);
-    EXPECT_EQ(KeptPictureMemoryBytes(), 0u);
-
-    memoryLoad = 10;
-    ASSERT_TRUE(keepSomePictureMemory());
-    RunToCompletion();
-    EXPECT_EQ(KeptPictureMemoryBytes(), 0u);
 }
 
 TEST_F(SchedulerTest, FailedStartStopsTheRunWhichStillCompletes) {

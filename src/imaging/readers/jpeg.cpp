@@ -1,6 +1,7 @@
 // JPEG reader over libjpeg-turbo. libjpeg reports errors by calling error_exit, which must not
-// return: the longjmp back lives in RunLibjpeg alone, and that function holds no C++ object with
-// a destructor, so nothing is skipped when libjpeg jumps out of a failed decode.
+// return: the longjmp back lives in RunLibjpeg alone, and neither that function nor the memory
+// callbacks libjpeg calls hold a C++ object with a destructor, so nothing is skipped when
+// libjpeg jumps out of a failed decode.
 #include <array>
 #include <csetjmp>
 #include <cstdio>
@@ -118,9 +119,9 @@ void OnJpegProgress(j_common_ptr cinfo) {
 JpegJob& JobOf(j_common_ptr cinfo) { return *static_cast<JpegJob*>(cinfo->client_data); }
 
 // The coefficient arrays come from picture memory instead of libjpeg's malloc: the largest
-// buffer of a progressive decode then reuses memory an earlier picture mapped. These replace
-// the manager's functions for coefficient arrays; libjpeg's code reaches them only through
-// cinfo->mem.
+// buffer of a progressive decode then sits on huge pages (imaging/picture_memory.h). These
+// replace the manager's functions for coefficient arrays; libjpeg's code reaches them only
+// through cinfo->mem.
 jvirt_barray_ptr RequestCoefficients(j_common_ptr cinfo, int pool, boolean, JDIMENSION blocksPerRow,
                                      JDIMENSION rowCount, JDIMENSION) {
     JpegJob& job = JobOf(cinfo);
@@ -132,8 +133,8 @@ jvirt_barray_ptr RequestCoefficients(j_common_ptr cinfo, int pool, boolean, JDIM
     return reinterpret_cast<jvirt_barray_ptr>(&array);
 }
 
-// Zeroed, as libjpeg's own arrays are for decoding: a damaged file's missing scans then decode
-// as flat blocks, never as what an earlier picture left in the memory.
+// Zeroed, as libjpeg's own arrays are for decoding: coefficients that no scan sends (a valid
+// progressive file may leave out the last refinements) are zero.
 void RealizeArrays(j_common_ptr cinfo) {
     JpegJob& job = JobOf(cinfo);
     job.libjpegMemory.realizeArrays(cinfo);

@@ -35,6 +35,7 @@
 #include "base/error.h"
 #include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
+#include "imaging/picture_memory.h"
 #include "imaging/readers/png_filters.h"
 #include "imaging/readers/readers.h"
 
@@ -507,35 +508,6 @@ std::uint64_t InflatedBytes(const Header& h) {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
-// Asks for huge pages under the whole 2 MB pages of memory about to be written in full: the
-// kernel then takes one page fault for each 2 MB instead of each 4 KB, and on some machines a
-// page fault costs more than inflating the 4 KB it maps.
-void AdviseHugePages([[maybe_unused]] std::uint8_t* data, [[maybe_unused]] std::size_t size) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    const auto start = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (start + kHugePage - 1) / kHugePage * kHugePage;
-    const std::uintptr_t last = (start + size) / kHugePage * kHugePage;
-    if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-}
-
-struct FreeDeleter {
-    void operator()(std::uint8_t* p) const { std::free(p); }
-};
-using ImageBuffer = std::unique_ptr<std::uint8_t[], FreeDeleter>;
-
-// A buffer for the image data, written once from end to end, on whole huge pages when large.
-// nullptr when memory runs out.
-ImageBuffer AllocateImageBuffer(std::size_t size) {
-    if (size >= kHugePage && size <= std::numeric_limits<std::size_t>::max() - kHugePage) {
-        const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
-        ImageBuffer buffer(static_cast<std::uint8_t*>(std::aligned_alloc(kHugePage, rounded)));
-        if (buffer) AdviseHugePages(buffer.get(), rounded);
-        return buffer;
-    }
-    return ImageBuffer(static_cast<std::uint8_t*>(std::malloc(size)));
-}
-
 struct DecompressorDeleter {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
@@ -567,12 +539,13 @@ void InflateImageData(std::span<const std::uint8_t> in, std::uint8_t* out, std::
 
 // Hands the huge pages of the inflated data back to the kernel as the rows in them are done
 // with: the raster fills as they go, so that the two together take little more memory than
-// the larger of them. Whole 2 MB pages only, the buffer's own (AllocateImageBuffer aligns a
-// large one to them).
+// the larger of them. Whole 2 MB pages only, the buffer's own (picture memory aligns a large
+// block to them, except under AddressSanitizer).
 class ImageDataRelease {
 public:
     ImageDataRelease(std::uint8_t* data, std::size_t size)
-        : next_(size >= kHugePage ? data : nullptr), end_(data + size) {}
+        : next_(size >= kHugePage && reinterpret_cast<std::uintptr_t>(data) % kHugePage == 0 ? data : nullptr),
+          end_(data + size) {}
 
     // Nothing before `keep` will be read again.
     void Before([[maybe_unused]] const std::uint8_t* keep) {
@@ -656,7 +629,7 @@ DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     const std::size_t joinedBytes = chunks.imageData.size() > 1 ? chunks.imageDataBytes : 0;
     if (inflatedBytes > std::numeric_limits<std::size_t>::max() - joinedBytes) Fail("image too large for this computer");
     const std::size_t size = static_cast<std::size_t>(inflatedBytes);
-    const ImageBuffer buffer = AllocateImageBuffer(size + joinedBytes);
+    const PictureMemory buffer = AllocatePictureMemory(size + joinedBytes, PictureBytes::Undefined);
     if (!buffer)
         Fail("not enough memory for an image of " + std::to_string(h.width) + "x" + std::to_string(h.height) + " pixels");
     std::span<const std::uint8_t> compressed = chunks.imageData.front();
@@ -678,8 +651,6 @@ DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     }
     const int bitsPerPixel = conversion.OutputBytes() * 8;
     Raster raster = Raster::Uninitialised(static_cast<int>(h.width), static_cast<int>(h.height), bitsPerPixel);
-    // Every row is written below, most of a large raster's pages for the first time.
-    AdviseHugePages(raster.data(), raster.byteSize());
     if (h.colourType == kGrey) {
         raster.SetGreyPalette();
     } else if (h.colourType == kIndexed) {

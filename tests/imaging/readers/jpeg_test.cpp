@@ -298,9 +298,9 @@ TEST(JpegReader, DamagedFilesFail) {
     }
 }
 
-// A progressive file's coefficients live in memory that the next picture reuses: each of these
-// pictures, decoded after the others, must still match djpeg (a reused buffer that kept an
-// earlier picture's coefficients would show through in the later refinement scans).
+// A large progressive file's coefficients live in picture memory, not libjpeg's own: pictures
+// decoded one after another still match djpeg (memory that kept an earlier picture's
+// coefficients would show through in the later refinement scans).
 TEST(JpegReader, ProgressivePicturesDecodedInTurnMatchDjpeg) {
     test::TempDir dir;
     const EncodeSettings settings[] = {
