@@ -10,6 +10,7 @@
 
 #include "base/error.h"
 #include "base/file_io.h"
+#include "imaging/jpeg_segments.h"
 
 namespace zelvan {
 namespace {
@@ -80,62 +81,13 @@ bool IsXmpPacket(const std::uint8_t* data, std::size_t size) {
     return size >= kXmpSignatureSize && std::memcmp(data, kXmpSignature, kXmpSignatureSize) == 0;
 }
 
-// Markers without a length field.
-bool IsStandalone(std::uint8_t marker) { return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7); }
-
-// Start-of-frame markers: C0 to CF without DHT (C4), JPG (C8) and DAC (CC).
-bool IsStartOfFrame(std::uint8_t marker) {
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-}
-
-// One marker segment of the header part: [begin, end) holds any fill bytes, the marker, the
-// length and the data; the data starts at dataBegin.
-struct Segment {
-    std::uint8_t marker;
-    std::size_t begin;
-    std::size_t dataBegin;
-    std::size_t end;
-    std::size_t dataSize() const { return end - dataBegin; }
-};
-
-// The segments after SOI up to the first scan (or up to anything that is not a well-formed
-// segment); restBegin is where the part that is copied unexamined begins.
-struct Layout {
-    std::vector<Segment> segments;
-    std::size_t restBegin = 2;
-};
-
-Layout ScanSegments(std::span<const std::uint8_t> jpeg) {
-    Layout layout;
-    const std::size_t n = jpeg.size();
-    std::size_t pos = 2;
-    while (pos < n && jpeg[pos] == 0xFF) {
-        std::size_t p = pos;
-        while (p < n && jpeg[p] == 0xFF) ++p;
-        if (p >= n) break;
-        const std::uint8_t marker = jpeg[p];
-        if (IsStandalone(marker)) {
-            layout.segments.push_back({marker, pos, p + 1, p + 1});
-            pos = p + 1;
-            continue;
-        }
-        if (marker == 0x00 || marker == 0xD8 || marker == 0xD9 || marker == 0xDA || p + 2 >= n) break;
-        const std::size_t length = std::size_t{jpeg[p + 1]} << 8 | jpeg[p + 2];
-        if (length < 2 || length > n - p - 1) break;
-        layout.segments.push_back({marker, pos, p + 3, p + 1 + length});
-        pos = p + 1 + length;
-    }
-    layout.restBegin = pos;
-    return layout;
-}
-
 struct FrameSize {
     std::uint32_t width;
     std::uint32_t height;
 };
 
-std::optional<FrameSize> FirstFrameSize(std::span<const std::uint8_t> jpeg, const Layout& layout) {
-    for (const Segment& s : layout.segments)
+std::optional<FrameSize> FirstFrameSize(std::span<const std::uint8_t> jpeg, const JpegHeaderSegments& layout) {
+    for (const JpegSegment& s : layout.segments)
         if (IsStartOfFrame(s.marker) && s.dataSize() > 5) {
             const std::uint8_t* d = jpeg.data() + s.dataBegin;  // precision, height, width
             return FrameSize{std::uint32_t{d[3]} << 8 | d[4], std::uint32_t{d[1]} << 8 | d[2]};
@@ -292,7 +244,7 @@ void ExifRecord::ReadFromJpegStream(std::istream& in) {
             while (c == 0xFF);
             if (c == std::char_traits<char>::eof()) break;
             const auto marker = static_cast<std::uint8_t>(c);
-            if (IsStandalone(marker)) continue;
+            if (IsStandaloneMarker(marker)) continue;
             // APP segments come before the first scan; SOS and EOI end the search.
             if (marker == 0x00 || marker == 0xD8 || marker == 0xD9 || marker == 0xDA) break;
             std::uint8_t lengthBytes[2];
@@ -444,7 +396,7 @@ std::vector<std::uint8_t> ExifRecord::TiffBlock(std::uint32_t width, std::uint32
 
 std::vector<std::uint8_t> ExifRecord::RewriteJpeg(std::span<const std::uint8_t> jpeg) {
     if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) throw Error(kInvalidHeader);
-    const Layout layout = ScanSegments(jpeg);
+    const JpegHeaderSegments layout = ScanJpegSegments(jpeg);
 
     return Fenced([&] {
         Exiv2::ExifData& exif = state_->exif;
@@ -489,7 +441,7 @@ std::vector<std::uint8_t> ExifRecord::RewriteJpeg(std::span<const std::uint8_t> 
         out.reserve(jpeg.size() + block.size() + packet.size() + 64);
         out.push_back(0xFF);
         out.push_back(0xD8);
-        for (const Segment& s : layout.segments)
+        for (const JpegSegment& s : layout.segments)
             if (s.marker == 0xE0) out.insert(out.end(), jpeg.begin() + s.begin, jpeg.begin() + s.end);
         if (!block.empty()) AppendSegment(out, kExifSignature, block);
         if (!packet.empty())
@@ -498,7 +450,7 @@ std::vector<std::uint8_t> ExifRecord::RewriteJpeg(std::span<const std::uint8_t> 
 
         bool exifLeftOut = false;
         bool xmpLeftOut = false;
-        for (const Segment& s : layout.segments) {
+        for (const JpegSegment& s : layout.segments) {
             if (s.marker == 0xE0) continue;
             if (s.marker == 0xE1) {
                 const std::uint8_t* data = jpeg.data() + s.dataBegin;
@@ -520,11 +472,11 @@ std::vector<std::uint8_t> ExifRecord::RewriteJpeg(std::span<const std::uint8_t> 
 
 std::vector<std::uint8_t> JpegWithoutExif(std::span<const std::uint8_t> jpeg) {
     if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return {jpeg.begin(), jpeg.end()};
-    const Layout layout = ScanSegments(jpeg);
+    const JpegHeaderSegments layout = ScanJpegSegments(jpeg);
     std::vector<std::uint8_t> out;
     out.reserve(jpeg.size());
     out.insert(out.end(), jpeg.begin(), jpeg.begin() + 2);
-    for (const Segment& s : layout.segments) {
+    for (const JpegSegment& s : layout.segments) {
         if (s.marker == 0xE1 && HasExifSignature(jpeg.data() + s.dataBegin, s.dataSize())) continue;
         out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(s.begin),
                    jpeg.begin() + static_cast<std::ptrdiff_t>(s.end));

@@ -141,6 +141,11 @@ struct Chunks {
     std::size_t imageDataBytes = 0;
     int transparencyChunks = 0;        // tRNS chunks before the image data
     bool paletteAfterTransparency = false;  // a PLTE chunk after one of them
+    // The data of the first tRNS chunk before the image data, and of the first eXIf and iCCP
+    // chunks wherever they stand.
+    std::optional<std::span<const std::uint8_t>> transparency;
+    std::optional<std::span<const std::uint8_t>> exif;
+    std::optional<std::span<const std::uint8_t>> iccProfile;
 };
 
 // Walks the chunks from the signature to IEND. Critical chunks must come in their order (IHDR
@@ -197,6 +202,8 @@ Chunks WalkChunks(std::span<const std::uint8_t> bytes) {
             if (length != 0) FailChunk(type, "invalid");
             return chunks;
         }
+        if (IsType(type, "eXIf") && !chunks.exif) chunks.exif = std::span(data, length);
+        if (IsType(type, "iCCP") && !chunks.iccProfile) chunks.iccProfile = std::span(data, length);
         if (imageData == ImageData::After) continue;
         if (IsType(type, "PLTE")) {
             if (!chunks.palette.empty()) FailChunk(type, "duplicate");
@@ -205,41 +212,20 @@ Chunks WalkChunks(std::span<const std::uint8_t> bytes) {
             chunks.palette = {data, length};
             chunks.paletteAfterTransparency = chunks.transparencyChunks > 0;
         } else if (IsType(type, "tRNS")) {
-            ++chunks.transparencyChunks;
+            if (chunks.transparencyChunks++ == 0) chunks.transparency = std::span(data, length);
         } else if ((type[0] & 0x20) == 0) {
             FailChunk(type, "unknown critical chunk");
         }
     }
 }
 
-// The data of the file's first chunk of this type, found by walking the chunk list of the bytes
-// WalkChunks has checked (so every chunk up to IEND is known to be whole and its CRC right);
-// nullopt without one. The orientation and the profile are only kept when sound: a malformed
-// block leaves the file readable.
-std::optional<std::span<const std::uint8_t>> FirstChunk(std::span<const std::uint8_t> bytes, const char (&type)[5],
-                                                        bool beforeImageData = false) {
-    constexpr std::size_t kSignature = 8, kHeader = 8, kCrc = 4;
-    std::size_t pos = kSignature;
-    while (bytes.size() >= pos && bytes.size() - pos >= kHeader + kCrc) {
-        const std::uint8_t* chunk = bytes.data() + pos;
-        const std::uint64_t length = std::uint64_t{chunk[0]} << 24 | std::uint64_t{chunk[1]} << 16 |
-                                     std::uint64_t{chunk[2]} << 8 | chunk[3];
-        if (length > bytes.size() - pos - kHeader - kCrc) break;
-        if (std::memcmp(chunk + 4, "IEND", 4) == 0) break;
-        if (beforeImageData && std::memcmp(chunk + 4, "IDAT", 4) == 0) break;
-        if (std::memcmp(chunk + 4, type, 4) == 0) return bytes.subspan(pos + kHeader, static_cast<std::size_t>(length));
-        pos += kHeader + static_cast<std::size_t>(length) + kCrc;
-    }
-    return std::nullopt;
-}
-
 // The file's tRNS chunk when it is fit for the colour type: before the image data, 2 bytes for
 // grey, 6 for RGB, 1 to 256 entries for indexed files; nullopt otherwise (colour types with an
 // alpha channel have none). Only the first tRNS chunk counts.
-std::optional<std::span<const std::uint8_t>> TransparencyChunk(std::span<const std::uint8_t> bytes, int colourType) {
-    const auto chunk = FirstChunk(bytes, "tRNS", true);
+std::optional<std::span<const std::uint8_t>> TransparencyChunk(const Chunks& chunks) {
+    const auto& chunk = chunks.transparency;
     if (!chunk) return std::nullopt;
-    switch (colourType) {
+    switch (chunks.header.colourType) {
         case kGrey: return chunk->size() == 2 ? chunk : std::nullopt;
         case kRgb: return chunk->size() == 6 ? chunk : std::nullopt;
         case kIndexed: return !chunk->empty() && chunk->size() <= 256 ? chunk : std::nullopt;
@@ -256,16 +242,15 @@ std::vector<std::uint8_t> PaletteOpacity(std::span<const std::uint8_t> chunk) {
     return opacity;
 }
 
-// The Orientation tag of the eXIf chunk; a bad block means 1.
-int ExifChunkOrientation(std::span<const std::uint8_t> bytes) {
-    const auto exif = FirstChunk(bytes, "eXIf");
-    return exif ? ExifOrientation(*exif) : kOrientationAsStored;
+// The Orientation tag of the eXIf chunk; a bad block means 1, leaving the file readable.
+int ExifChunkOrientation(const Chunks& chunks) {
+    return chunks.exif ? ExifOrientation(*chunks.exif) : kOrientationAsStored;
 }
 
 // The profile inflated from the iCCP chunk (a name of 1 to 79 bytes, its terminator, compression
-// method 0, a zlib stream); empty when there is none or it is damaged.
-std::vector<std::uint8_t> IccChunkProfile(std::span<const std::uint8_t> bytes) {
-    const auto chunk = FirstChunk(bytes, "iCCP");
+// method 0, a zlib stream); empty when there is none or it is damaged, leaving the file readable.
+std::vector<std::uint8_t> IccChunkProfile(const Chunks& chunks) {
+    const auto& chunk = chunks.iccProfile;
     if (!chunk) return {};
     const auto* nameEnd = static_cast<const std::uint8_t*>(std::memchr(chunk->data(), 0, std::min<std::size_t>(chunk->size(), 80)));
     if (!nameEnd || nameEnd == chunk->data()) return {};
@@ -608,7 +593,7 @@ void DecodeRows(const Header& h, const RowConversion& conversion, std::uint8_t* 
 DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     const Chunks chunks = WalkChunks(bytes);
     const Header& h = chunks.header;
-    const std::optional<std::span<const std::uint8_t>> transparency = TransparencyChunk(bytes, h.colourType);
+    const std::optional<std::span<const std::uint8_t>> transparency = TransparencyChunk(chunks);
     // A grey or RGB file's transparent colour becomes an alpha channel; a second tRNS chunk, or
     // an RGB file's suggested palette after it, leaves it in doubt.
     const bool keyed = transparency && h.colourType != kIndexed;
@@ -668,9 +653,9 @@ DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     picture.pngColourType = h.colourType;
     picture.pngTransparentColour = keyed;
     if (h.colourType == kIndexed && transparency) picture.paletteOpacity = PaletteOpacity(*transparency);
-    picture.orientation = ExifChunkOrientation(bytes);
+    picture.orientation = ExifChunkOrientation(chunks);
     picture.sampleColours = h.colourType == kGrey || h.colourType == kGreyAlpha ? SampleColours::Grey : SampleColours::Rgb;
-    picture.iccProfile = IccChunkProfile(bytes);
+    picture.iccProfile = IccChunkProfile(chunks);
     picture.raster = std::move(raster);
     return picture;
 }

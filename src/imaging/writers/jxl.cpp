@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "imaging/jpeg_segments.h"
 #include "imaging/writers/writers.h"
 
 namespace zelvan {
@@ -69,25 +70,10 @@ void PutBox(std::vector<std::uint8_t>& out, const char (&type)[5], std::span<con
 // print their reasons on standard error: such files are turned away before it sees them.
 bool Recompressible(std::span<const std::uint8_t> jpeg) {
     if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
-    std::size_t pos = 2;
-    while (jpeg.size() - pos >= 4) {
-        if (jpeg[pos] != 0xFF) return false;
-        const std::uint8_t marker = jpeg[pos + 1];
-        if (marker == 0xFF) {  // a fill byte
-            ++pos;
-            continue;
-        }
-        // Only segments with a length come before the frame header.
-        if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xDA)) return false;
-        const std::size_t length = std::size_t{jpeg[pos + 2]} << 8 | jpeg[pos + 3];
-        if (length < 2 || length > jpeg.size() - pos - 2) return false;
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
-            // Precision, height, width and the number of components.
-            if (marker > 0xC2 || length < 8) return false;
-            const std::uint8_t components = jpeg[pos + 9];
-            return jpeg[pos + 4] == 8 && (components == 1 || components == 3);
-        }
-        pos += 2 + length;
+    for (const JpegSegment& s : ScanJpegSegments(jpeg).segments) {
+        if (!IsStartOfFrame(s.marker)) continue;
+        const std::uint8_t* frame = jpeg.data() + s.dataBegin;  // precision, height, width, components
+        return s.marker <= 0xC2 && s.dataSize() >= 6 && frame[0] == 8 && (frame[5] == 1 || frame[5] == 3);
     }
     return false;
 }
