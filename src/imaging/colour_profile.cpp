@@ -22,12 +22,20 @@ enum class Layout : std::uint8_t {
     GreyToBgr,  // grey samples, through a grey profile, to sRGB triples
     CmykToBgr,          // CMYK samples, 0 no ink, through a CMYK profile, to sRGB triples
     InvertedCmykToBgr,  // CMYK samples, 255 no ink
+    // The other way: linear-light sRGB floats (RGB or RGBA) to 8-bit BGR(A) in the profile's
+    // colours.
+    LinearFloatToBgr,
+    LinearFloatToBgra,
 };
+
+bool ToProfile(Layout layout) { return layout == Layout::LinearFloatToBgr || layout == Layout::LinearFloatToBgra; }
 
 cmsColorSpaceSignature SourceSpace(Layout layout) {
     switch (layout) {
         case Layout::Bgr:
-        case Layout::Bgrx: return cmsSigRgbData;
+        case Layout::Bgrx:
+        case Layout::LinearFloatToBgr:
+        case Layout::LinearFloatToBgra: return cmsSigRgbData;
         case Layout::GreyToBgr: return cmsSigGrayData;
         case Layout::CmykToBgr:
         case Layout::InvertedCmykToBgr: return cmsSigCmykData;
@@ -42,6 +50,8 @@ cmsUInt32Number InputFormat(Layout layout) {
         case Layout::GreyToBgr: return TYPE_GRAY_8;
         case Layout::CmykToBgr: return TYPE_CMYK_8;
         case Layout::InvertedCmykToBgr: return TYPE_CMYK_8_REV;  // Little CMS reads 255 - v
+        case Layout::LinearFloatToBgr: return TYPE_RGB_FLT;
+        case Layout::LinearFloatToBgra: return TYPE_RGBA_FLT;
     }
     return TYPE_BGR_8;
 }
@@ -56,7 +66,7 @@ bool IsImageProfileClass(cmsProfileClassSignature cls) {
 
 }  // namespace
 
-// One Little CMS transform to sRGB, with the context it was made in.
+// One Little CMS transform to sRGB (or from linear sRGB to a profile), with the context it was made in.
 //
 // Threads: every transform is built in a context of its own, so building transforms on several
 // threads at once shares no Little CMS state. Once built, a transform is only read:
@@ -86,6 +96,34 @@ private:
     cmsHTRANSFORM transform_;
 };
 
+namespace {
+
+// Linear-light sRGB floats into the profile's colours (floats again), relative colorimetric: the
+// floats come from a decoder that worked in absolute colours. Float to float, and a gamma of
+// exactly 1, are evaluated by Little CMS beyond 0 to 1, so colours outside sRGB reach a wider
+// profile unclipped.
+cmsHTRANSFORM MakeFromLinearSrgb(cmsContext context, cmsHPROFILE target, Layout layout) {
+    if (!target || cmsGetColorSpace(target) != cmsSigRgbData || !IsImageProfileClass(cmsGetDeviceClass(target)))
+        return nullptr;
+    cmsToneCurve* linear = cmsBuildGamma(context, 1.0);
+    if (!linear) return nullptr;
+    cmsCIExyY d65;
+    cmsWhitePointFromTemp(&d65, 6504);
+    const cmsCIExyYTRIPLE primaries{{0.6400, 0.3300, 1.0}, {0.3000, 0.6000, 1.0}, {0.1500, 0.0600, 1.0}};
+    cmsToneCurve* curves[3] = {linear, linear, linear};
+    cmsHPROFILE source = cmsCreateRGBProfileTHR(context, &d65, &primaries, curves);
+    cmsFreeToneCurve(linear);
+    if (!source) return nullptr;
+    // Floats out as well: a transform with 8-bit output clips its float input to 0 to 1 first.
+    const bool alpha = layout == Layout::LinearFloatToBgra;
+    cmsHTRANSFORM transform = cmsCreateTransformTHR(context, source, InputFormat(layout), target, InputFormat(layout),
+                                                    INTENT_RELATIVE_COLORIMETRIC, alpha ? cmsFLAGS_COPY_ALPHA : 0);
+    cmsCloseProfile(source);
+    return transform;
+}
+
+}  // namespace
+
 std::shared_ptr<const SrgbTransform> SrgbTransform::Make(std::span<const std::uint8_t> profile, Layout layout) {
     if (profile.size() < 128 || profile.size() > kMaxIccProfileBytes) return nullptr;
     cmsContext context = cmsCreateContext(nullptr, nullptr);
@@ -94,7 +132,9 @@ std::shared_ptr<const SrgbTransform> SrgbTransform::Make(std::span<const std::ui
     cmsHPROFILE source = cmsOpenProfileFromMemTHR(context, profile.data(), static_cast<cmsUInt32Number>(profile.size()));
     cmsHPROFILE srgb = cmsCreate_sRGBProfileTHR(context);
     cmsHTRANSFORM transform = nullptr;
-    if (source && srgb && cmsGetColorSpace(source) == SourceSpace(layout) &&
+    if (ToProfile(layout)) {
+        transform = MakeFromLinearSrgb(context, source, layout);
+    } else if (source && srgb && cmsGetColorSpace(source) == SourceSpace(layout) &&
         IsImageProfileClass(cmsGetDeviceClass(source))) {
         const cmsUInt32Number out = layout == Layout::Bgrx ? TYPE_BGRA_8 : TYPE_BGR_8;
         cmsUInt32Number flags = layout == Layout::Bgrx ? cmsFLAGS_COPY_ALPHA : 0;
@@ -263,6 +303,28 @@ void CmykToSrgb::ConvertRow(const std::uint8_t* cmyk, std::uint8_t* bgr, std::si
         transform_->Apply(cmyk, bgr, pixels);
     else
         InksToBgrByArithmetic(cmyk, bgr, pixels, samples_);
+}
+
+LinearSrgbToProfile::LinearSrgbToProfile(std::span<const std::uint8_t> profile, bool alpha)
+    : transform_(SharedTransforms().Find(profile, alpha ? Layout::LinearFloatToBgra : Layout::LinearFloatToBgr)),
+      alpha_(alpha) {}
+
+LinearSrgbToProfile::~LinearSrgbToProfile() = default;
+
+void LinearSrgbToProfile::ConvertRow(const float* linear, std::uint8_t* pixels, std::size_t count) const {
+    if (!transform_) return;
+    const std::size_t channels = alpha_ ? 4 : 3;
+    scratch_.resize(count * channels);
+    transform_->Apply(linear, scratch_.data(), count);
+    // RGB(A) floats to BGR(A) bytes, rounded to the nearest level.
+    auto level = [](float v) { return static_cast<std::uint8_t>(std::clamp(v * 255.0f + 0.5f, 0.0f, 255.0f)); };
+    const float* in = scratch_.data();
+    for (std::size_t i = 0; i < count; ++i, in += channels, pixels += channels) {
+        pixels[0] = level(in[2]);
+        pixels[1] = level(in[1]);
+        pixels[2] = level(in[0]);
+        if (alpha_) pixels[3] = level(in[3]);
+    }
 }
 
 bool IsUsableRgbProfile(std::span<const std::uint8_t> profile) {

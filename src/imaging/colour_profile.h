@@ -55,6 +55,29 @@ private:
     InkSamples samples_;
 };
 
+// Turns rows of linear-light sRGB samples (floats, 1 the white; values beyond 0 to 1 are colours
+// outside sRGB and are kept) into 8-bit BGR or BGRA pixels in an RGB profile's colours, relative
+// colorimetric intent; alpha goes from the fourth float to the fourth byte. For decoders that
+// can give a picture's colours only as linear sRGB. One object serves one thread. Throws
+// std::bad_alloc.
+class LinearSrgbToProfile {
+public:
+    LinearSrgbToProfile(std::span<const std::uint8_t> profile, bool alpha);
+    ~LinearSrgbToProfile();
+    LinearSrgbToProfile(const LinearSrgbToProfile&) = delete;
+    LinearSrgbToProfile& operator=(const LinearSrgbToProfile&) = delete;
+
+    // False when Little CMS cannot use the profile as an RGB profile.
+    bool Usable() const { return transform_ != nullptr; }
+    // `pixels` RGB(A) float groups in, as many BGR(A) pixels out.
+    void ConvertRow(const float* linear, std::uint8_t* pixels, std::size_t count) const;
+
+private:
+    std::shared_ptr<const SrgbTransform> transform_;
+    bool alpha_;
+    mutable std::vector<float> scratch_;  // one row of the transform's floats
+};
+
 // True when Little CMS reads the bytes as an RGB profile it can convert from.
 bool IsUsableRgbProfile(std::span<const std::uint8_t> profile);
 
