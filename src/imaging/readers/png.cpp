@@ -7,8 +7,9 @@
 // Interlaced files take one sweep per pass, each pass's pixels put in their places.
 //
 // Only the pixels and their transparency are read: every other ancillary chunk (gamma, colour,
-// text, ...) is skipped unparsed, its CRC still checked; the eXIf chunk's orientation and the
-// iCCP chunk's profile are looked up on their own. Indexed files keep their indices, with the
+// text, ...) is skipped unparsed, its CRC still checked; the eXIf chunk's orientation, the iCCP
+// chunk's profile and the cICP chunk's colour codes (which rank above the profile) are looked up
+// on their own. Indexed files keep their indices, with the
 // opacity of each palette entry beside them; a grey or RGB file with a transparent colour comes
 // out with an alpha channel. 16-bit samples are rounded to 8 bits as libpng's png_set_scale_16
 // rounds them, and the transparent colour is compared with them before that.
@@ -33,6 +34,7 @@
 #endif
 
 #include "base/error.h"
+#include "imaging/colour_codes.h"
 #include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
 #include "imaging/picture_memory.h"
@@ -146,6 +148,7 @@ struct Chunks {
     std::optional<std::span<const std::uint8_t>> transparency;
     std::optional<std::span<const std::uint8_t>> exif;
     std::optional<std::span<const std::uint8_t>> iccProfile;
+    std::optional<std::span<const std::uint8_t>> colourCodes;  // cICP
 };
 
 // Walks the chunks from the signature to IEND. Critical chunks must come in their order (IHDR
@@ -204,6 +207,7 @@ Chunks WalkChunks(std::span<const std::uint8_t> bytes) {
         }
         if (IsType(type, "eXIf") && !chunks.exif) chunks.exif = std::span(data, length);
         if (IsType(type, "iCCP") && !chunks.iccProfile) chunks.iccProfile = std::span(data, length);
+        if (IsType(type, "cICP") && !chunks.colourCodes) chunks.colourCodes = std::span(data, length);
         if (imageData == ImageData::After) continue;
         if (IsType(type, "PLTE")) {
             if (!chunks.palette.empty()) FailChunk(type, "duplicate");
@@ -275,6 +279,14 @@ std::vector<std::uint8_t> IccChunkProfile(const Chunks& chunks) {
     inflateEnd(&z);
     if (status != Z_STREAM_END) return {};
     return profile;
+}
+
+// The cICP chunk's codes: primaries, transfer, matrix (0: the samples are RGB, the only kind PNG
+// stores) and the full-range flag (1). Nothing for a chunk that does not fit.
+std::optional<ColourCodes> ColourCodesChunk(const Chunks& chunks) {
+    const auto& chunk = chunks.colourCodes;
+    if (!chunk || chunk->size() != 4 || (*chunk)[2] != 0 || (*chunk)[3] != 1) return std::nullopt;
+    return ColourCodes{(*chunk)[0], (*chunk)[1]};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -655,7 +667,14 @@ DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     if (h.colourType == kIndexed && transparency) picture.paletteOpacity = PaletteOpacity(*transparency);
     picture.orientation = ExifChunkOrientation(chunks);
     picture.sampleColours = h.colourType == kGrey || h.colourType == kGreyAlpha ? SampleColours::Grey : SampleColours::Rgb;
-    picture.iccProfile = IccChunkProfile(chunks);
+    // The colour codes rank above an ICC profile, as the format has it. PQ and HLG samples are
+    // tone mapped from the 8 bits the rows were brought to.
+    if (const std::optional<ColourCodes> codes = ColourCodesChunk(chunks)) {
+        if (IsHdrTransfer(codes->transfer)) ToneMapRaster(raster, codes->transfer);
+        if (picture.sampleColours == SampleColours::Rgb) picture.iccProfile = ProfileForColourCodes(*codes);
+    } else {
+        picture.iccProfile = IccChunkProfile(chunks);
+    }
     picture.raster = std::move(raster);
     return picture;
 }

@@ -1,0 +1,222 @@
+// Colour given by code points only (AVIF's and HEIF's nclx box, PNG's cICP chunk) becomes the
+// picture's profile: turned to sRGB it matches ImageMagick's conversion through an ICC profile of
+// the same primaries and curve, built here apart from the program. PQ pictures are tone mapped,
+// never clipped.
+#include <gtest/gtest.h>
+
+#include <libheif/heif.h>
+#include <lcms2.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imaging/colour_profile.h"
+#include "imaging/readers/readers.h"
+#include "imaging/writers/writers.h"
+#include "support/fixtures.h"
+#include "support/test_support.h"
+
+namespace zelvan {
+namespace {
+
+using test::ShellQuote;
+
+constexpr int kWidth = 48, kHeight = 32;
+
+// Saturated and pale colours, so that wide primaries move them visibly.
+test::Rgba Sample(int x, int y) {
+    return {static_cast<std::uint8_t>(30 + x * 4), static_cast<std::uint8_t>(220 - y * 5),
+            static_cast<std::uint8_t>(x < 24 ? 40 : 200), 255};
+}
+
+struct Primaries {
+    double red[2], green[2], blue[2];
+};
+constexpr Primaries kDisplayP3{{0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}};
+constexpr Primaries kBt2020{{0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}};
+
+// An ICC profile of these primaries, D65 and the sRGB curve, written to a file for ImageMagick.
+std::string WriteProfile(const std::string& path, const Primaries& p) {
+    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries{{p.red[0], p.red[1], 1.0}, {p.green[0], p.green[1], 1.0}, {p.blue[0], p.blue[1], 1.0}};
+    const double srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgb);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&d65, &primaries, curves);
+    cmsSaveProfileToFile(profile, path.c_str());
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(curve);
+    return path;
+}
+
+void RunTool(const std::string& command) {
+    const test::CommandResult r = test::RunCommand(command + " 2>&1");
+    ASSERT_EQ(r.exitStatus, 0) << command << "\n" << r.output;
+}
+
+// ImageMagick's sRGB view of a PNG without a profile whose samples are in `profile`'s colours.
+test::RgbaImage ImageMagickSrgb(const test::TempDir& dir, const std::string& png, const std::string& profile) {
+    const std::string out = png + ".srgb.png";
+    RunTool("convert " + ShellQuote(png) + " -profile " + ShellQuote(profile) + " -profile " +
+        ShellQuote(dir / "srgb.icc") + " " + ShellQuote(out));
+    return test::DecodePngWithLibpng(out);
+}
+
+// The picture as the program shows it in sRGB: through the profile its reader gave it.
+Raster ShownInSrgb(DecodedPicture picture) {
+    const std::vector<std::uint8_t> profile = SettleColourProfile(picture);
+    EXPECT_FALSE(profile.empty()) << "the colour codes give the picture a profile";
+    ConvertToSrgb(picture.raster, profile);
+    return picture.raster;
+}
+
+int LargestDifference(const Raster& r, const test::RgbaImage& reference) {
+    int largest = 0;
+    const int step = r.bitsPerPixel() / 8;
+    for (int y = 0; y < r.height(); ++y)
+        for (int x = 0; x < r.width(); ++x) {
+            const std::uint8_t* p = r.row(y) + x * step;
+            const std::uint8_t* q = reference.pixels.data() + 4 * (static_cast<std::size_t>(y) * reference.width + x);
+            for (int c = 0; c < 3; ++c) largest = std::max(largest, std::abs(p[2 - c] - q[c]));
+        }
+    return largest;
+}
+
+class ColourCodes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(test::HaveProgram("avifenc") && test::HaveProgram("avifdec")) << "install-deps.sh installs libavif-bin";
+        ASSERT_TRUE(test::HaveProgram("convert")) << "install-deps.sh installs imagemagick";
+        WriteProfile(dir_ / "srgb.icc", {{0.64, 0.33}, {0.30, 0.60}, {0.15, 0.06}});
+        test::WritePngFile(dir_ / "src.png", kWidth, kHeight, test::PngKind::Rgb, Sample);
+    }
+    test::TempDir dir_;
+};
+
+struct AvifCase {
+    const char* name;
+    const char* cicp;
+    Primaries primaries;
+};
+
+class AvifColourCodes : public ColourCodes, public ::testing::WithParamInterface<AvifCase> {};
+
+TEST_P(AvifColourCodes, ConvertLikeTheEquivalentProfile) {
+    const AvifCase& c = GetParam();
+    const std::string avif = dir_ / "a.avif", decoded = dir_ / "decoded.png";
+    RunTool("avifenc --ignore-icc --cicp " + std::string(c.cicp) + " " + ShellQuote(dir_ / "src.png") + " " + ShellQuote(avif));
+    // avifdec's samples, as stored (no colour management), seen through the equivalent profile.
+    RunTool("avifdec -d 8 " + ShellQuote(avif) + " " + ShellQuote(decoded));
+    const test::RgbaImage expected = ImageMagickSrgb(dir_, decoded, WriteProfile(dir_ / "codes.icc", c.primaries));
+
+    const DecodedPicture picture = ReadAvif(test::ReadBytes(avif));
+    EXPECT_GT(LargestDifference(picture.raster, expected), 20) << "wide primaries move the colours";
+    EXPECT_LE(LargestDifference(ShownInSrgb(picture), expected), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AvifColourCodes,
+                         ::testing::Values(AvifCase{"DisplayP3", "12/13/6", kDisplayP3},
+                                           AvifCase{"Bt2020", "9/13/9", kBt2020}),
+                         test::CaseName());
+
+// libheif writes the image's nclx box only when told to (its default leaves it out for an old
+// macOS).
+std::vector<std::uint8_t> P3Heic() {
+    std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(), heif_context_free);
+    heif_image* raw = nullptr;
+    if (heif_image_create(kWidth, kHeight, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &raw).code != heif_error_Ok)
+        return {};
+    std::unique_ptr<heif_image, void (*)(const heif_image*)> image(raw, heif_image_release);
+    heif_image_add_plane(image.get(), heif_channel_interleaved, kWidth, kHeight, 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const test::Rgba c = Sample(x, y);
+            std::uint8_t* p = plane + y * stride + 3 * x;
+            p[0] = c.r, p[1] = c.g, p[2] = c.b;
+        }
+    heif_encoder* rawEncoder = nullptr;
+    if (heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &rawEncoder).code != heif_error_Ok)
+        return {};
+    std::unique_ptr<heif_encoder, void (*)(heif_encoder*)> encoder(rawEncoder, heif_encoder_release);
+    heif_encoder_set_lossless(encoder.get(), 1);
+    heif_encoder_set_parameter(encoder.get(), "chroma", "444");
+    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+    heif_nclx_color_profile_set_color_primaries(nclx, 12);
+    heif_nclx_color_profile_set_transfer_characteristics(nclx, 13);
+    heif_nclx_color_profile_set_matrix_coefficients(nclx, 0);
+    nclx->full_range_flag = 1;
+    heif_image_set_nclx_color_profile(image.get(), nclx);
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->output_nclx_profile = nclx;
+    options->macOS_compatibility_workaround_no_nclx_profile = 0;
+    const bool encoded =
+        heif_context_encode_image(context.get(), image.get(), encoder.get(), options, nullptr).code == heif_error_Ok;
+    heif_encoding_options_free(options);
+    heif_nclx_color_profile_free(nclx);
+    if (!encoded) return {};
+    std::vector<std::uint8_t> bytes;
+    heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* out) {
+                           auto& v = *static_cast<std::vector<std::uint8_t>*>(out);
+                           v.insert(v.end(), static_cast<const std::uint8_t*>(data), static_cast<const std::uint8_t*>(data) + size);
+                           return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+                       }};
+    heif_context_write(context.get(), &writer, &bytes);
+    return bytes;
+}
+
+// A PNG of the sample with a cICP chunk (and an sRGB iCCP, which the codes outrank) put in
+// after IHDR.
+std::vector<std::uint8_t> WithChunk(std::vector<std::uint8_t> png, const char* type, std::vector<std::uint8_t> data) {
+    std::vector<std::uint8_t> chunk;
+    for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(static_cast<std::uint8_t>(data.size() >> shift));
+    chunk.insert(chunk.end(), type, type + 4);
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    const uLong crc = crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
+    for (int shift = 24; shift >= 0; shift -= 8) chunk.push_back(static_cast<std::uint8_t>(crc >> shift));
+    png.insert(png.begin() + 33, chunk.begin(), chunk.end());  // signature (8) + IHDR (25)
+    return png;
+}
+
+TEST_F(ColourCodes, HeifNclxAndPngCicpConvertLikeTheEquivalentProfile) {
+    const test::RgbaImage expected = ImageMagickSrgb(dir_, dir_ / "src.png", WriteProfile(dir_ / "p3.icc", kDisplayP3));
+    const std::vector<std::uint8_t> heic = P3Heic();
+    ASSERT_FALSE(heic.empty()) << "libheif encodes with x265";
+    EXPECT_LE(LargestDifference(ShownInSrgb(ReadHeif(heic)), expected), 3) << "HEIF";
+
+    const std::vector<std::uint8_t> png = WithChunk(test::ReadBytes(dir_ / "src.png"), "cICP", {12, 13, 0, 1});
+    EXPECT_LE(LargestDifference(ShownInSrgb(ReadPng(png)), expected), 3) << "PNG";
+    // Matrix coefficients other than 0 do not describe RGB samples: the chunk is not taken.
+    DecodedPicture unfit = ReadPng(WithChunk(test::ReadBytes(dir_ / "src.png"), "cICP", {12, 13, 1, 1}));
+    EXPECT_TRUE(SettleColourProfile(unfit).empty());
+}
+
+// A PQ picture from black to the format's peak: the tone mapping keeps every step of the ramp in
+// order, spreads the highlights over many levels instead of clipping them, and reaches white only
+// at the peak.
+TEST_F(ColourCodes, PqAvifIsToneMappedNotClipped) {
+    const std::string avif = dir_ / "pq.avif";
+    test::WritePngFile(dir_ / "ramp.png", 256, 8, test::PngKind::Rgb, [](int x, int) {
+        const auto v = static_cast<std::uint8_t>(x);
+        return test::Rgba{v, v, v, 255};
+    });
+    RunTool("avifenc -l -d 10 --cicp 9/16/0 " + ShellQuote(dir_ / "ramp.png") + " " + ShellQuote(avif));
+    DecodedPicture picture = ReadAvif(test::ReadBytes(avif));
+    const Raster& r = picture.raster;
+    auto level = [&r](int x) { return static_cast<int>(r.row(4)[x * (r.bitsPerPixel() / 8) + 1]); };
+    for (int x = 1; x < 256; ++x) ASSERT_GE(level(x), level(x - 1)) << x;
+    EXPECT_EQ(level(255), 255);
+    EXPECT_LT(level(230), level(255)) << "a bright highlight is not clipped to white";
+    // PQ 0.75 is 1000 cd/m2, five times the reference white: between it and the peak the
+    // highlights still take many levels.
+    EXPECT_GE(level(255) - level(191), 15);
+    EXPECT_LE(level(10), 5) << "the darkest steps stay dark";
+    EXPECT_FALSE(SettleColourProfile(picture).empty()) << "BT.2020 primaries, the sRGB curve after tone mapping";
+}
+
+}  // namespace
+}  // namespace zelvan
