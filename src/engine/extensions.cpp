@@ -56,4 +56,8 @@ bool IsAcceptedExtension(std::string_view extension) {
     return false;
 }
 
+bool SkipsPngCandidate(std::string_view extension) {
+    return EqualsIgnoreCase(extension, ".jpg") || EqualsIgnoreCase(extension, ".jpeg");
+}
+
 }  // namespace zelvan

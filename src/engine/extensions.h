@@ -17,4 +17,9 @@ std::span<const std::string_view> ReaderExtensions();
 bool IsRawExtension(std::string_view extension);
 bool IsAcceptedExtension(std::string_view extension);
 
+// The automatic format keeps a source with this extension (".jpg", ".jpeg"; letter case ignored)
+// as JPEG without trying PNG: an already lossy photo. Other JPEG extensions (.jfif, .jpe) are
+// tried as PNG too.
+bool SkipsPngCandidate(std::string_view extension);
+
 }  // namespace zelvan

@@ -1,11 +1,13 @@
 #include "engine/output_formats.h"
 
+#include <algorithm>
 #include <array>
 
 #include "base/error.h"
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/exif_step.h"
+#include "engine/extensions.h"
 #include "imaging/colour_profile.h"
 #include "imaging/exif_record.h"
 #include "imaging/transparency.h"
@@ -66,8 +68,9 @@ std::vector<std::uint8_t> WriteGif(const WorkingImageSet& images, const Conversi
 }
 
 std::vector<std::uint8_t> WriteJp2(const WorkingImageSet& images, const ConversionOptions& options) {
+    // JPEG 2000 output runs one job at a time: its encoder takes the run's threads.
     return EncodeJp2(images.image, MaskOf(images), options.jpeg2000Quality, options.jpeg2000Lossless,
-                     images.iccProfile);
+                     images.iccProfile, std::max(1, options.threads));
 }
 
 std::vector<std::uint8_t> WriteTga(const WorkingImageSet& images, const ConversionOptions&) {
@@ -152,7 +155,7 @@ AutoFormatChoice ChooseAutoFormat(const WorkingImageSet& images, const Conversio
     // with the opacity.
     std::vector<std::uint8_t> jpeg = EncodeJpegOf(images, options, false);
     std::vector<std::uint8_t> png;
-    const bool pngCandidate = !IsJpegSource(sourcePath);
+    const bool pngCandidate = !SkipsPngCandidate(ExtractFileExt(sourcePath));
     if (pngCandidate) png = EncodePng(images.image, MaskOf(images), PngSettings{9, true, false}, images.iccProfile);
 
     AutoFormatChoice choice;

@@ -58,7 +58,7 @@ struct AutoFormatChoice {
     std::vector<std::uint8_t> bytes;
 };
 
-// Encodes a JPEG candidate (baseline) and, unless the source is a JPEG file, a PNG candidate
+// Encodes a JPEG candidate (baseline) and, unless the source is a .jpg or .jpeg file, a PNG candidate
 // (level 9, all filters, no interlace) in memory and keeps the smaller; JPEG wins a tie.
 // Throws Error.
 AutoFormatChoice ChooseAutoFormat(const WorkingImageSet& images, const ConversionOptions& options,

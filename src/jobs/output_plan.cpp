@@ -12,6 +12,7 @@
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "engine/exif_step.h"
+#include "engine/extensions.h"
 #include "engine/output_naming.h"
 #include "imaging/orientation.h"
 
@@ -173,7 +174,7 @@ OutputPlan PlanOutput(const ConversionOptions& options, const std::string& sourc
     }
     if (options.autoFormat) {
         plan.paths.push_back(ChangeFileExt(path, ".JPG"));
-        if (!IsJpegSource(sourcePath)) plan.paths.push_back(ChangeFileExt(path, ".PNG"));
+        if (!SkipsPngCandidate(ExtractFileExt(sourcePath))) plan.paths.push_back(ChangeFileExt(path, ".PNG"));
     } else {
         plan.paths.push_back(path);
     }
