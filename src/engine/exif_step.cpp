@@ -74,8 +74,12 @@ void FillRecord(ExifRecord& record, const std::string& sourcePath, const QDateTi
     record.SetDateTime(ToExifDateTime(now));
     // HEIF and AVIF pictures come out of their readers turned by the container, whatever the job
     // does: their tag, which only repeats the container's turn, would turn them a second time.
-    if (pixels == OutputPixels::Upright || PictureComesUpright(ExifContainerOf(ExtractFileExt(sourcePath))))
+    if (pixels == OutputPixels::Upright || PictureComesUpright(ExifContainerOf(ExtractFileExt(sourcePath)))) {
+        // The thumbnail is stored as the source's pixels were, unturned: beside upright pixels it
+        // would show the picture on its side, so it is left out.
+        if (record.Orientation().value_or(1) != 1) record.DropThumbnail();
         record.SetUpright();
+    }
 }
 
 }  // namespace

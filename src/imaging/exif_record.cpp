@@ -375,6 +375,10 @@ void ExifRecord::SetUpright() {
     });
 }
 
+void ExifRecord::DropThumbnail() {
+    Fenced([&] { Exiv2::ExifThumb(state_->exif).erase(); });
+}
+
 std::vector<std::uint8_t> ExifRecord::TiffBlock(std::uint32_t width, std::uint32_t height) {
     return Fenced([&] {
         Exiv2::ExifData& exif = state_->exif;

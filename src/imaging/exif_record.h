@@ -73,6 +73,9 @@ public:
     // packet's tiff:Orientation too, each only when present.
     void SetUpright();
 
+    // Removes the embedded thumbnail (the second directory's picture and its tags).
+    void DropThumbnail();
+
     bool HasXmpPacket() const;
 
     // Rewrites the JPEG file at path so that it carries this record: SOI, the file's APP0
