@@ -544,9 +544,9 @@ const char* StatusWord(JobResult::Status status) {
     return "";
 }
 
-// --json: one object per finished job.
-std::string JobJson(const ConversionJob& job) {
-    const JobResult& r = job.result;
+// --json: one object per output of a finished job.
+std::string JobJson(const ConversionJob& job, const JobOutput& output) {
+    const JobResult& r = output.result;
     std::optional<std::string> code;
     std::optional<std::string> message;
     if (r.error) {
@@ -683,37 +683,30 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
     const std::size_t total = queue.size();
     JsonTotals totals;
     if (a.json) {
+        // On the workers, one call at a time.
         scheduler.SetJobFinished([&](const ConversionJob& job) {
-            totals.Add(job.result);
-            out << JobJson(job) << '\n' << std::flush;
+            for (const JobOutput& output : job.outputs) {
+                totals.Add(output.result);
+                out << JobJson(job, output) << '\n';
+            }
+            out.flush();
         });
     }
-    scheduler.BeginRun(options, std::move(queue), SummaryText(lang, language), a.skipExisting);
-
-    ProgressLine line(err, progress);
     using Clock = std::chrono::steady_clock;
-    auto lastProgress = Clock::now();
+    // Watching before the workers start: a signal during the run always cancels it.
     InterruptWatch interrupt;
+    if (!scheduler.BeginRun(options, std::move(queue), SummaryText(lang, language), a.skipExisting))
+        err << "zelvan-cli: Error creating thread!\n";
+    // The workers run the whole list by themselves; this thread only passes a signal on and
+    // redraws the progress line while it waits for the run's end.
+    ProgressLine line(err, progress);
     bool cancelled = false;
-    for (;;) {
+    while (!scheduler.WaitUntilFinished(std::chrono::milliseconds(100))) {
         if (interrupt.Received() && !cancelled) {
             scheduler.Cancel();
             cancelled = true;
         }
-        if (scheduler.StartTimerOn() && scheduler.StartTick() == Scheduler::StartResult::StartFailed) {
-            err << "zelvan-cli: Error creating thread!\n";
-            scheduler.Cancel();
-        }
-        if (scheduler.ReapTimerOn()) scheduler.ReapTick();
-        // Without a window to keep responsive there is no reason to wait for a 250 ms timer:
-        // the completion check runs as soon as it is due.
-        if (scheduler.CompletionTimerOn() && scheduler.CompletionTick()) break;
-        auto now = Clock::now();
-        if (now - lastProgress >= std::chrono::milliseconds(100)) {
-            lastProgress = now;
-            line.Show(scheduler, total);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        line.Show(scheduler, total);
     }
     line.Clear();
 

@@ -44,56 +44,91 @@ std::string ErrorLine(JobError error, const std::string& path, const std::string
 
 ConversionJob::ConversionJob(const JobEnvironment& environment) : env_(environment), options_(*env_.options) {}
 
-ConversionJob::~ConversionJob() {
-    if (thread_.joinable()) thread_.join();
+JobOutput& ConversionJob::AddOutput(const OutputFormat* format, std::string destinationPath) {
+    JobOutput& output = outputs.emplace_back();
+    output.format = format;
+    output.destinationPath = std::move(destinationPath);
+    return output;
 }
 
-void ConversionJob::Start() { thread_ = std::thread([this] { Execute(); }); }
-
-void ConversionJob::Report(JobError error, const std::string& path, const std::string& message) {
+void ConversionJob::Report(OutputWork& work, JobError error, const std::string& path, const std::string& message) {
+    JobResult& result = work.output.result;
     if (!result.error) {
         result.error = error;
         result.errorMessage = message;
     }
-    reported_ = true;
+    work.reported = true;
     env_.errors->AppendLine(ErrorLine(error, path, message));
+}
+
+// The source failed: one line, and every output still pending fails with it.
+void ConversionJob::ReportSource(JobError error, const std::string& path, const std::string& message) {
+    bool lineWritten = false;
+    for (OutputWork& work : *work_) {
+        if (work.done) continue;
+        work.done = true;
+        if (!lineWritten) {
+            Report(work, error, path, message);
+            lineWritten = true;
+            continue;
+        }
+        JobResult& result = work.output.result;
+        if (!result.error) {
+            result.error = error;
+            result.errorMessage = message;
+        }
+        work.reported = true;
+    }
 }
 
 void ConversionJob::Execute() {
     const auto started = std::chrono::steady_clock::now();
-    result.inputBytes = BytesOf(sourcePath);
-    bool wentToTheEnd = false;
+    const std::int64_t inputBytes = BytesOf(sourcePath);
+    std::vector<OutputWork> work;
+    work.reserve(outputs.size());
+    for (JobOutput& output : outputs) {
+        output.result.inputBytes = inputBytes;
+        work.push_back({output, output.options ? *output.options : options_});
+    }
+    work_ = &work;
     try {
-        std::optional<std::string> existing;
         if (skipExisting && existingOutput) {
             // Names are made under the job lock, as the rename step makes them.
             std::lock_guard<std::mutex> lock(*env_.jobLock);
-            existing = existingOutput(*this);
+            for (OutputWork& w : work) {
+                if (std::optional<std::string> existing = existingOutput(*this, w.output)) {
+                    w.output.result.status = JobResult::Status::Skipped;
+                    w.output.result.outputPath = *existing;
+                    w.done = true;
+                }
+            }
         }
-        if (existing) {
-            result.status = JobResult::Status::Skipped;
-            result.outputPath = *existing;
-        } else {
-            wentToTheEnd = Convert();
-        }
+        ConvertSource(work);
     } catch (...) {
         // A failure no step reports (out of memory in an unexpected place) ends the job; it
         // still counts as processed below.
     }
-    FinishResult(wentToTheEnd);
-    result.milliseconds =
+    work_ = nullptr;
+    const auto milliseconds =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-    if (reported_) env_.run->failed.fetch_add(1);
+    bool reported = false;
+    for (OutputWork& w : work) {
+        FinishResult(w);
+        w.output.result.milliseconds = milliseconds;
+        reported = reported || w.reported;
+    }
+    if (reported) env_.run->failed.fetch_add(1);
     env_.run->processed.fetch_add(1);
-    completed.store(true, std::memory_order_release);
 }
 
-// The result's status and output once the steps are over; a skip found before them is kept.
-void ConversionJob::FinishResult(bool wentToTheEnd) {
+// An output's status and path once the steps are over; a skip found before them is kept.
+void ConversionJob::FinishResult(OutputWork& work) {
+    JobResult& result = work.output.result;
+    const std::string& destinationPath = work.output.destinationPath;
     if (result.status == JobResult::Status::Skipped) return;
-    if (reported_) {
+    if (work.reported) {
         result.status = JobResult::Status::Failed;
-    } else if (foundTaken_) {
+    } else if (work.foundTaken) {
         result.status = JobResult::Status::Skipped;
         // The automatic format's name got its extension only at the write.
         for (const std::string& path : {destinationPath, ChangeFileExt(destinationPath, ".JPG"),
@@ -105,38 +140,48 @@ void ConversionJob::FinishResult(bool wentToTheEnd) {
         }
         return;
     }
-    if (!wentToTheEnd) return;
+    if (!work.wentToTheEnd) return;
     result.outputBytes = BytesOf(destinationPath);
     if (result.outputBytes >= 0) result.outputPath = destinationPath;
 }
 
-bool ConversionJob::Convert() {
-    if (!OutputMayBeWritten()) return false;
-    std::optional<LoadedSource> loaded = Load();
-    if (!loaded) return false;
+// The source is decoded, prepared and turned once; each output then starts from those pixels.
+void ConversionJob::ConvertSource(std::vector<OutputWork>& work) {
+    std::vector<OutputWork*> pending;
+    for (OutputWork& w : work)
+        if (!w.done && OutputMayBeWritten(w)) pending.push_back(&w);
+    if (pending.empty()) return;
+    std::optional<LoadedSource> loaded = Load(*pending.front());
+    if (!loaded) return;
     const bool sourceProfile = !loaded->picture.iccProfile.empty();
     std::optional<WorkingImageSet> images = Prepare(std::move(*loaded));
-    if (!images) return false;
+    if (!images) return;
     const int decodedWidth = images->image.width(), decodedHeight = images->image.height();
-    if (options_.autoRotate && !Orient(*images)) return false;
-    if (!Resize(*images)) return false;
-    if (options_.colourProfile == kConvertToSrgb && !ConvertColoursToSrgb(*images)) return false;
-    if (options_.textStampEnabled) StampText(*images);
-    if (options_.renameEnabled) Rename(*images);
-    sourcePixelsKept_ = !pixelsTurned_ && !options_.textStampEnabled && images->image.width() == decodedWidth &&
-                        images->image.height() == decodedHeight &&
-                        !(sourceProfile && options_.colourProfile != kKeepColourProfile);
-    if (!EncodeAndWrite(*images)) return false;
-    CountOutput();
-    return true;
+    if (options_.autoRotate && !Orient(*images)) return;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        OutputWork& w = *pending[i];
+        try {
+            // The last output takes the pixels themselves; the others a copy.
+            WorkingImageSet own = i + 1 == pending.size() ? std::move(*images) : *images;
+            const bool asDecoded =
+                !pixelsTurned_ && own.image.width() == decodedWidth && own.image.height() == decodedHeight;
+            w.wentToTheEnd = ProduceOutput(w, std::move(own), asDecoded, sourceProfile);
+        } catch (const std::bad_alloc&) {
+            Report(w, JobError::Source, sourcePath, "not enough memory for the image");
+        } catch (...) {
+            // As in Execute: the output ends; the others still get their turn.
+        }
+        w.done = true;
+    }
 }
 
-// An existing output blocks the job unless overwriting is allowed. The test uses the path as
-// the scheduler built it, before any renaming or change of extension.
-bool ConversionJob::OutputMayBeWritten() {
+// An existing output blocks it unless overwriting is allowed. The test uses the path as the
+// scheduler built it, before any renaming or change of extension.
+bool ConversionJob::OutputMayBeWritten(OutputWork& work) {
     // A resumed run tests the final path instead (Execute and the write).
-    if (options_.overwrite || skipExisting || !FileExists(destinationPath)) return true;
-    Report(JobError::Source, sourcePath, "File already exists");
+    if (work.options.overwrite || skipExisting || !FileExists(work.output.destinationPath)) return true;
+    Report(work, JobError::Source, sourcePath, "File already exists");
+    work.done = true;
     return false;
 }
 
@@ -145,7 +190,7 @@ bool ConversionJob::OutputMayBeWritten() {
 // locked transform cache). The RAW plug-in does not: it hands its bitmap back through one buffer
 // of its own (FreeMemory takes no handle), so RAW sources load one at a time, under the job lock.
 // Sizes are counted in whole KiB; -1 (not measurable) counts 0.
-std::optional<LoadedSource> ConversionJob::Load() {
+std::optional<LoadedSource> ConversionJob::Load(OutputWork& first) {
     std::optional<LoadedSource> loaded;
     try {
         std::unique_lock<std::mutex> lock(*env_.jobLock, std::defer_lock);
@@ -153,9 +198,11 @@ std::optional<LoadedSource> ConversionJob::Load() {
         loaded = LoadSource(sourcePath, env_.rawPluginPath);
     } catch (const LoadFailure& failure) {
         switch (failure.kind()) {
-            case LoadFailure::Kind::Picture: Report(JobError::Source, sourcePath, failure.what()); break;
-            case LoadFailure::Kind::RawPlugin: Report(JobError::RawPlugin, sourcePath, failure.what()); break;
-            case LoadFailure::Kind::RawLibraryMissing: Report(JobError::Write, destinationPath, failure.what()); break;
+            case LoadFailure::Kind::Picture: ReportSource(JobError::Source, sourcePath, failure.what()); break;
+            case LoadFailure::Kind::RawPlugin: ReportSource(JobError::RawPlugin, sourcePath, failure.what()); break;
+            case LoadFailure::Kind::RawLibraryMissing:
+                ReportSource(JobError::Write, first.output.destinationPath, failure.what());
+                break;
         }
         return std::nullopt;
     }
@@ -171,10 +218,10 @@ std::optional<WorkingImageSet> ConversionJob::Prepare(LoadedSource&& loaded) {
         images = PrepareWorkingImage(std::move(loaded.picture),
                                      static_cast<ColourProfileChoice>(options_.colourProfile));
     } catch (const Error& e) {
-        Report(JobError::Source, sourcePath, e.what());
+        ReportSource(JobError::Source, sourcePath, e.what());
         return std::nullopt;
     } catch (const std::bad_alloc&) {
-        Report(JobError::Source, sourcePath, "not enough memory for the image");
+        ReportSource(JobError::Source, sourcePath, "not enough memory for the image");
         return std::nullopt;
     }
     env_.lifetime->processedFiles.fetch_add(1);
@@ -189,27 +236,45 @@ bool ConversionJob::Orient(WorkingImageSet& images) {
     try {
         OrientWorkingImage(images);
     } catch (const Error& e) {
-        Report(JobError::Source, sourcePath, e.what());
+        ReportSource(JobError::Source, sourcePath, e.what());
         return false;
     } catch (const std::bad_alloc&) {
-        Report(JobError::Source, sourcePath, "not enough memory to turn the image");
+        ReportSource(JobError::Source, sourcePath, "not enough memory to turn the image");
         return false;
     }
     pixelsTurned_ = turning;
     return true;
 }
 
-// Outside the job lock. A stretched or percentage resize that fails is reported and the job
-// goes on with the images unchanged. A failed proportional fit ends the job; it is reported
+// One output from the prepared source: its resize, colours, stamp, name and encoding.
+bool ConversionJob::ProduceOutput(OutputWork& work, WorkingImageSet images, bool pixelsAsDecoded,
+                                  bool sourceProfile) {
+    const ConversionOptions& options = work.options;
+    const int width = images.image.width(), height = images.image.height();
+    if (!Resize(work, images)) return false;
+    if (options.colourProfile == kConvertToSrgb && !ConvertColoursToSrgb(work, images)) return false;
+    if (options.textStampEnabled) StampText(work, images);
+    if (options.renameEnabled) Rename(work, images);
+    work.sourcePixelsKept = pixelsAsDecoded && !options.textStampEnabled && images.image.width() == width &&
+                            images.image.height() == height &&
+                            !(sourceProfile && options.colourProfile != kKeepColourProfile);
+    if (!EncodeAndWrite(work, images)) return false;
+    CountOutput(work);
+    return true;
+}
+
+// Outside the job lock. A stretched or percentage resize that fails is reported and the output
+// goes on with the images unchanged. A failed proportional fit ends the output; it is reported
 // too, so that the run does not count the missing output as converted.
-bool ConversionJob::Resize(WorkingImageSet& images) {
+bool ConversionJob::Resize(OutputWork& work, WorkingImageSet& images) {
+    const std::string& destinationPath = work.output.destinationPath;
     try {
-        ResizeWorkingImage(images, options_);
+        ResizeWorkingImage(images, work.options);
     } catch (const ResizeFailure& failure) {
         switch (failure.kind()) {
-            case ResizeFailure::Kind::FixedSize: Report(JobError::Resize, destinationPath, failure.what()); break;
-            case ResizeFailure::Kind::Percentage: Report(JobError::PercentResize, sourcePath, failure.what()); break;
-            case ResizeFailure::Kind::Fit: Report(JobError::Resize, destinationPath, failure.what()); return false;
+            case ResizeFailure::Kind::FixedSize: Report(work, JobError::Resize, destinationPath, failure.what()); break;
+            case ResizeFailure::Kind::Percentage: Report(work, JobError::PercentResize, sourcePath, failure.what()); break;
+            case ResizeFailure::Kind::Fit: Report(work, JobError::Resize, destinationPath, failure.what()); return false;
         }
     }
     return true;
@@ -217,77 +282,79 @@ bool ConversionJob::Resize(WorkingImageSet& images) {
 
 // The pixels turned from the source's profile to sRGB, which the outputs then assume: after the
 // resize (fewer pixels to turn) and before the stamp (its colour is meant as sRGB).
-bool ConversionJob::ConvertColoursToSrgb(WorkingImageSet& images) {
+bool ConversionJob::ConvertColoursToSrgb(OutputWork& work, WorkingImageSet& images) {
     try {
         ConvertToSrgb(images.image, images.iccProfile);
     } catch (const std::bad_alloc&) {
-        Report(JobError::Source, sourcePath, "not enough memory to convert the colours");
+        Report(work, JobError::Source, sourcePath, "not enough memory to convert the colours");
         return false;
     }
     images.iccProfile.clear();
     return true;
 }
 
-// Its EXIF dates are read and the text drawn under the job lock. A failure here ends the job
-// (the exception reaches Execute).
-void ConversionJob::StampText(WorkingImageSet& images) {
+// Its EXIF dates are read and the text drawn under the job lock. A failure here ends the output.
+void ConversionJob::StampText(OutputWork& work, WorkingImageSet& images) {
+    const ConversionOptions& options = work.options;
     const MaskDateConventions dates = DatesOf(env_);
-    MaskSubject subject = MaskSubjectOf(sourcePath, destinationPath, jobNumber, images.image.width(),
+    MaskSubject subject = MaskSubjectOf(sourcePath, work.output.destinationPath, jobNumber, images.image.width(),
                                         images.image.height(), QDateTime::currentDateTime());
     std::lock_guard<std::mutex> lock(*env_.jobLock);
     ExifDateTexts exif = ReadExifDateTexts(sourcePath, dates.display, subject.now);
     subject.exifDate = exif.date;
     subject.exifTime = exif.time;
     // A palette or grey picture stays one where the chosen output keeps palettes.
-    const bool keepPalette = !options_.autoFormat && format && format->keepsPalette;
+    const bool keepPalette = !options.autoFormat && work.output.format && work.output.format->keepsPalette;
     DrawTextStamp(images.image,
-                  ExpandMask(options_.textStampMask, subject, MaskKind::TextStamp, dates, options_.counterDigits),
-                  options_, keepPalette);
+                  ExpandMask(options.textStampMask, subject, MaskKind::TextStamp, dates, options.counterDigits),
+                  options, keepPalette);
 }
 
 // The output's name from the rename mask.
-void ConversionJob::Rename(const WorkingImageSet& images) {
+void ConversionJob::Rename(OutputWork& work, const WorkingImageSet& images) {
     const MaskDateConventions dates = DatesOf(env_);
+    std::string& destinationPath = work.output.destinationPath;
     std::lock_guard<std::mutex> lock(*env_.jobLock);
-    destinationPath = RenamedDestinationPath(options_,
+    destinationPath = RenamedDestinationPath(work.options,
                                              MaskSubjectOf(sourcePath, destinationPath, jobNumber, images.image.width(),
                                                            images.image.height(), QDateTime::currentDateTime()),
                                              dates);
 }
 
-bool ConversionJob::EncodeAndWrite(const WorkingImageSet& images) {
-    return options_.autoFormat ? WriteAutomaticFormat(images) : WriteChosenFormat(images);
+bool ConversionJob::EncodeAndWrite(OutputWork& work, const WorkingImageSet& images) {
+    return work.options.autoFormat ? WriteAutomaticFormat(work, images) : WriteChosenFormat(work, images);
 }
 
-// Runs an encoding step; a failure of it ends the job with a line of that kind.
+// Runs an encoding step; a failure of it ends the output with a line of that kind.
 template <typename Step>
-bool ConversionJob::Encoding(JobError error, Step step) {
+bool ConversionJob::Encoding(OutputWork& work, JobError error, Step step) {
     try {
         step();
     } catch (const Error& e) {
-        Report(error, destinationPath, e.what());
+        Report(work, error, work.output.destinationPath, e.what());
         return false;
     } catch (const std::bad_alloc&) {
-        Report(error, destinationPath, "not enough memory to encode the image");
+        Report(work, error, work.output.destinationPath, "not enough memory to encode the image");
         return false;
     }
     return true;
 }
 
-// The smaller of JPEG and PNG. A failed write of the winner is reported and the job goes on.
-bool ConversionJob::WriteAutomaticFormat(const WorkingImageSet& images) {
+// The smaller of JPEG and PNG. A failed write of the winner is reported and the output goes on.
+bool ConversionJob::WriteAutomaticFormat(OutputWork& work, const WorkingImageSet& images) {
+    std::string& destinationPath = work.output.destinationPath;
     bool nameTaken = false;
-    const bool encoded = Encoding(JobError::AutoFormat, [&] {
-        AutoFormatChoice choice = ChooseAutoFormat(images, options_, sourcePath);
+    const bool encoded = Encoding(work, JobError::AutoFormat, [&] {
+        AutoFormatChoice choice = ChooseAutoFormat(images, work.options, sourcePath);
         if (!choice.winner) return;
         const std::string finalPath = ChangeFileExt(destinationPath, "." + std::string(choice.winner->extension));
-        const std::optional<std::string> exifFailure = AddExif(*choice.winner, images, choice.bytes);
+        const std::optional<std::string> exifFailure = AddExif(work, *choice.winner, images, choice.bytes);
         bool written = false;
         try {
-            written = WriteOutput(finalPath, choice.bytes);
+            written = WriteOutput(work, finalPath, choice.bytes);
             nameTaken = !written;
         } catch (const Error& e) {
-            Report(JobError::Write, destinationPath, e.what());
+            Report(work, JobError::Write, destinationPath, e.what());
         }
         if (nameTaken) return;
         destinationPath = finalPath;
@@ -296,44 +363,45 @@ bool ConversionJob::WriteAutomaticFormat(const WorkingImageSet& images) {
     return encoded && !nameTaken;
 }
 
-bool ConversionJob::WriteChosenFormat(const WorkingImageSet& images) {
+bool ConversionJob::WriteChosenFormat(OutputWork& work, const WorkingImageSet& images) {
+    const OutputFormat* format = work.output.format;
     if (!format) return true;
     bool nameTaken = false;
-    const bool encoded = Encoding(JobError::Save, [&] {
+    const bool encoded = Encoding(work, JobError::Save, [&] {
         std::optional<std::vector<std::uint8_t>> recompressed;
-        if (sourcePixelsKept_) recompressed = RecompressedSource(*format, options_, sourcePath);
+        if (work.sourcePixelsKept) recompressed = RecompressedSource(*format, work.options, sourcePath);
         std::optional<std::string> exifFailure;
         std::vector<std::uint8_t> bytes = recompressed            ? std::move(*recompressed)
-                                          : format->encodeWithExif ? EncodeWithExif(*format, images, exifFailure)
-                                                                   : format->encode(images, options_);
+                                          : format->encodeWithExif ? EncodeWithExif(work, *format, images, exifFailure)
+                                                                   : format->encode(images, work.options);
         if (bytes.empty()) return;
         // A recompressed source keeps its own metadata (less its EXIF with Exif off): the original is
         // rebuilt from it.
-        if (!recompressed && !format->encodeWithExif) exifFailure = AddExif(*format, images, bytes);
-        nameTaken = !WriteOutput(destinationPath, bytes);
+        if (!recompressed && !format->encodeWithExif) exifFailure = AddExif(work, *format, images, bytes);
+        nameTaken = !WriteOutput(work, work.output.destinationPath, bytes);
         if (!nameTaken && exifFailure) throw Error(*exifFailure);
     });
     return encoded && !nameTaken;
 }
 
-// Writes the output under its final name, which no other job of the run may write and which,
+// Writes the output under its final name, which no other output of the run may write and which,
 // with Overwrite off, must not exist: the move into place itself refuses a taken name, so no
-// other job or process can slip in between a test and the write. False, with the job's line,
+// other job or process can slip in between a test and the write. False, with the output's line,
 // when the name is taken; throws Error when the write fails.
-bool ConversionJob::WriteOutput(const std::string& path, std::span<const std::uint8_t> bytes) {
+bool ConversionJob::WriteOutput(OutputWork& work, const std::string& path, std::span<const std::uint8_t> bytes) {
     if (env_.claims) {
         if (std::optional<std::string> other = env_.claims->Claim(path, sourcePath)) {
-            Report(JobError::Source, sourcePath, "Same output as " + *other);
+            Report(work, JobError::Source, sourcePath, "Same output as " + *other);
             return false;
         }
     }
     try {
-        WriteFileAtomically(path, bytes, {.replace = options_.overwrite});
+        WriteFileAtomically(path, bytes, {.replace = work.options.overwrite});
     } catch (const FileExistsError& e) {
         if (env_.claims) env_.claims->Release(path);
         // A resumed run meets the outputs of its earlier runs: such a name is a skip.
-        if (skipExisting) foundTaken_ = true;
-        else Report(JobError::Source, sourcePath, e.what());
+        if (skipExisting) work.foundTaken = true;
+        else Report(work, JobError::Source, sourcePath, e.what());
         return false;
     } catch (...) {
         if (env_.claims) env_.claims->Release(path);
@@ -344,11 +412,11 @@ bool ConversionJob::WriteOutput(const std::string& path, std::span<const std::ui
 
 // Puts the source's EXIF block into the encoded output when its format carries one, before the
 // one write, so that a file on disk is always whole: with its block, or (when the block cannot be
-// made) without it. The failure's message is returned for the job's line, which follows the write:
-// the picture itself is still written. Under the job lock.
-std::optional<std::string> ConversionJob::AddExif(const OutputFormat& output, const WorkingImageSet& images,
-                                                  std::vector<std::uint8_t>& bytes) {
-    if (!output.carriesExif || !options_.keepExif) return std::nullopt;
+// made) without it. The failure's message is returned for the output's line, which follows the
+// write: the picture itself is still written. Under the job lock.
+std::optional<std::string> ConversionJob::AddExif(OutputWork& work, const OutputFormat& output,
+                                                  const WorkingImageSet& images, std::vector<std::uint8_t>& bytes) {
+    if (!output.carriesExif || !work.options.keepExif) return std::nullopt;
     try {
         std::lock_guard<std::mutex> lock(*env_.jobLock);
         const OutputPixels pixels = pixelsTurned_ ? OutputPixels::Upright : OutputPixels::AsStored;
@@ -369,10 +437,11 @@ std::optional<std::string> ConversionJob::AddExif(const OutputFormat& output, co
 // For an encoder that takes the EXIF block itself (AVIF): the block is made first, under the job
 // lock, and the picture encoded with it outside the lock. A block that cannot be made leaves the
 // output without one; its message comes back in `exifFailure` for the line after the write.
-std::vector<std::uint8_t> ConversionJob::EncodeWithExif(const OutputFormat& output, const WorkingImageSet& images,
+std::vector<std::uint8_t> ConversionJob::EncodeWithExif(OutputWork& work, const OutputFormat& output,
+                                                        const WorkingImageSet& images,
                                                         std::optional<std::string>& exifFailure) {
     std::vector<std::uint8_t> block;
-    if (output.carriesExif && options_.keepExif) {
+    if (output.carriesExif && work.options.keepExif) {
         try {
             std::lock_guard<std::mutex> lock(*env_.jobLock);
             block = ExifBlockFor(sourcePath, QDateTime::currentDateTime(),
@@ -382,9 +451,11 @@ std::vector<std::uint8_t> ConversionJob::EncodeWithExif(const OutputFormat& outp
             exifFailure = e.what();
         }
     }
-    return output.encodeWithExif(images, options_, block);
+    return output.encodeWithExif(images, work.options, block);
 }
 
-void ConversionJob::CountOutput() { env_.run->outputKiB.fetch_add(FileSizeOf(destinationPath) / 1024); }
+void ConversionJob::CountOutput(const OutputWork& work) {
+    env_.run->outputKiB.fetch_add(FileSizeOf(work.output.destinationPath) / 1024);
+}
 
 }  // namespace zelvan

@@ -7,7 +7,8 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <thread>
+#include <memory>
+#include <vector>
 
 #include "engine/job_environment.h"
 #include "engine/source_loading.h"
@@ -47,72 +48,93 @@ struct JobResult {
     std::int64_t milliseconds = 0;  // from the job's start to its end
 };
 
-// One conversion job: one source file in, one output file out, on a worker thread of its own.
-// The scheduler creates it, fills in the fields, starts it once and destroys it after
-// `completed` is raised; destruction waits for the thread.
+// One output of a source: how it is made (its options: the run's, or a recipe's changes to them),
+// its format, where it goes, and what became of it.
+struct JobOutput {
+    std::string name;  // the output's name in a recipe; empty for a run's single output
+    std::shared_ptr<const ConversionOptions> options;  // none: the run's
+    const OutputFormat* format = nullptr;
+    // The output folder + the source's name with the format's extension; the job renames it and
+    // leaves the final path here.
+    std::string destinationPath;
+    JobResult result;
+};
+
+// One conversion job: one source file in, decoded, turned upright and prepared once, then made
+// into each of its outputs (resize, colour, stamp, name and encoder of the output's own). A
+// failure of one output does not stop the others; each gets its own line and result. A pool
+// worker (or a test) runs Execute once; the job shares with other jobs only what its
+// environment holds.
 class ConversionJob {
 public:
     explicit ConversionJob(const JobEnvironment& environment);
-    ~ConversionJob();
     ConversionJob(const ConversionJob&) = delete;
     ConversionJob& operator=(const ConversionJob&) = delete;
 
     std::string sourcePath;
-    std::string destinationPath;  // the output folder + the source's name with the format's extension
-    const OutputFormat* format = nullptr;
     std::int32_t jobNumber = 0;
-    // A run that resumes skips a file whose final output exists already, and the run's options
-    // then never replace a file. `existingOutput`, when set, names that output before any
+    std::vector<JobOutput> outputs;
+    // A run that resumes skips an output whose final path exists already, and the run's options
+    // then never replace a file. `existingOutput`, when set, names that path before any
     // decoding where it can tell; a final name found taken at the write is a skip as well, not
     // a failure.
     bool skipExisting = false;
-    std::function<std::optional<std::string>(const ConversionJob&)> existingOutput;
-    JobResult result;
-    // Raised with release semantics as the job's very last act, after every other effect
-    // (output file, counters, error lines); read it with acquire semantics.
-    std::atomic<bool> completed{false};
+    std::function<std::optional<std::string>(const ConversionJob&, const JobOutput&)> existingOutput;
 
-    // Starts Execute on the job's own thread. Throws std::system_error when no thread can be made.
-    void Start();
-    // The job's steps; every failure becomes an error line or ends the job, never an exception.
+    // Adds an output in the run's options.
+    JobOutput& AddOutput(const OutputFormat* format, std::string destinationPath);
+
+    // The job's steps; every failure becomes an error line or ends an output, never an exception.
     void Execute();
 
 private:
-    // The steps in order; each returns false where the job ends.
-    bool Convert();
-    bool OutputMayBeWritten();
-    std::optional<LoadedSource> Load();
+    // An output while the job makes it.
+    struct OutputWork {
+        JobOutput& output;
+        const ConversionOptions& options;
+        bool done = false;           // skipped, refused or failed: nothing more to do
+        bool reported = false;       // it put a line into the error list
+        bool wentToTheEnd = false;   // its file was written
+        bool foundTaken = false;     // with skipExisting: the final name was taken at the write
+        // No step changed the source's pixels or dropped its profile: a lossless recompression of
+        // the source file itself may stand for them.
+        bool sourcePixelsKept = false;
+    };
+
+    // The source's steps, once for all outputs.
+    void ConvertSource(std::vector<OutputWork>& work);
+    bool OutputMayBeWritten(OutputWork& work);
+    std::optional<LoadedSource> Load(OutputWork& first);
     std::optional<WorkingImageSet> Prepare(LoadedSource&& loaded);
     bool Orient(WorkingImageSet& images);
-    bool Resize(WorkingImageSet& images);
-    bool ConvertColoursToSrgb(WorkingImageSet& images);
-    void StampText(WorkingImageSet& images);
-    void Rename(const WorkingImageSet& images);
-    bool EncodeAndWrite(const WorkingImageSet& images);
-    bool WriteAutomaticFormat(const WorkingImageSet& images);
-    bool WriteChosenFormat(const WorkingImageSet& images);
-    bool WriteOutput(const std::string& path, std::span<const std::uint8_t> bytes);
-    std::optional<std::string> AddExif(const OutputFormat& output, const WorkingImageSet& images,
+    // The output's steps, each returning false where the output ends.
+    bool ProduceOutput(OutputWork& work, WorkingImageSet images, bool pixelsAsDecoded, bool sourceProfile);
+    bool Resize(OutputWork& work, WorkingImageSet& images);
+    bool ConvertColoursToSrgb(OutputWork& work, WorkingImageSet& images);
+    void StampText(OutputWork& work, WorkingImageSet& images);
+    void Rename(OutputWork& work, const WorkingImageSet& images);
+    bool EncodeAndWrite(OutputWork& work, const WorkingImageSet& images);
+    bool WriteAutomaticFormat(OutputWork& work, const WorkingImageSet& images);
+    bool WriteChosenFormat(OutputWork& work, const WorkingImageSet& images);
+    bool WriteOutput(OutputWork& work, const std::string& path, std::span<const std::uint8_t> bytes);
+    std::optional<std::string> AddExif(OutputWork& work, const OutputFormat& output, const WorkingImageSet& images,
                                        std::vector<std::uint8_t>& bytes);
-    std::vector<std::uint8_t> EncodeWithExif(const OutputFormat& output, const WorkingImageSet& images,
-                                             std::optional<std::string>& exifFailure);
+    std::vector<std::uint8_t> EncodeWithExif(OutputWork& work, const OutputFormat& output,
+                                             const WorkingImageSet& images, std::optional<std::string>& exifFailure);
     template <typename Step>
-    bool Encoding(JobError error, Step step);
-    void CountOutput();
+    bool Encoding(OutputWork& work, JobError error, Step step);
+    void CountOutput(const OutputWork& work);
 
-    void Report(JobError error, const std::string& path, const std::string& message);
-    void FinishResult(bool wentToTheEnd);
-
+    // A line for one output, or one line for the source that every output still pending shares.
+    void Report(OutputWork& work, JobError error, const std::string& path, const std::string& message);
+    void ReportSource(JobError error, const std::string& path, const std::string& message);
+    static void FinishResult(OutputWork& work);
 
     JobEnvironment env_;
+    // The run's options: what the source's steps (loading, profile, turning) follow.
     const ConversionOptions& options_;
-    bool reported_ = false;
-    bool foundTaken_ = false;  // with skipExisting: the final name was taken at the write
+    std::vector<OutputWork>* work_ = nullptr;  // the outputs while Execute runs
     bool pixelsTurned_ = false;  // Orient turned them: a carried Orientation tag must say 1
-    // No step changed the source's pixels or dropped its profile: a lossless recompression of the
-    // source file itself may stand for them.
-    bool sourcePixelsKept_ = false;
-    std::thread thread_;
 };
 
 }  // namespace zelvan

@@ -1,5 +1,6 @@
 #include "engine/output_formats.h"
 
+#include <algorithm>
 #include <array>
 
 #include "base/error.h"
@@ -67,8 +68,9 @@ std::vector<std::uint8_t> WriteGif(const WorkingImageSet& images, const Conversi
 }
 
 std::vector<std::uint8_t> WriteJp2(const WorkingImageSet& images, const ConversionOptions& options) {
+    // JPEG 2000 output runs one job at a time: its encoder takes the run's threads.
     return EncodeJp2(images.image, MaskOf(images), options.jpeg2000Quality, options.jpeg2000Lossless,
-                     images.iccProfile);
+                     images.iccProfile, std::max(1, options.threads));
 }
 
 std::vector<std::uint8_t> WriteTga(const WorkingImageSet& images, const ConversionOptions&) {

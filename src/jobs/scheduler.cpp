@@ -57,20 +57,42 @@ std::string InitialDestinationPath(const ConversionOptions& options, const Outpu
 }
 
 Scheduler::Scheduler(LifetimeCounters& lifetime, ErrorList& errors, std::string rawPluginPath)
-    : lifetime_(lifetime), errors_(errors), rawPluginPath_(std::move(rawPluginPath)), memoryLoad_(MemoryLoadPercent) {}
+    : lifetime_(lifetime),
+      errors_(errors),
+      rawPluginPath_(std::move(rawPluginPath)),
+      memoryLoad_(MemoryLoadPercent),
+      threadMaker_([](std::function<void()> body) { return std::thread(std::move(body)); }) {
+    previewGate.SetOpenedListener([this] {
+        // Under the lock, so that a worker between its check and its wait cannot miss it.
+        std::lock_guard<std::mutex> lock(mutex_);
+        wake_.notify_all();
+    });
+}
 
-Scheduler::~Scheduler() { state_.jobs.clear(); }
+Scheduler::~Scheduler() {
+    previewGate.SetOpenedListener({});
+    Cancel();
+    JoinWorkers();
+}
 
-void Scheduler::BeginRun(const ConversionOptions& options, std::vector<std::string> sourcePaths,
+void Scheduler::JoinWorkers() {
+    for (std::thread& worker : workers_)
+        if (worker.joinable()) worker.join();
+    workers_.clear();
+}
+
+bool Scheduler::BeginRun(const ConversionOptions& options, std::vector<std::string> sourcePaths,
                          std::string summaryText) {
     std::vector<QueuedFile> files;
     files.reserve(sourcePaths.size());
     for (std::string& path : sourcePaths) files.push_back({std::move(path), {}, 0});
-    BeginRun(options, std::move(files), std::move(summaryText), false);
+    return BeginRun(options, std::move(files), std::move(summaryText), false);
 }
 
-void Scheduler::BeginRun(const ConversionOptions& options, std::vector<QueuedFile> files, std::string summaryText,
+bool Scheduler::BeginRun(const ConversionOptions& options, std::vector<QueuedFile> files, std::string summaryText,
                          bool skipExisting) {
+    // The workers of the last run have all left (it completed); their threads are joined here.
+    JoinWorkers();
     auto runOptions = std::make_shared<ConversionOptions>(options);
     // Resuming never replaces a file: what exists is skipped, and what appears meanwhile too.
     if (skipExisting) runOptions->overwrite = false;
@@ -79,21 +101,40 @@ void Scheduler::BeginRun(const ConversionOptions& options, std::vector<QueuedFil
     maskDates_ = std::make_shared<const MaskDateConventions>(MaskDateConventions::System());
     outputFormat_ = FindOutputFormat(options.outputFormat);
     summaryText_ = std::move(summaryText);
-    finished_ = false;
-    closeWhenDone_ = false;
-    state_.counters.processed.store(0);
-    state_.queue.assign(std::make_move_iterator(files.begin()), std::make_move_iterator(files.end()));
-    startTimerOn_ = true;
-    reapTimerOn_ = true;
-    completionTimerOn_ = false;
-    state_.running = true;
     errors_.Clear();
-    state_.startedAt = std::chrono::steady_clock::now();
+    claims_.Clear();
+    state_.counters.processed.store(0);
     state_.counters.inputKiB.store(0);
     state_.counters.outputKiB.store(0);
     state_.counters.failed.store(0);
-    claims_.Clear();
-    state_.nextJobNumber = 1;
+    state_.startedAt = std::chrono::steady_clock::now();
+
+    std::unique_lock<std::mutex> lock(mutex_);
+    queue_.assign(std::make_move_iterator(files.begin()), std::make_move_iterator(files.end()));
+    nextJobNumber_ = 1;
+    accepting_ = true;
+    inProgress_ = true;
+    completed_ = false;
+    ended_ = false;
+    closeWhenDone_ = false;
+    // No more workers than files: a worker would only start to leave again.
+    poolSize_ = std::min(JobLimit(), std::max<std::size_t>(queue_.size(), 1));
+    liveWorkers_ = 0;
+    for (std::size_t i = 0; i < poolSize_; ++i) {
+        try {
+            workers_.push_back(threadMaker_([this] { Work(); }));
+            ++liveWorkers_;
+        } catch (const std::system_error&) {
+            // The run goes on with the workers there are.
+            break;
+        }
+    }
+    if (liveWorkers_ > 0) return true;
+    // Not one worker: the run ends at once, as a cancelled one with nothing done.
+    accepting_ = false;
+    closeWhenDone_ = true;
+    CompleteRunLocked(lock);
+    return false;
 }
 
 std::size_t Scheduler::JobLimit() const {
@@ -102,99 +143,123 @@ std::size_t Scheduler::JobLimit() const {
     return static_cast<std::size_t>(options_->threads > 0 ? options_->threads : 1);
 }
 
-Scheduler::StartResult Scheduler::StartTick() {
-    if (!state_.running || !previewIdle.load() || state_.jobs.size() >= JobLimit()) return StartResult::Nothing;
-    // The memory guard holds back further jobs while memory is short; with no job running it
-    // would only stall the run for good, so the first job always may start.
-    if (!state_.jobs.empty() && memoryLoad_() >= 90) return StartResult::Nothing;
+bool Scheduler::InProgress() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return inProgress_;
+}
 
-    if (state_.queue.empty()) {
-        startTimerOn_ = false;
-        completionTimerOn_ = true;
-        return StartResult::QueueEmpty;
+bool Scheduler::Finished() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return completed_;
+}
+
+bool Scheduler::CloseWhenDone() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closeWhenDone_;
+}
+
+std::size_t Scheduler::QueuedFiles() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.size();
+}
+
+// The memory guard holds back further jobs while memory is short; with no job running it would
+// only stall the run for good, so a job always may start then.
+bool Scheduler::MayStartLocked() {
+    if (!previewGate.IsOpen()) return false;
+    return runningJobs_.load(std::memory_order_relaxed) == 0 || memoryLoad_() < 90;
+}
+
+std::unique_ptr<ConversionJob> Scheduler::MakeJob(QueuedFile file, std::int32_t number) {
+    JobEnvironment env;
+    env.options = options_;
+    env.run = &state_.counters;
+    env.lifetime = &lifetime_;
+    env.errors = &errors_;
+    env.jobLock = &jobLock_;
+    env.claims = &claims_;
+    env.rawPluginPath = rawPluginPath_;
+    env.maskDates = maskDates_;
+    if (!file.outputSubfolder.empty()) {
+        // A folder that cannot be made shows as the job's failed write.
+        std::error_code ec;
+        std::filesystem::create_directories(options_->outputFolder + file.outputSubfolder, ec);
     }
+    auto job = std::make_unique<ConversionJob>(env);
+    job->sourcePath = file.sourcePath;
+    job->jobNumber = file.jobNumber > 0 ? file.jobNumber : number;
+    job->AddOutput(outputFormat_, InitialDestinationPath(*options_, outputFormat_, file));
+    if (skipExisting_) {
+        job->skipExisting = true;
+        job->existingOutput = [options = options_, dates = maskDates_](const ConversionJob& j, const JobOutput& o) {
+            return ExistingPlannedOutput(o.options ? *o.options : *options, j.sourcePath, o.destinationPath,
+                                         j.jobNumber, *dates);
+        };
+    }
+    return job;
+}
 
-    try {
-        JobEnvironment env;
-        env.options = options_;
-        env.run = &state_.counters;
-        env.lifetime = &lifetime_;
-        env.errors = &errors_;
-        env.jobLock = &jobLock_;
-        env.claims = &claims_;
-        env.rawPluginPath = rawPluginPath_;
-        env.maskDates = maskDates_;
-        const QueuedFile& file = state_.queue.front();
-        if (!file.outputSubfolder.empty()) {
-            // A folder that cannot be made shows as the job's failed write.
-            std::error_code ec;
-            std::filesystem::create_directories(options_->outputFolder + file.outputSubfolder, ec);
-        }
-        auto job = std::make_unique<ConversionJob>(env);
-        job->sourcePath = file.sourcePath;
-        job->format = outputFormat_;
-        job->destinationPath = InitialDestinationPath(*options_, outputFormat_, file);
-        job->jobNumber = file.jobNumber > 0 ? file.jobNumber : state_.nextJobNumber;
-        ++state_.nextJobNumber;
-        if (skipExisting_) {
-            job->skipExisting = true;
-            job->existingOutput = [options = options_, dates = maskDates_](const ConversionJob& j) {
-                return ExistingPlannedOutput(*options, j.sourcePath, j.destinationPath, j.jobNumber, *dates);
-            };
-        }
-        job->completed.store(false);
-        state_.queue.pop_front();
-        ConversionJob& started = *job;
-        state_.jobs.push_back(std::move(job));
+// One worker: takes the next file while there is one and the rules let a job start, runs it, and
+// leaves when the queue is empty or the run was cancelled. The last worker to leave completes the
+// run.
+void Scheduler::Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return !accepting_ || queue_.empty() || MayStartLocked(); });
+        if (!accepting_ || queue_.empty()) break;
+        QueuedFile file = std::move(queue_.front());
+        queue_.pop_front();
+        const std::int32_t number = nextJobNumber_++;
+        runningJobs_.fetch_add(1, std::memory_order_relaxed);
+        lock.unlock();
+
         try {
-            if (starter_) starter_(started);
-            else started.Start();
+            std::unique_ptr<ConversionJob> job = MakeJob(std::move(file), number);
+            if (runner_) runner_(*job);
+            else job->Execute();
+            if (jobFinished_) {
+                std::lock_guard<std::mutex> calls(finishedCallLock_);
+                jobFinished_(*job);
+            }
         } catch (...) {
-            // A job that never started never occupies an entry.
-            state_.jobs.pop_back();
-            throw;
+            // Execute reports every failure itself; a job that could not even be made is lost
+            // to the run's count, which then shows it as not converted.
         }
-    } catch (...) {
-        state_.running = false;
-        startTimerOn_ = false;
-        reapTimerOn_ = false;
-        return StartResult::StartFailed;
+
+        lock.lock();
+        runningJobs_.fetch_sub(1, std::memory_order_relaxed);
+        // A job's end may let a worker held back by the memory guard start.
+        wake_.notify_all();
     }
-    return StartResult::Started;
+    if (--liveWorkers_ == 0) CompleteRunLocked(lock);
 }
 
-bool Scheduler::ReapTick() {
-    for (std::size_t i = 0; i < state_.jobs.size(); ++i) {
-        if (state_.jobs[i]->completed.load(std::memory_order_acquire)) {
-            if (jobFinished_) jobFinished_(*state_.jobs[i]);
-            // Destroying the job waits for its thread to end.
-            state_.jobs.erase(state_.jobs.begin() + static_cast<std::ptrdiff_t>(i));
-            return true;
-        }
-    }
-    return false;
-}
-
-bool Scheduler::CompletionTick() {
-    if (!state_.jobs.empty()) {
-        // After a failed start the reap timer is off; reaping goes on here so that the run
-        // still completes once its last job ends.
-        if (!reapTimerOn_) ReapTick();
-        return false;
-    }
-    completionTimerOn_ = false;
-    reapTimerOn_ = false;
-    finished_ = true;
+// Appends the separator and the summary, wakes whoever waits for the run, and tells the driver.
+void Scheduler::CompleteRunLocked(std::unique_lock<std::mutex>& lock) {
+    accepting_ = false;
     errors_.AppendLine(kErrorListSeparator);
     errors_.AppendLine(summaryText_ + " " + std::to_string(state_.counters.processed.load()));
-    return true;
+    completed_ = true;
+    inProgress_ = false;
+    lock.unlock();
+    if (runFinished_) runFinished_();
+    lock.lock();
+    // Waiting ends only once the driver has been told: it may then drop what the call used.
+    ended_ = true;
+    finished_.notify_all();
+}
+
+bool Scheduler::WaitUntilFinished(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return finished_.wait_for(lock, timeout, [this] { return ended_; });
 }
 
 void Scheduler::Cancel() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!inProgress_) return;
+    accepting_ = false;
     closeWhenDone_ = true;
-    state_.running = false;
-    startTimerOn_ = false;
-    completionTimerOn_ = true;
+    wake_.notify_all();
 }
 
 }  // namespace zelvan

@@ -2,18 +2,21 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/conversion_job.h"
 #include "engine/conversion_options.h"
 #include "engine/output_formats.h"
 #include "jobs/error_list.h"
+#include "jobs/job_gate.h"
 
 namespace zelvan {
 
@@ -32,15 +35,10 @@ struct QueuedFile {
 std::string InitialDestinationPath(const ConversionOptions& options, const OutputFormat* format,
                                    const QueuedFile& file);
 
-// The state of one run. Everything but the counters is touched only by the thread that drives
-// the ticks; the counters are shared with the jobs.
+// What a run shows while it goes: its counters (shared with the jobs) and its start.
 struct RunState {
-    bool running = false;
-    std::vector<std::unique_ptr<ConversionJob>> jobs;  // started, not yet reaped, in start order
-    std::deque<QueuedFile> queue;                           // files not yet handed out
     RunCounters counters;
     std::chrono::steady_clock::time_point startedAt{};
-    std::int32_t nextJobNumber = 1;
 };
 
 enum class PrepareResult { Ok, NoFiles, DirectoryCreateError, FolderHasTokens };
@@ -56,59 +54,75 @@ std::string CompleteRenameMask(const std::string& mask);
 // Whether expanding the text as a rename mask would change it ("out[W]").
 bool HasRenameTokens(const std::string& text);
 
-// Runs a list of files as parallel jobs. A driver (the main window's timers, or the command
-// line's loop) calls the three ticks while their timers are on; nothing here knows windows.
-// Every method is called from that one driving thread (the main window's, or the command
-// line's), so the scheduler's own state needs no lock; only the jobs run elsewhere, and they
-// share nothing with it but the counters, the error list and the job lock.
+// Runs a list of files on a pool of `Threads` workers that lives for the run: each worker takes
+// the next file from the queue the moment it is free, so nothing polls and no thread is made per
+// file. Drivers hear of the run through callbacks, which run on the worker that caused them (the
+// window posts them to its own thread) or wait for it (the command line).
+//
+// Rules for starting a job, checked by a free worker: the preview's gate is open; and memory load
+// is below 90 %, unless no job runs at all (else a run would stall for good). A worker held back
+// waits until a job ends or the gate opens. A format whose encoder is too hungry to run beside
+// others (JPEG 2000) gets a pool of one worker.
 class Scheduler {
 public:
     Scheduler(LifetimeCounters& lifetime, ErrorList& errors, std::string rawPluginPath);
-    ~Scheduler();  // waits for every job still running
+    ~Scheduler();  // cancels the run and waits for its workers
     Scheduler(const Scheduler&) = delete;
     Scheduler& operator=(const Scheduler&) = delete;
 
     // Starts a run over the given source paths with a copy of the options (prepared by
-    // PrepareRunOptions). summaryText is the text of the run's closing line.
-    void BeginRun(const ConversionOptions& options, std::vector<std::string> sourcePaths, std::string summaryText);
+    // PrepareRunOptions). summaryText is the text of the run's closing line. False when no worker
+    // could be made: the run has then completed at once, as a cancelled run with nothing done.
+    // A run must have finished before the next begins.
+    bool BeginRun(const ConversionOptions& options, std::vector<std::string> sourcePaths, std::string summaryText);
     // The same over files with their own subfolders and numbers. With skipExisting, a file whose
     // final output exists already is skipped (not a failure) and no output is ever replaced.
-    void BeginRun(const ConversionOptions& options, std::vector<QueuedFile> files, std::string summaryText,
+    bool BeginRun(const ConversionOptions& options, std::vector<QueuedFile> files, std::string summaryText,
                   bool skipExisting);
 
-    enum class StartResult { Nothing, Started, QueueEmpty, StartFailed };
-    // Starts at most one job, or switches to the completion timer when the queue is empty.
-    StartResult StartTick();
-    // Destroys at most one finished job; true when one was reaped.
-    bool ReapTick();
-    // Completes the run once no job is left: timers off, the separator and the summary line
-    // appended. True in the tick that completed the run.
-    bool CompletionTick();
-    // Stops new jobs; running jobs run to their end and the run then completes.
+    // Stops new jobs; running jobs run to their end and the run then completes. Any thread.
     void Cancel();
+    // Waits until the run has completed and its driver has been told, at most `timeout`; true when
+    // it has (or when no run was begun).
+    bool WaitUntilFinished(std::chrono::milliseconds timeout);
 
-    bool StartTimerOn() const { return startTimerOn_; }
-    bool ReapTimerOn() const { return reapTimerOn_; }
-    bool CompletionTimerOn() const { return completionTimerOn_; }
-    bool Finished() const { return finished_; }
-    bool CloseWhenDone() const { return closeWhenDone_; }
+    // A run has begun and not yet completed.
+    bool InProgress() const;
+    // The run has completed: its separator and summary line are in the error list.
+    bool Finished() const;
+    // Cancel stopped the run: a window closes once it completes.
+    bool CloseWhenDone() const;
+    std::size_t RunningJobs() const { return runningJobs_.load(std::memory_order_relaxed); }
+    std::size_t QueuedFiles() const;
+    // The workers of the current run's pool.
+    std::size_t JobLimit() const;
 
     const RunState& State() const { return state_; }
     RunCounters& Counters() { return state_.counters; }
-    std::size_t RunningJobs() const { return state_.jobs.size(); }
-    std::size_t JobLimit() const;
 
-    // False while a preview loads: no job starts then.
-    std::atomic<bool> previewIdle{true};
+    // Closed while a preview loads: no job starts then.
+    JobGate previewGate;
 
-    // For tests and special drivers: the memory-load reading and the job starter.
+    // For tests and special drivers: the memory-load reading, and what a worker does with a job
+    // (by default it executes it; a test may hold it first).
     void SetMemoryLoadSource(std::function<int()> source) { memoryLoad_ = std::move(source); }
-    void SetJobStarter(std::function<void(ConversionJob&)> starter) { starter_ = std::move(starter); }
-    // Called on the driving thread with each finished job just before it is reaped: its
-    // source, paths and result are final then.
+    void SetJobRunner(std::function<void(ConversionJob&)> runner) { runner_ = std::move(runner); }
+    // Makes a worker thread; tests make it fail.
+    void SetThreadMaker(std::function<std::thread(std::function<void()>)> maker) { threadMaker_ = std::move(maker); }
+    // Called with each finished job, one call at a time, on the worker that ran it: its source,
+    // outputs and results are final then.
     void SetJobFinished(std::function<void(const ConversionJob&)> finished) { jobFinished_ = std::move(finished); }
+    // Called once the run has completed (summary line appended), on the worker that completed
+    // it, or on the thread of BeginRun when no worker could be made.
+    void SetRunFinished(std::function<void()> finished) { runFinished_ = std::move(finished); }
 
 private:
+    void Work();
+    bool MayStartLocked();
+    std::unique_ptr<ConversionJob> MakeJob(QueuedFile file, std::int32_t number);
+    void CompleteRunLocked(std::unique_lock<std::mutex>& lock);
+    void JoinWorkers();
+
     LifetimeCounters& lifetime_;
     ErrorList& errors_;
     std::string rawPluginPath_;
@@ -118,16 +132,31 @@ private:
     std::shared_ptr<const MaskDateConventions> maskDates_;
     const OutputFormat* outputFormat_ = nullptr;
     std::string summaryText_;
-    RunState state_;
-    bool startTimerOn_ = false;
-    bool reapTimerOn_ = false;
-    bool completionTimerOn_ = false;
-    bool finished_ = false;
-    bool closeWhenDone_ = false;
-    std::function<int()> memoryLoad_;
-    std::function<void(ConversionJob&)> starter_;
-    std::function<void(const ConversionJob&)> jobFinished_;
     bool skipExisting_ = false;
+    RunState state_;
+
+    // The pool's state, under mutex_.
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;      // a worker may be able to start a job
+    std::condition_variable finished_;  // the run has completed
+    std::deque<QueuedFile> queue_;      // files not yet handed out
+    std::int32_t nextJobNumber_ = 1;
+    std::size_t liveWorkers_ = 0;
+    std::size_t poolSize_ = 0;
+    bool accepting_ = false;  // new jobs may start
+    bool inProgress_ = false;
+    bool completed_ = false;
+    bool ended_ = true;  // completed and the run-finished call returned
+    bool closeWhenDone_ = false;
+    std::atomic<std::size_t> runningJobs_{0};
+    std::vector<std::thread> workers_;
+    std::mutex finishedCallLock_;  // one jobFinished_ call at a time
+
+    std::function<int()> memoryLoad_;
+    std::function<void(ConversionJob&)> runner_;
+    std::function<std::thread(std::function<void()>)> threadMaker_;
+    std::function<void(const ConversionJob&)> jobFinished_;
+    std::function<void()> runFinished_;
 };
 
 }  // namespace zelvan

@@ -126,17 +126,12 @@ MainWindow::MainWindow(MainWindowPaths paths, QWidget* parent)
     screen_ = PrimaryScreenSize();
 
     scheduler_ = std::make_unique<Scheduler>(lifetime_, errors_, paths_.programFolder + "rawdll.so");
+    // The run's end comes from a worker thread: it is handed to the window's own thread.
+    scheduler_->SetRunFinished([this] { QMetaObject::invokeMethod(this, [this] { onRunFinished(); }, Qt::QueuedConnection); });
 
     BuildMenus();
     BuildToolBar();
     BuildLayout();
-
-    startTimer_.setInterval(1);
-    reapTimer_.setInterval(1);
-    completionTimer_.setInterval(250);
-    connect(&startTimer_, &QTimer::timeout, this, &MainWindow::onStartTick);
-    connect(&reapTimer_, &QTimer::timeout, this, &MainWindow::onReapTick);
-    connect(&completionTimer_, &QTimer::timeout, this, &MainWindow::onCompletionTick);
 
     versionText_ = QString::fromStdString(VersionString());
     buildDateText_ = zelvan::BuildDateText(BuildDate(), QLocale::system());
@@ -182,15 +177,15 @@ QMessageBox::StandardButton MainWindow::ShowMessage(QMessageBox::Icon icon, cons
 
 MainWindow::~MainWindow() {
     // The other windows and the widgets hold references into the run state, the error list and
-    // the language file, which are members: they go first.
-    startTimer_.stop();
-    reapTimer_.stop();
-    completionTimer_.stop();
+    // the language file, which are members: they go first. A run still going is cancelled and
+    // its running jobs end their files before the scheduler goes.
+    scheduler_->Cancel();
     delete progressWindow_;
     delete statisticsWindow_;
     delete aboutWindow_;
     delete updateCheck_;
     delete takeCentralWidget();
+    scheduler_.reset();
 }
 
 void MainWindow::BuildMenus() {
@@ -270,7 +265,7 @@ void MainWindow::BuildLayout() {
     auto* right = new QWidget(splitter_);
     auto* rightLayout = new QVBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 0, 0);
-    preview_ = new PreviewPane(scheduler_->previewIdle, right);
+    preview_ = new PreviewPane(scheduler_->previewGate, right);
     optionPages_ = new OptionPages(right);
     rightLayout->addWidget(preview_, 1);
     rightLayout->addWidget(optionPages_, 0);
@@ -347,7 +342,7 @@ void MainWindow::CreateSecondaryWindows() {
                                           const QString& text, QMessageBox::StandardButtons buttons) {
         return messageBox_(owner, icon, caption, text, buttons);
     });
-    connect(progressWindow_, &ProgressWindow::RunCancelled, this, &MainWindow::SyncTimers);
+    connect(progressWindow_, &ProgressWindow::RunCancelled, this, &MainWindow::SyncConvertControls);
     connect(progressWindow_, &ProgressWindow::TerminateRequested, this, [this] {
         terminateRequested_ = true;
         QCoreApplication::exit(0);
@@ -410,9 +405,7 @@ void MainWindow::BuildLanguageMenu() {
     }
 }
 
-bool MainWindow::RunInProgress() const {
-    return scheduler_->RunningJobs() > 0 || scheduler_->StartTimerOn() || scheduler_->CompletionTimerOn();
-}
+bool MainWindow::RunInProgress() const { return scheduler_->InProgress(); }
 
 void MainWindow::UpdateControlStates(const FileListControlStates& states) {
     listAllowsConvertTool_ = states.convertTool;
@@ -452,15 +445,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
     fileList_->AddPaths(LocalPathsOfUrls(event->mimeData()->urls()));
 }
 
-void MainWindow::SyncTimers() {
-    auto follow = [](QTimer& timer, bool on) {
-        if (on && !timer.isActive()) timer.start();
-        if (!on && timer.isActive()) timer.stop();
-    };
-    follow(startTimer_, scheduler_->StartTimerOn());
-    // Jobs left behind by a failed start are still reaped, so that Convert comes back.
-    follow(reapTimer_, scheduler_->ReapTimerOn() || scheduler_->RunningJobs() > 0);
-    follow(completionTimer_, scheduler_->CompletionTimerOn());
+void MainWindow::SyncConvertControls() {
     convertToolButton_->setEnabled(listAllowsConvertTool_ && !RunInProgress());
     convertButton_->setEnabled(listAllowsConvertButton_ && !RunInProgress());
 }
@@ -485,29 +470,20 @@ void MainWindow::onConvertClicked() {
     }
     std::vector<std::string> paths = fileList_->FullPaths();
     progressWindow_->PrepareForRun(static_cast<int>(paths.size()), options.outputFolder);
-    scheduler_->BeginRun(options, std::move(paths), language_.LookupText("AllProcessed"));
-    SyncTimers();
+    if (!scheduler_->BeginRun(options, std::move(paths), language_.LookupText("AllProcessed"))) {
+        // Not one worker could be made: the run has ended as a cancelled one.
+        SyncConvertControls();
+        ShowMessage(QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Error creating thread!"));
+        return;
+    }
+    SyncConvertControls();
     progressWindow_->ShowForRun();
 }
 
-void MainWindow::onStartTick() {
-    const Scheduler::StartResult result = scheduler_->StartTick();
-    // The timers follow the scheduler before any message box runs its own event loop.
-    SyncTimers();
-    if (result == Scheduler::StartResult::StartFailed) {
-        progressWindow_->CloseByProgram();
-        ShowMessage(QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Error creating thread!"));
-    }
-}
-
-void MainWindow::onReapTick() {
-    scheduler_->ReapTick();
-    SyncTimers();
-}
-
-void MainWindow::onCompletionTick() {
-    if (!scheduler_->CompletionTick()) return;
-    SyncTimers();
+void MainWindow::onRunFinished() {
+    SyncConvertControls();
+    // A word that arrives after the next run has begun belongs to the run before it.
+    if (!scheduler_->Finished()) return;
     progressWindow_->CompleteRun();
 }
 

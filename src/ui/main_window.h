@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QMainWindow>
-#include <QTimer>
 #include <memory>
 #include <string>
 
@@ -113,14 +112,14 @@ private:
     void BuildLayout();
     void BuildLanguageMenu();
     void UpdateControlStates(const FileListControlStates& states);
-    // True from Convert until the run has completed and its last job has been reaped, also
-    // after the progress window was closed: a second run then would mix its figures with
-    // those of the jobs still working.
+    // True from Convert until the run has completed and its last job has ended, also after the
+    // progress window was closed: a second run then would mix its figures with those of the
+    // jobs still working.
     bool RunInProgress() const;
-    void SyncTimers();
-    void onStartTick();
-    void onReapTick();
-    void onCompletionTick();
+    // Convert is offered when the list allows it and no run is in progress.
+    void SyncConvertControls();
+    // The scheduler's word that the run has completed, delivered on the window's thread.
+    void onRunFinished();
     void ShowHelp();
     // Opens a file or address, or says where it is when nothing can open it.
     void OpenExternally(const QUrl& url, QWidget* owner);
@@ -176,9 +175,6 @@ private:
     QPushButton* convertButton_ = nullptr;
     QPushButton* exitButton_ = nullptr;
     QSplitter* splitter_ = nullptr;
-    QTimer startTimer_;
-    QTimer reapTimer_;
-    QTimer completionTimer_;
 
     ProgressWindow* progressWindow_ = nullptr;
     StatisticsWindow* statisticsWindow_ = nullptr;

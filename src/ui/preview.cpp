@@ -269,8 +269,8 @@ QImage Placeholder(const QPalette& palette) {
 
 // ---- The pane ----
 
-PreviewPane::PreviewPane(std::atomic<bool>& previewIdle, QWidget* parent)
-    : QWidget(parent), previewIdle_(previewIdle), hasRows_([] { return true; }), upright_([] { return false; }) {
+PreviewPane::PreviewPane(JobGate& jobGate, QWidget* parent)
+    : QWidget(parent), jobGate_(jobGate), hasRows_([] { return true; }), upright_([] { return false; }) {
     setObjectName("PreviewPane");
     picture_ = new PreviewPicture(this);
     info_ = new PreviewInfoLine(this);
@@ -281,7 +281,7 @@ PreviewPane::PreviewPane(std::atomic<bool>& previewIdle, QWidget* parent)
     layout->addWidget(info_);
     picture_->SetImage(Placeholder(palette()));
 
-    previewIdle_ = true;
+    jobGate_.Open();
     clock_.start();
     idleTimer_.setSingleShot(true);
     idleTimer_.setInterval(1);
@@ -306,7 +306,7 @@ QSize PreviewPane::BoxSize() const { return picture_->size(); }
 
 void PreviewPane::ShowPreview(const std::string& path) {
     wantedPath_ = path;
-    if (path.empty() || !FileExists(path) || !previewIdle_) return;
+    if (path.empty() || !FileExists(path) || !jobGate_.IsOpen()) return;
     StartPreviewLoad(path);
 }
 
@@ -319,7 +319,7 @@ void PreviewPane::DropUnlisted(const std::function<bool(const std::string&)>& li
 }
 
 void PreviewPane::StartPreviewLoad(const std::string& path) {
-    previewIdle_ = false;
+    jobGate_.Close();
     WaitForLoad();
     picture_->SetImage(QImage());
     const QSize box = picture_->size();
@@ -347,19 +347,19 @@ void PreviewPane::ShowResult(const PreviewResult& result, const std::string& pat
 
 void PreviewPane::Reload() {
     if (previewPath_.empty() || !FileExists(previewPath_)) return;
-    if (previewIdle_) StartPreviewLoad(previewPath_);
+    if (jobGate_.IsOpen()) StartPreviewLoad(previewPath_);
     else reloadWanted_ = true;
 }
 
 void PreviewPane::IdleTick() {
-    previewIdle_ = true;
+    jobGate_.Open();
     if (std::exchange(reloadWanted_, false) && (wantedPath_.empty() || wantedPath_ == previewPath_) &&
         !previewPath_.empty() && FileExists(previewPath_)) {
         StartPreviewLoad(previewPath_);
         return;
     }
     // The selection moved on while the last load ran.
-    if (!wantedPath_.empty() && wantedPath_ != previewPath_ && FileExists(wantedPath_) && previewIdle_)
+    if (!wantedPath_.empty() && wantedPath_ != previewPath_ && FileExists(wantedPath_) && jobGate_.IsOpen())
         StartPreviewLoad(wantedPath_);
 }
 
@@ -375,7 +375,7 @@ void PreviewPane::resizeEvent(QResizeEvent* event) {
 
 void PreviewPane::ResizeTick() {
     const QSize size = picture_->size();
-    if (size != previewBoxSize_ && hasRows_() && !previewPath_.empty() && FileExists(previewPath_) && previewIdle_)
+    if (size != previewBoxSize_ && hasRows_() && !previewPath_.empty() && FileExists(previewPath_) && jobGate_.IsOpen())
         StartPreviewLoad(previewPath_);
     previewBoxSize_ = size;
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "jobs/job_gate.h"
+
 namespace zelvan {
 
 // The size a w x h picture is shown at in a bw x bh box: unchanged when it fits (never
@@ -43,12 +45,12 @@ class PreviewInfoLine;
 
 // The preview at the upper right of the main window: the picture area and the information line
 // below it. One load runs at a time on a thread of its own; while it runs, and until the first
-// tick after it has delivered its picture, `previewIdle` (the scheduler's) is false, so that no
-// conversion job starts meanwhile. A request made during a load is served when the load ends.
+// tick after it has delivered its picture, the scheduler's gate is closed, so that no conversion
+// job starts meanwhile. A request made during a load is served when the load ends.
 class PreviewPane : public QWidget {
     Q_OBJECT
 public:
-    explicit PreviewPane(std::atomic<bool>& previewIdle, QWidget* parent = nullptr);
+    explicit PreviewPane(JobGate& jobGate, QWidget* parent = nullptr);
     ~PreviewPane() override;
 
     // Waits until a running load has ended (the window's close does this before it saves the
@@ -102,7 +104,7 @@ private:
     void IdleTick();
     void ResizeTick();
 
-    std::atomic<bool>& previewIdle_;
+    JobGate& jobGate_;
     PreviewPicture* picture_;
     PreviewInfoLine* info_;
     std::thread loader_;

@@ -204,7 +204,7 @@ void ProgressWindow::onRefreshTick() {
     inputSize_->setText(QString::fromStdString(SizeText(input, decimalSeparator_, units)));
     if (output > 0 && input > 0)
         outputSize_->setText(QString::fromStdString(OutputSizeText(output, input, decimalSeparator_, units)));
-    if (scheduler_.ReapTimerOn())
+    if (scheduler_.InProgress())
         elapsed_->setText(
             QString::fromStdString(ElapsedText(ElapsedMs(), decimalSeparator_, lookups_.LookupText("second"))));
     // Lines are normally shown as they come; this catches any wake-up still on its way.

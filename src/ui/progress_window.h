@@ -26,8 +26,8 @@ namespace zelvan {
 // The progress window: a run's counts, sizes, elapsed time and error list while it goes and
 // after it ends. Its figures are read from the scheduler's run state by its own 100 ms timer;
 // it changes the run only through its button (Cancel) and its close query. The main window
-// owns the run and its timers: it prepares this window, shows it modally and, from its
-// completion tick, writes the completion figures.
+// owns the run: it prepares this window, shows it modally and, when the scheduler says the run
+// has completed, writes the completion figures.
 class ProgressWindow : public QDialog {
     Q_OBJECT
 public:
@@ -41,14 +41,13 @@ public:
     // Convert's last step: the run's caption, then modal until the window closes.
     int ShowForRun();
 
-    // The completion tick, once the run has completed: the marquee off, the Close caption and
-    // the final figures with the looked-up unit words.
+    // Once the run has completed: the marquee off, the Close caption and the final figures with
+    // the looked-up unit words.
     void WriteCompletionFigures();
-    // The completion tick's last step: the elapsed time with the looked-up word for seconds.
+    // The completion's last step: the elapsed time with the looked-up word for seconds.
     void WriteCompletionTime();
-    // All of the completion tick's window steps in their order: closes the window when Cancel
-    // asked for it, then the figures and the time. Call after Scheduler::CompletionTick()
-    // returned true.
+    // All of the completion's window steps in their order: closes the window when Cancel asked
+    // for it, then the figures and the time. Call once the scheduler's run has finished.
     void CompleteRun();
     // The program closes the window (a run cancelled earlier has completed, a job could not be
     // started); goes through the close query like any close.
@@ -78,7 +77,7 @@ public:
     void SetMessageBox(MessageBoxFunction show) { messageBox_ = std::move(show); }
 
 signals:
-    // Cancel has stopped the run: the main window brings its timers in line with the scheduler's.
+    // Cancel has stopped the run: the main window brings its controls in line.
     void RunCancelled();
     // "Terminate program?" was answered Yes while jobs of a stopped run were still running.
     void TerminateRequested();

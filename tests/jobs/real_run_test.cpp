@@ -1,10 +1,12 @@
-// A whole run with real jobs on real threads, driven like the timers drive it: the place where
-// races between jobs, counters and the error list would show (build with ZELVAN_SANITIZE=thread).
+// Whole runs with real jobs on the scheduler's workers, watched from the driving thread as the
+// windows watch them: the place where races between jobs, counters and the error list would show
+// (build with ZELVAN_SANITIZE=thread).
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
+#include <map>
+#include <mutex>
 
 #include "jobs/scheduler.h"
 #include "support/fixtures.h"
@@ -37,19 +39,10 @@ TEST(RealRun, ConvertsEveryFileAndCountsEachOnce) {
     scheduler.BeginRun(options, sources, "Done:");
 
     std::size_t maxJobs = 0;
-    auto lastCompletion = std::chrono::steady_clock::now();
-    for (;;) {
-        if (scheduler.StartTimerOn()) scheduler.StartTick();
+    while (!scheduler.WaitUntilFinished(std::chrono::milliseconds(1))) {
         maxJobs = std::max(maxJobs, scheduler.RunningJobs());
-        if (scheduler.ReapTimerOn()) scheduler.ReapTick();
-        auto now = std::chrono::steady_clock::now();
-        if (scheduler.CompletionTimerOn() && now - lastCompletion > std::chrono::milliseconds(250)) {
-            lastCompletion = now;
-            if (scheduler.CompletionTick()) break;
-        }
         // The progress display reads the counters meanwhile, without a lock.
         (void)scheduler.Counters().processed.load();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_LE(maxJobs, 3u);
     EXPECT_EQ(scheduler.Counters().processed.load(), 12);
@@ -60,6 +53,52 @@ TEST(RealRun, ConvertsEveryFileAndCountsEachOnce) {
     EXPECT_EQ(lines[2], "Done: 12");
     for (int i = 0; i < 12; ++i)
         EXPECT_EQ(std::filesystem::exists(dir / ("out/photo" + std::to_string(i) + ".PNG")), i != 5) << i;
+}
+
+// Many small files on more workers than cores: each file is converted and reported exactly once,
+// the counters add up, and the summary is the list's last line.
+TEST(RealRun, ManySmallFilesOnAPoolReportEachFileOnce) {
+    test::TempDir dir;
+    std::vector<std::string> sources;
+    for (int i = 0; i < 300; ++i) {
+        std::string path = dir / ("in/p" + std::to_string(i) + (i % 50 == 7 ? ".png" : ".bmp"));
+        std::filesystem::create_directories(dir / "in");
+        if (i % 50 == 7) test::WriteBytes(path, std::vector<std::uint8_t>{1, 2, 3});  // broken
+        else test::WriteBytes(path, test::MakeBmp24(16 + i % 7, 12, [i](int x, int y) {
+                 return test::Rgba{static_cast<std::uint8_t>(x * 9 + i), static_cast<std::uint8_t>(y * 13), 40};
+             }));
+        sources.push_back(path);
+    }
+    LifetimeCounters lifetime;
+    ErrorList errors;
+    Scheduler scheduler(lifetime, errors, "");
+    std::mutex seenLock;
+    std::map<std::string, int> finished;
+    scheduler.SetJobFinished([&](const ConversionJob& job) {
+        std::lock_guard<std::mutex> lock(seenLock);
+        ++finished[job.sourcePath];
+    });
+    ConversionOptions options = DefaultConversionOptions();
+    options.threads = 4;
+    options.outputFormat = 1;
+    options.pngCompression = 1;
+    options.outputFolder = dir / "out";
+    options.renameEnabled = false;
+    ASSERT_EQ(PrepareRunOptions(options, sources.size()), PrepareResult::Ok);
+    ASSERT_TRUE(scheduler.BeginRun(options, sources, "Done:"));
+    ASSERT_TRUE(scheduler.WaitUntilFinished(std::chrono::seconds(60)));
+
+    EXPECT_EQ(scheduler.Counters().processed.load(), 300);
+    EXPECT_EQ(scheduler.Counters().failed.load(), 6);
+    EXPECT_EQ(lifetime.processedFiles.load(), 294);
+    const std::vector<std::string> lines = errors.Lines();
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[7], "Done: 300");
+    std::lock_guard<std::mutex> lock(seenLock);
+    ASSERT_EQ(finished.size(), 300u);
+    for (const auto& [source, times] : finished) EXPECT_EQ(times, 1) << source;
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(std::filesystem::exists(dir / ("out/p" + std::to_string(i) + ".PNG")), i % 50 != 7) << i;
 }
 
 }  // namespace

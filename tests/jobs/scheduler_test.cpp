@@ -3,22 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
+#include "support/job_holder.h"
 #include "support/test_support.h"
 
 namespace zelvan {
 namespace {
 
-// Drives a scheduler whose jobs never run a thread: the test finishes them by hand, so every
-// tick's effect can be checked on its own.
+using namespace std::chrono_literals;
+
+// A scheduler whose jobs are held by the test: each worker waits with its job until the test lets
+// it end, so that what the pool starts, and when, can be checked.
 class SchedulerTest : public ::testing::Test {
 protected:
     SchedulerTest() : scheduler(lifetime, errors, "/nonexistent/rawdll.so") {
-        scheduler.SetJobStarter([this](ConversionJob& job) {
-            started.push_back(&job);
-            maxRunning = std::max(maxRunning, scheduler.RunningJobs());
-        });
-        scheduler.SetMemoryLoadSource([this] { return memoryLoad; });
+        scheduler.SetJobRunner(held.Runner());
+        scheduler.SetMemoryLoadSource([this] { return memoryLoad.load(); });
     }
 
     ConversionOptions Options(int threads, int format = 0) {
@@ -35,31 +39,18 @@ protected:
         return v;
     }
 
-    // Finishes a started job as a job does at its end.
-    void Finish(ConversionJob* job) {
-        scheduler.Counters().processed.fetch_add(1);
-        job->completed.store(true, std::memory_order_release);
-        started.erase(std::find(started.begin(), started.end(), job));
-    }
-
-    // Ticks like the timers until the run completes, finishing jobs in start order.
+    // Lets every job end as it starts until the run completes.
     void RunToCompletion() {
-        for (int guard = 0; guard < 100000; ++guard) {
-            if (scheduler.StartTimerOn()) scheduler.StartTick();
-            if (!started.empty()) Finish(started.front());
-            if (scheduler.ReapTimerOn()) scheduler.ReapTick();
-            if (scheduler.CompletionTimerOn() && scheduler.CompletionTick()) return;
-        }
-        FAIL() << "the run never completed";
+        held.EndAllUnrun(scheduler.Counters());
+        ASSERT_TRUE(scheduler.WaitUntilFinished(10s)) << "the run never completed";
     }
 
     test::TempDir out;
     LifetimeCounters lifetime;
     ErrorList errors;
     Scheduler scheduler;
-    std::vector<ConversionJob*> started;
-    std::size_t maxRunning = 0;
-    int memoryLoad = 10;
+    test::JobHolder held;  // after the scheduler: it lets waiting workers go first
+    std::atomic<int> memoryLoad{10};
 };
 
 TEST_F(SchedulerTest, NeverRunsMoreJobsThanTheLimit) {
@@ -69,110 +60,161 @@ TEST_F(SchedulerTest, NeverRunsMoreJobsThanTheLimit) {
         std::size_t expectedMax;
     };
     for (Case c : {Case{3, 0, 3}, Case{3, 4, 1}, Case{1, 1, 1}}) {
-        maxRunning = 0;
+        SCOPED_TRACE("threads " + std::to_string(c.threads) + " format " + std::to_string(c.format));
+        test::JobHolder jobs;
+        scheduler.SetJobRunner(jobs.Runner());
         scheduler.BeginRun(Options(c.threads, c.format), Paths(10), "Done:");
-        // Start as often as possible before any job ends.
-        for (int i = 0; i < 20; ++i) scheduler.StartTick();
-        EXPECT_EQ(maxRunning, c.expectedMax) << "threads " << c.threads << " format " << c.format;
-        RunToCompletion();
+        EXPECT_EQ(scheduler.JobLimit(), c.expectedMax);
+        ASSERT_TRUE(jobs.WaitForCount(c.expectedMax));
+        // Given time, no further job starts while these run.
+        EXPECT_FALSE(jobs.WaitForCount(c.expectedMax + 1, 100ms));
+        EXPECT_EQ(scheduler.RunningJobs(), c.expectedMax);
+        jobs.EndAllUnrun(scheduler.Counters());
+        ASSERT_TRUE(scheduler.WaitUntilFinished(10s));
         EXPECT_EQ(scheduler.Counters().processed.load(), 10);
+        EXPECT_EQ(jobs.Started(), 10u);
     }
 }
 
 TEST_F(SchedulerTest, JobsGetPathsAndNumbersFromOneInEveryRun) {
     for (int run = 0; run < 2; ++run) {
         scheduler.BeginRun(Options(2, 1), {"/a/photo.jpeg", "/b/noext"}, "Done:");
-        scheduler.StartTick();
-        scheduler.StartTick();
-        ASSERT_EQ(started.size(), 2u);
+        ASSERT_TRUE(held.WaitForCount(2));
+        const std::vector<ConversionJob*> started = held.HeldByNumber();
         EXPECT_EQ(started[0]->jobNumber, 1);
         EXPECT_EQ(started[1]->jobNumber, 2);
         EXPECT_EQ(started[0]->sourcePath, "/a/photo.jpeg");
-        EXPECT_EQ(started[0]->destinationPath, out.path().string() + "/photo.PNG");
-        EXPECT_EQ(started[1]->destinationPath, out.path().string() + "/noext.PNG");
-        EXPECT_EQ(started[0]->format->extension, "PNG");
-        RunToCompletion();
+        ASSERT_EQ(started[0]->outputs.size(), 1u);
+        EXPECT_EQ(started[0]->outputs[0].destinationPath, out.path().string() + "/photo.PNG");
+        EXPECT_EQ(started[1]->outputs[0].destinationPath, out.path().string() + "/noext.PNG");
+        EXPECT_EQ(started[0]->outputs[0].format->extension, "PNG");
+        for (ConversionJob* job : started) held.EndUnrun(job, scheduler.Counters());
+        ASSERT_TRUE(scheduler.WaitUntilFinished(10s));
     }
 }
 
+// The driver hears of each finished job once and of the run's end once, after its summary line.
 TEST_F(SchedulerTest, CompletionAppendsSeparatorAndSummaryAfterJobLines) {
+    std::mutex seenLock;
+    std::vector<std::string> finishedSources;
+    int runsFinished = 0;
+    std::size_t linesAtRunEnd = 0;
+    scheduler.SetJobFinished([&](const ConversionJob& job) {
+        std::lock_guard<std::mutex> lock(seenLock);
+        finishedSources.push_back(job.sourcePath);
+    });
+    scheduler.SetRunFinished([&] {
+        std::lock_guard<std::mutex> lock(seenLock);
+        ++runsFinished;
+        linesAtRunEnd = errors.Count();
+    });
     scheduler.BeginRun(Options(2), Paths(3), "Files processed:");
     errors.AppendLine("AFO:/src/photo0.jpeg: broken");
     RunToCompletion();
     EXPECT_TRUE(scheduler.Finished());
+    EXPECT_FALSE(scheduler.InProgress());
     EXPECT_FALSE(scheduler.CloseWhenDone());
     EXPECT_EQ(errors.Lines(), (std::vector<std::string>{"AFO:/src/photo0.jpeg: broken", "-----------------------",
                                                         "Files processed: 3"}));
+    {
+        std::lock_guard<std::mutex> lock(seenLock);
+        std::sort(finishedSources.begin(), finishedSources.end());
+        EXPECT_EQ(finishedSources, Paths(3));
+        EXPECT_EQ(runsFinished, 1);
+        EXPECT_EQ(linesAtRunEnd, 3u);
+    }
     // A new run starts with an empty list.
+    held.EndAllUnrun(scheduler.Counters());
+    scheduler.SetRunFinished({});
+    scheduler.SetJobFinished({});
     scheduler.BeginRun(Options(2), Paths(1), "Files processed:");
-    EXPECT_EQ(errors.Count(), 0u);
+    ASSERT_TRUE(scheduler.WaitUntilFinished(10s));
+    EXPECT_EQ(errors.Lines().back(), "Files processed: 1");
 }
 
 TEST_F(SchedulerTest, CancelLetsRunningJobsFinishAndSkipsTheQueue) {
     scheduler.BeginRun(Options(2), Paths(7), "Done:");
-    scheduler.StartTick();
-    scheduler.StartTick();
-    ASSERT_EQ(started.size(), 2u);
+    ASSERT_TRUE(held.WaitForCount(2));
     scheduler.Cancel();
-    EXPECT_FALSE(scheduler.StartTimerOn());
-    EXPECT_TRUE(scheduler.CompletionTimerOn());
-    EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Nothing);
-    EXPECT_FALSE(scheduler.CompletionTick()) << "jobs are still running";
-    Finish(started.front());
-    Finish(started.front());
-    scheduler.ReapTick();
-    scheduler.ReapTick();
-    EXPECT_TRUE(scheduler.CompletionTick());
+    EXPECT_TRUE(scheduler.CloseWhenDone());
+    EXPECT_FALSE(scheduler.WaitUntilFinished(50ms)) << "jobs are still running";
+    const std::vector<ConversionJob*> running = held.Held();
+    held.EndUnrun(running[0], scheduler.Counters());
+    EXPECT_FALSE(held.WaitUntilStarted(3, 100ms)) << "the freed worker starts nothing after Cancel";
+    EXPECT_FALSE(scheduler.Finished());
+    held.EndUnrun(running[1], scheduler.Counters());
+    ASSERT_TRUE(scheduler.WaitUntilFinished(10s));
     EXPECT_TRUE(scheduler.CloseWhenDone());
     EXPECT_EQ(errors.Lines().back(), "Done: 2");
-    EXPECT_EQ(scheduler.State().queue.size(), 5u);
+    EXPECT_EQ(scheduler.QueuedFiles(), 5u);
+    EXPECT_EQ(held.Started(), 2u);
 }
 
-TEST_F(SchedulerTest, ReapsFinishedJobsOutOfOrderOnePerTick) {
-    scheduler.BeginRun(Options(3), Paths(3), "Done:");
-    for (int i = 0; i < 3; ++i) scheduler.StartTick();
-    std::vector<ConversionJob*> jobs = started;
-    Finish(jobs[2]);
-    Finish(jobs[1]);
-    EXPECT_TRUE(scheduler.ReapTick());
-    EXPECT_EQ(scheduler.RunningJobs(), 2u);
-    EXPECT_EQ(scheduler.State().jobs[0].get(), jobs[0]);
-    EXPECT_EQ(scheduler.State().jobs[1].get(), jobs[2]) << "the first finished job in start order goes first";
-    EXPECT_TRUE(scheduler.ReapTick());
-    EXPECT_FALSE(scheduler.ReapTick());
-    EXPECT_EQ(scheduler.RunningJobs(), 1u);
+// A worker that is free takes the next file at once, whichever job ended: a slow file never keeps
+// the others waiting.
+TEST_F(SchedulerTest, AFreedWorkerTakesTheNextFileWhileOthersStillRun) {
+    scheduler.BeginRun(Options(2), Paths(4), "Done:");
+    ASSERT_TRUE(held.WaitForCount(2));
+    std::vector<ConversionJob*> jobs = held.HeldByNumber();
+    ConversionJob* slow = jobs[0];
+    held.EndUnrun(jobs[1], scheduler.Counters());
+    // The worker that ran it takes the third file; the first job still runs.
+    ASSERT_TRUE(held.WaitUntilStarted(3));
+    jobs = held.HeldByNumber();
+    EXPECT_EQ(jobs[0], slow);
+    EXPECT_EQ(jobs[1]->jobNumber, 3);
+    EXPECT_EQ(jobs[1]->sourcePath, "/src/photo2.jpeg");
+    RunToCompletion();
+    EXPECT_EQ(errors.Lines().back(), "Done: 4");
 }
 
 TEST_F(SchedulerTest, HoldsBackJobsWhilePreviewLoadsOrMemoryIsShort) {
-    scheduler.BeginRun(Options(4), Paths(4), "Done:");
-    scheduler.previewIdle = false;
-    EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Nothing);
-    scheduler.previewIdle = true;
+    scheduler.previewGate.Close();
+    scheduler.BeginRun(Options(4), Paths(5), "Done:");
+    EXPECT_FALSE(held.WaitForCount(1, 100ms)) << "no job starts while the preview loads";
     memoryLoad = 95;
+    scheduler.previewGate.Open();
     // With nothing running the first job still starts, or the run would wait for ever.
-    EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Started);
-    EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Nothing);
+    ASSERT_TRUE(held.WaitForCount(1));
+    EXPECT_FALSE(held.WaitForCount(2, 100ms));
     memoryLoad = 90;
-    EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Nothing);
+    held.EndUnrun(held.Held()[0], scheduler.Counters());
+    // The end of a job is when the workers look again: one starts, as none runs.
+    ASSERT_TRUE(held.WaitUntilStarted(2));
+    EXPECT_FALSE(held.WaitUntilStarted(3, 100ms));
     memoryLoad = 89;
-    EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::Started);
+    held.EndUnrun(held.HeldByNumber().back(), scheduler.Counters());
+    ASSERT_TRUE(held.WaitUntilStarted(5)) << "memory is no longer short: the other workers start";
+    EXPECT_TRUE(held.WaitForCount(3));
+    RunToCompletion();
+    EXPECT_EQ(errors.Lines().back(), "Done: 5");
 }
 
-TEST_F(SchedulerTest, FailedStartStopsTheRunWhichStillCompletes) {
-    scheduler.BeginRun(Options(2), Paths(5), "Done:");
-    scheduler.StartTick();
-    ASSERT_EQ(started.size(), 1u);
-    scheduler.SetJobStarter([](ConversionJob&) { throw std::system_error(EAGAIN, std::generic_category()); });
-    EXPECT_EQ(scheduler.StartTick(), Scheduler::StartResult::StartFailed);
-    EXPECT_EQ(scheduler.RunningJobs(), 1u) << "a job that never started holds no entry";
-    EXPECT_FALSE(scheduler.State().running);
-    EXPECT_FALSE(scheduler.StartTimerOn());
-    EXPECT_FALSE(scheduler.ReapTimerOn());
-    scheduler.Cancel();
-    Finish(started.front());
-    EXPECT_FALSE(scheduler.CompletionTick());  // reaps the finished job
-    EXPECT_TRUE(scheduler.CompletionTick());
-    EXPECT_EQ(errors.Lines().back(), "Done: 1");
+// Workers that cannot be made: the run goes on with those there are, and with none it ends at
+// once as a cancelled run.
+TEST_F(SchedulerTest, APoolShortOfThreadsStillRunsEveryFileAndNoneEndsTheRun) {
+    std::atomic<int> made{0};
+    scheduler.SetThreadMaker([&](std::function<void()> body) {
+        if (made.fetch_add(1) >= 1) throw std::system_error(EAGAIN, std::generic_category());
+        return std::thread(std::move(body));
+    });
+    EXPECT_TRUE(scheduler.BeginRun(Options(3), Paths(5), "Done:"));
+    ASSERT_TRUE(held.WaitForCount(1));
+    EXPECT_FALSE(held.WaitUntilStarted(2, 100ms));
+    RunToCompletion();
+    EXPECT_EQ(errors.Lines().back(), "Done: 5");
+    EXPECT_FALSE(scheduler.CloseWhenDone());
+
+    scheduler.SetThreadMaker([](std::function<void()>) -> std::thread {
+        throw std::system_error(EAGAIN, std::generic_category());
+    });
+    int runsFinished = 0;
+    scheduler.SetRunFinished([&] { ++runsFinished; });
+    EXPECT_FALSE(scheduler.BeginRun(Options(2), Paths(5), "Done:"));
+    EXPECT_TRUE(scheduler.Finished());
+    EXPECT_TRUE(scheduler.CloseWhenDone());
+    EXPECT_EQ(runsFinished, 1);
+    EXPECT_EQ(errors.Lines(), (std::vector<std::string>{"-----------------------", "Done: 0"}));
 }
 
 TEST(PrepareRunOptions, CompletesMaskThreadsAndOutputFolder) {

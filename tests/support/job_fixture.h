@@ -41,14 +41,14 @@ protected:
         env.rawPluginPath = dir / "no-plugin/rawdll.so";
         ConversionJob job(env);
         job.sourcePath = source;
-        job.format = FindOutputFormat(extension);
-        job.destinationPath = destination.empty()
-                                  ? out() + std::filesystem::path(source).stem().string() + "." + extension
-                                  : destination;
+        job.AddOutput(FindOutputFormat(extension),
+                      destination.empty() ? out() + std::filesystem::path(source).stem().string() + "." + extension
+                                          : destination);
         job.jobNumber = 1;
+        const std::int32_t processedBefore = run.processed.load();
         job.Execute();
-        EXPECT_TRUE(job.completed.load());
-        return job.destinationPath;
+        EXPECT_EQ(run.processed.load(), processedBefore + 1) << "a job counts itself once";
+        return job.outputs[0].destinationPath;
     }
 
     TempDir dir;

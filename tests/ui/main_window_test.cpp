@@ -31,6 +31,7 @@
 #include "base/file_io.h"
 #include "jobs/version_info.h"
 #include "support/fixtures.h"
+#include "support/job_holder.h"
 #include "support/test_support.h"
 #include "ui/about_window.h"
 #include "ui/file_list.h"
@@ -496,27 +497,24 @@ TEST_F(MainWindowTest, CancelLetsRunningJobsEndAndLeavesTheQueue) {
     pages->findChild<QSpinBox*>("SpinEdit1")->setMaximum(2);
     pages->findChild<QSpinBox*>("SpinEdit1")->setValue(2);
     // Jobs are held until the test lets them end, so that Cancel meets two running jobs.
-    std::vector<ConversionJob*> held;
-    window->RunScheduler().SetJobStarter([&](ConversionJob& job) { held.push_back(&job); });
+    test::JobHolder held;
+    window->RunScheduler().SetJobRunner(held.Runner());
     bool cancelled = false;
     Convert(*window, [&] {
-        if (!cancelled && held.size() == 2) {
+        if (!cancelled && held.Count() == 2) {
             window->Progress()->findChild<QPushButton*>("PngBitBtn1")->click();
             cancelled = true;
-            for (ConversionJob* job : held) {
-                window->RunScheduler().Counters().processed.fetch_add(1);
-                job->completed.store(true);
-            }
+            for (ConversionJob* job : held.Held()) held.EndUnrun(job, window->RunScheduler().Counters());
         }
     });
     EXPECT_TRUE(cancelled);
-    EXPECT_EQ(held.size(), 2u);
+    EXPECT_EQ(held.Started(), 2u);
     EXPECT_FALSE(window->Progress()->isVisible());
     const std::vector<std::string> lines = window->Errors().Lines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[lines.size() - 2], "-----------------------");
     EXPECT_EQ(lines.back(), window->Language().LookupText("AllProcessed") + " 2");
-    window->RunScheduler().SetJobStarter({});
+    window->RunScheduler().SetJobRunner({});
 }
 
 // The preview never goes on showing a file that has left the list, whether its row was deleted
@@ -580,18 +578,17 @@ TEST_F(MainWindowTest, ConvertWaitsForTheJobsOfAClosedRun) {
     auto* convertTool = window->findChild<QToolButton*>("ToolButton5");
     ASSERT_NE(convertButton, nullptr);
     ASSERT_NE(convertTool, nullptr);
-    std::vector<ConversionJob*> held;
-    window->RunScheduler().SetJobStarter([&](ConversionJob& job) { held.push_back(&job); });
+    test::JobHolder held;
+    window->RunScheduler().SetJobRunner(held.Runner());
     Convert(*window, [&] {
-        if (held.size() == 2 && window->Progress()->isVisible()) window->Progress()->close();
+        if (held.Count() == 2 && window->Progress()->isVisible()) window->Progress()->close();
     });
-    ASSERT_EQ(held.size(), 2u);
+    ASSERT_EQ(held.Started(), 2u);
     EXPECT_FALSE(convertButton->isEnabled());
     EXPECT_FALSE(convertTool->isEnabled());
 
     // One job of the first run ends; a second Convert now shows nothing and starts nothing.
-    window->RunScheduler().Counters().processed.fetch_add(1);
-    held[0]->completed.store(true);
+    held.EndUnrun(held.HeldByNumber().front(), window->RunScheduler().Counters());
     bool shown = false;
     Convert(*window, [&] {
         if (window->Progress()->isVisible()) {
@@ -600,15 +597,14 @@ TEST_F(MainWindowTest, ConvertWaitsForTheJobsOfAClosedRun) {
         }
     });
     EXPECT_FALSE(shown);
-    EXPECT_EQ(held.size(), 2u);
+    EXPECT_EQ(held.Started(), 2u);
     EXPECT_EQ(window->RunScheduler().Counters().processed.load(), 1);
     convertTool->click();
     EXPECT_FALSE(window->Progress()->isVisible());
-    EXPECT_EQ(held.size(), 2u);
+    EXPECT_EQ(held.Started(), 2u);
 
     // The last job ends: the run completes with its own count and Convert comes back.
-    window->RunScheduler().Counters().processed.fetch_add(1);
-    held[1]->completed.store(true);
+    held.EndUnrun(held.HeldByNumber().back(), window->RunScheduler().Counters());
     QElapsedTimer clock;
     clock.start();
     while (!convertButton->isEnabled() && clock.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -617,7 +613,7 @@ TEST_F(MainWindowTest, ConvertWaitsForTheJobsOfAClosedRun) {
     EXPECT_EQ(window->RunScheduler().RunningJobs(), 0u);
     EXPECT_EQ(window->Errors().Lines().back(), window->Language().LookupText("AllProcessed") + " 2");
 
-    window->RunScheduler().SetJobStarter({});
+    window->RunScheduler().SetJobRunner({});
     Convert(*window);
     EXPECT_EQ(window->Errors().Lines().back(), window->Language().LookupText("AllProcessed") + " 3");
 }

@@ -165,9 +165,10 @@ TEST(PreviewPane, ShowsAPictureAndKeepsJobsWaitingWhileItLoads) {
     test::WritePngFile(dir / "first.png", 200, 100, test::PngKind::Rgb, colour);
     test::WritePngFile(dir / "second.png", 4000, 3000, test::PngKind::Rgb, colour);
 
-    std::atomic<bool> idle{false};
-    PreviewPane pane(idle);
-    EXPECT_TRUE(idle.load());
+    JobGate gate;
+    gate.Close();
+    PreviewPane pane(gate);
+    EXPECT_TRUE(gate.IsOpen());
     EXPECT_FALSE(pane.Picture().isNull());  // the placeholder
     pane.resize(520, 360);
     pane.show();
@@ -177,7 +178,7 @@ TEST(PreviewPane, ShowsAPictureAndKeepsJobsWaitingWhileItLoads) {
     HeldLoads held(pane);
     pane.ShowPreview(dir / "first.png");
     ASSERT_TRUE(WaitFor([&] { return held.Count() == 1; }));
-    EXPECT_FALSE(idle.load());
+    EXPECT_FALSE(gate.IsOpen());
     EXPECT_TRUE(pane.Picture().isNull());  // cleared as the load starts
 
     // Another selection during the load starts no second loader; the end of the load does.
@@ -185,14 +186,14 @@ TEST(PreviewPane, ShowsAPictureAndKeepsJobsWaitingWhileItLoads) {
     QCoreApplication::processEvents();
     EXPECT_EQ(held.Count(), 1u);
     held.Release();
-    ASSERT_TRUE(WaitFor([&] { return pane.PreviewPath() == dir / "second.png" && idle.load(); }));
+    ASSERT_TRUE(WaitFor([&] { return pane.PreviewPath() == dir / "second.png" && gate.IsOpen(); }));
     EXPECT_EQ(held.Count(), 2u);
     EXPECT_EQ(pane.InfoText(), "second.png - 4000x3000 ");
     EXPECT_EQ(pane.Picture().size(), FitIntoBox(4000, 3000, box.width(), box.height()));
 
     // The same file again: the picture of first.png, which fits and keeps its size.
     pane.ShowPreview(dir / "first.png");
-    ASSERT_TRUE(WaitFor([&] { return pane.PreviewPath() == dir / "first.png" && idle.load(); }));
+    ASSERT_TRUE(WaitFor([&] { return pane.PreviewPath() == dir / "first.png" && gate.IsOpen(); }));
     EXPECT_EQ(pane.InfoText(), "first.png - 200x100 ");
     EXPECT_EQ(pane.Picture().size(), QSize(200, 100));
     EXPECT_EQ(pane.Picture().pixelColor(150, 50).red(), 150);
@@ -201,8 +202,8 @@ TEST(PreviewPane, ShowsAPictureAndKeepsJobsWaitingWhileItLoads) {
 TEST(PreviewPane, ARunOfResizesReloadsOnceAtTheNewSize) {
     TempDir dir;
     test::WritePngFile(dir / "photo.png", 4000, 3000, test::PngKind::Rgb, [](int, int) { return test::Rgba{9, 9, 9}; });
-    std::atomic<bool> idle{true};
-    PreviewPane pane(idle);
+    JobGate gate;
+    PreviewPane pane(gate);
     int shown = 0;
     QObject::connect(&pane, &PreviewPane::PreviewShown, [&] { ++shown; });
     pane.resize(500, 400);
@@ -210,7 +211,7 @@ TEST(PreviewPane, ARunOfResizesReloadsOnceAtTheNewSize) {
     ASSERT_TRUE(WaitFor([&] { return pane.BoxSize().width() == 500; }));
     pane.RememberBoxSize();
     pane.ShowPreview(dir / "photo.png");
-    ASSERT_TRUE(WaitFor([&] { return shown == 1 && idle.load(); }));
+    ASSERT_TRUE(WaitFor([&] { return shown == 1 && gate.IsOpen(); }));
 
     for (int width = 420; width >= 300; width -= 20) {
         pane.resize(width, 300);
@@ -218,7 +219,7 @@ TEST(PreviewPane, ARunOfResizesReloadsOnceAtTheNewSize) {
         pause.start();
         WaitFor([&] { return pause.elapsed() >= 30; });
     }
-    ASSERT_TRUE(WaitFor([&] { return shown == 2 && idle.load(); }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return shown == 2 && gate.IsOpen(); }, 5000));
     const QSize box = pane.BoxSize();
     EXPECT_EQ(box.width(), 300);
     EXPECT_EQ(pane.Picture().size(), FitIntoBox(4000, 3000, box.width(), box.height()));
@@ -232,8 +233,8 @@ TEST(PreviewPane, MessagesForRawAndBrokenFiles) {
     TempDir dir;
     test::WriteBytes(dir / "camera.cr2", std::vector<std::uint8_t>(5000, 0x42));
     test::WriteBytes(dir / "small.jpg", std::vector<std::uint8_t>(20, 0x42));
-    std::atomic<bool> idle{true};
-    PreviewPane pane(idle);
+    JobGate gate;
+    PreviewPane pane(gate);
     pane.resize(400, 300);
     pane.show();
 
@@ -245,14 +246,14 @@ TEST(PreviewPane, MessagesForRawAndBrokenFiles) {
         int shown = 0;
         const auto connection = QObject::connect(&pane, &PreviewPane::PreviewShown, [&] { ++shown; });
         pane.ShowPreview(dir / c.name);
-        ASSERT_TRUE(WaitFor([&] { return shown == 1 && idle.load(); })) << c.name;
+        ASSERT_TRUE(WaitFor([&] { return shown == 1 && gate.IsOpen(); })) << c.name;
         QObject::disconnect(connection);
         EXPECT_EQ(pane.InfoText(), c.line);
         EXPECT_TRUE(pane.Picture().isNull());
     }
     // A file that has gone away starts nothing.
     pane.ShowPreview(dir / "gone.png");
-    EXPECT_TRUE(idle.load());
+    EXPECT_TRUE(gate.IsOpen());
     EXPECT_EQ(pane.PreviewPath(), dir / "small.jpg");
 }
 

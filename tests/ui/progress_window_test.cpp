@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "support/fixtures.h"
+#include "support/job_holder.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -80,41 +81,24 @@ protected:
             return answerYes;
         });
         form.SetDecimalSeparator(".");
-        QObject::connect(&form, &ProgressWindow::RunCancelled, [this] {
-            ++cancelled;
-            SyncTimers();
-        });
+        QObject::connect(&form, &ProgressWindow::RunCancelled, [this] { ++cancelled; });
         QObject::connect(&form, &ProgressWindow::TerminateRequested, [this] { ++terminate; });
-
-        // The main window's three timers.
-        startTimer.setInterval(1);
-        reapTimer.setInterval(1);
-        completionTimer.setInterval(completionInterval);
-        QObject::connect(&startTimer, &QTimer::timeout, [this] {
-            if (scheduler.StartTick() == Scheduler::StartResult::StartFailed) {
-                SyncTimers();
-                form.CloseByProgram();
-            }
-            SyncTimers();
-        });
-        QObject::connect(&reapTimer, &QTimer::timeout, [this] {
-            scheduler.ReapTick();
-            SyncTimers();
-        });
-        QObject::connect(&completionTimer, &QTimer::timeout, [this] {
-            if (scheduler.CompletionTick()) form.CompleteRun();
-            SyncTimers();
+        // As the main window hears it: the run's end, handed to the window's thread.
+        scheduler.SetRunFinished([this] {
+            QMetaObject::invokeMethod(
+                &form,
+                [this] {
+                    if (scheduler.Finished()) form.CompleteRun();
+                },
+                Qt::QueuedConnection);
         });
     }
 
-    void SyncTimers() {
-        auto sync = [](QTimer& timer, bool on) {
-            if (on && !timer.isActive()) timer.start();
-            if (!on) timer.stop();
-        };
-        sync(startTimer, scheduler.StartTimerOn());
-        sync(reapTimer, scheduler.ReapTimerOn());
-        sync(completionTimer, scheduler.CompletionTimerOn());
+    ~ProgressWindowTest() override {
+        // Workers still held end, and the run with them, before the window they report to goes.
+        if (holder) holder->EndAllUnrun(scheduler.Counters());
+        scheduler.Cancel();
+        EXPECT_TRUE(scheduler.WaitUntilFinished(std::chrono::seconds(20)));
     }
 
     ConversionOptions Options(int threads, int format) {
@@ -130,8 +114,7 @@ protected:
     void Begin(ConversionOptions options, const std::vector<std::string>& sources) {
         ASSERT_EQ(PrepareRunOptions(options, sources.size()), PrepareResult::Ok);
         form.PrepareForRun(static_cast<int>(sources.size()), options.outputFolder);
-        scheduler.BeginRun(options, sources, lookups.LookupText("AllProcessed"));
-        SyncTimers();
+        began = scheduler.BeginRun(options, sources, lookups.LookupText("AllProcessed"));
     }
 
     // Shows the window for the run as Convert does and calls `step` every few milliseconds
@@ -155,14 +138,16 @@ protected:
         form.ShowForRun();
     }
 
-    // Holds every job instead of starting it, so that a test decides when jobs run.
+    // Holds every job the workers start, so that a test decides when jobs run. Call between runs.
     void HoldJobs() {
-        scheduler.SetJobStarter([this](ConversionJob& job) { held.push_back(&job); });
+        holder = std::make_unique<test::JobHolder>();
+        scheduler.SetJobRunner(holder->Runner());
     }
+    // The held jobs run, and every later one at once.
     void ReleaseJobs() {
-        for (ConversionJob* job : held) job->Start();
-        held.clear();
+        if (holder) holder->RunAll();
     }
+    std::size_t HeldCount() const { return holder ? holder->Count() : 0; }
 
     test::TempDir dir;
     std::string langIni;
@@ -171,9 +156,8 @@ protected:
     Scheduler scheduler;
     LanguageFile lookups;
     ProgressWindow form;
-    QTimer startTimer, reapTimer, completionTimer;
-    int completionInterval = 250;
-    std::vector<ConversionJob*> held;
+    std::unique_ptr<test::JobHolder> holder;
+    bool began = false;
     std::vector<std::string> questions;
     bool answerYes = false;
     int cancelled = 0;
@@ -214,9 +198,7 @@ TEST_F(ProgressWindowTest, FiguresDuringAndAfterARun) {
     const auto start = scheduler.State().startedAt;
     form.SetClock([start] { return start + 7500ms; });
 
-    scheduler.StartTick();
-    scheduler.StartTick();
-    ASSERT_EQ(held.size(), 2u);
+    ASSERT_TRUE(holder->WaitForCount(2));
     form.onRefreshTick();
     EXPECT_EQ(Text(form, "Label4"), "0/3");
     EXPECT_EQ(Text(form, "Label2"), "2");
@@ -225,7 +207,7 @@ TEST_F(ProgressWindowTest, FiguresDuringAndAfterARun) {
     EXPECT_EQ(Text(form, "Label10"), "7,5 с");
     EXPECT_EQ(Child<QProgressBar>(form, "ProgressBar1")->maximum(), 3);
 
-    held[0]->Execute();  // the big one, on this thread
+    holder->Run(holder->HeldByNumber()[0]);  // the big one, first in the list
     form.onRefreshTick();
     EXPECT_EQ(Text(form, "Label4"), "1/3");
     EXPECT_EQ(Child<QProgressBar>(form, "ProgressBar1")->value(), 1);
@@ -234,9 +216,7 @@ TEST_F(ProgressWindowTest, FiguresDuringAndAfterARun) {
     EXPECT_EQ(form.Taskbar().Shown().kind, TaskbarProgress::Indicator::Kind::Normal);
     EXPECT_NEAR(form.Taskbar().Shown().fraction, 1.0 / 3, 1e-9);
 
-    held.erase(held.begin());
     ReleaseJobs();
-    scheduler.SetJobStarter({});
     // The refresh is ticked by hand from here on, so that a slow machine cannot let it rewrite
     // the completion form before the check below sees it.
     form.findChild<QTimer*>("Timer1")->stop();
@@ -291,7 +271,6 @@ TEST_F(ProgressWindowTest, ASecondRunShowsOnlyItsOwnOutputFigure) {
     EXPECT_EQ(Text(form, "Label6"), "0 KiB");
     EXPECT_EQ(Text(form, "Label8"), "0 KiB");
     ReleaseJobs();
-    scheduler.SetJobStarter({});
     ShowModal([&] {
         ReleaseJobs();
         if (scheduler.Finished()) form.close();
@@ -329,7 +308,6 @@ TEST_F(ProgressWindowTest, EnterOrSpaceClosesTheWindowOnlyAfterTheRun) {
                 EXPECT_EQ(cancelled, 0);
                 EXPECT_TRUE(form.isVisible());
                 ReleaseJobs();
-                scheduler.SetJobStarter({});
                 return;
             }
             ReleaseJobs();
@@ -469,7 +447,7 @@ TEST_F(ProgressWindowTest, CancelStopsQueuedFilesAndClosesAfterTheLastReap) {
     Begin(Options(2, 1), sources);
     bool pressed = false;
     ShowModal([&] {
-        if (!pressed && held.size() == 2) {
+        if (!pressed && HeldCount() == 2) {
             pressed = true;
             Child<QPushButton>(form, "PngBitBtn1")->click();
             EXPECT_EQ(form.windowTitle(), "Stopping...");
@@ -502,13 +480,13 @@ TEST_F(ProgressWindowTest, TheCloseBoxDuringARunCancelsAndClosesAtOnce) {
     HoldJobs();
     Begin(Options(1, 1), sources);
     ShowModal([&] {
-        if (held.size() == 1 && form.isVisible() && cancelled == 0) form.close();
+        if (HeldCount() == 1 && form.isVisible() && cancelled == 0) form.close();
     });
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(cancelled, 1);
     EXPECT_TRUE(scheduler.CloseWhenDone());
-    EXPECT_FALSE(scheduler.State().running);
     EXPECT_EQ(scheduler.RunningJobs(), 1u);
+    EXPECT_EQ(scheduler.QueuedFiles(), 3u) << "no further job starts";
     // The started job goes on in the background and the run completes without the window.
     ReleaseJobs();
     QElapsedTimer clock;
@@ -528,7 +506,7 @@ TEST_F(ProgressWindowTest, ClosingAfterCancelWithJobsRunningAsksToTerminate) {
     Begin(Options(2, 1), sources);
     int phase = 0;
     ShowModal([&] {
-        if (phase == 0 && held.size() == 2) {
+        if (phase == 0 && HeldCount() == 2) {
             Child<QPushButton>(form, "PngBitBtn1")->click();  // Cancel
             phase = 1;
         } else if (phase == 1) {
@@ -549,23 +527,23 @@ TEST_F(ProgressWindowTest, ClosingAfterCancelWithJobsRunningAsksToTerminate) {
     ReleaseJobs();
 }
 
-TEST_F(ProgressWindowTest, AJobThatCannotStartClosesTheWindow) {
+// A run whose workers cannot be made ends at once: the window is never shown for it and its list
+// says that nothing was processed.
+TEST_F(ProgressWindowTest, ARunWithoutWorkersEndsAtOnce) {
     std::vector<std::string> sources = {dir / "a.bmp", dir / "b.bmp"};
     WriteBmp(sources[0], 40, 30);
     WriteBmp(sources[1], 40, 30);
-    scheduler.SetJobStarter([](ConversionJob&) {
+    scheduler.SetThreadMaker([](std::function<void()>) -> std::thread {
         throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
     });
     Begin(Options(1, 1), sources);
-    ShowModal([] {});
+    EXPECT_FALSE(began);
+    EXPECT_TRUE(scheduler.Finished());
+    Pump(50ms);
     EXPECT_FALSE(form.isVisible());
-    EXPECT_EQ(cancelled, 1);
     EXPECT_TRUE(questions.empty());
-    // The completion timer Cancel switched on completes the run.
-    QElapsedTimer clock;
-    clock.start();
-    while (!scheduler.Finished() && clock.elapsed() < 5000) Pump(10ms);
     EXPECT_EQ(LogLines(form), QStringList({"-----------------------", "Files processed: 0"}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/a.png"));
 }
 
 TEST_F(ProgressWindowTest, WindowTextsFromTheLanguageFile) {

@@ -1,5 +1,4 @@
 #include <memory>
-#include <thread>
 
 #include "base/error.h"
 #include "imaging/opj_memory_stream.h"
@@ -101,7 +100,7 @@ int Jpeg2000Resolutions(int width, int height) {
 }
 
 std::vector<std::uint8_t> EncodeJp2(const Raster& image, const Raster* alphaMask, int quality, bool lossless,
-                                    std::span<const std::uint8_t> iccProfile) {
+                                    std::span<const std::uint8_t> iccProfile, int threads) {
     const Raster* source = &image;
     Raster expanded;
     if (image.bitsPerPixel() != 24 && image.bitsPerPixel() != 32) {
@@ -162,7 +161,7 @@ std::vector<std::uint8_t> EncodeJp2(const Raster& image, const Raster* alphaMask
     opj_set_warning_handler(codec.get(), Quiet, nullptr);
     opj_set_error_handler(codec.get(), Quiet, nullptr);
     if (!opj_setup_encoder(codec.get(), &cp, jimage.get())) throw Error("JPEG 2000 image encoding failed");
-    if (opj_has_thread_support()) opj_codec_set_threads(codec.get(), static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+    if (opj_has_thread_support() && threads > 1) opj_codec_set_threads(codec.get(), threads);
 
     OpjWriteState state;
     std::unique_ptr<opj_stream_t, OpjStreamDeleter> stream(CreateOpjWriteStream(state));

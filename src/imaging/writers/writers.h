@@ -38,9 +38,10 @@ std::vector<std::uint8_t> EncodeGif(const Raster& image);
 std::vector<std::uint8_t> EncodeTga(const Raster& image, const Raster* alphaMask);
 
 // JP2 file: 3 components (4 with the mask's opacity when a mask is given), one quality layer at
-// the rate the quality asks for (no limit when lossless), no colour transform.
+// the rate the quality asks for (no limit when lossless), no colour transform. OpenJPEG codes
+// the tiles on `threads` threads of its own.
 std::vector<std::uint8_t> EncodeJp2(const Raster& image, const Raster* alphaMask, int quality, bool lossless,
-                                    std::span<const std::uint8_t> iccProfile = {});
+                                    std::span<const std::uint8_t> iccProfile = {}, int threads = 1);
 // The layer's compression ratio for a quality of 1 to 100, and the resolution levels an image
 // of this size allows (at most 6).
 float Jpeg2000Rate(int quality, int components, int width, int height);
