@@ -62,6 +62,8 @@ constexpr const char* kUsage =
     "  --rename MASK     rename outputs by MASK ([N] name, [C] counter, [W]x[H] size, [E] ext)\n"
     "  --overwrite       replace existing outputs (Overwrite=1)\n"
     "  -j, --threads N   convert N files at once\n"
+    "  --metadata WHICH  all, no-location (no GPS), minimal (copyright, artist, camera, dates)\n"
+    "                    or none: the source's metadata the outputs carry (Metadata)\n"
     "\n"
     "Runs for scripts and clusters:\n"
     "  --dry-run         write nothing; print one line per file: what would happen (write,\n"
@@ -241,6 +243,19 @@ void AddFilter(Arguments& a, const std::string& name) {
     throw UsageError("unknown filter \"" + name + "\" (known:" + known + ")");
 }
 
+// --metadata: the Metadata choice by name, in the choice's order.
+void AddMetadata(Arguments& a, const std::string& name) {
+    static constexpr std::array<std::string_view, 4> kNames{"all", "no-location", "minimal", "none"};
+    const std::string wanted = ToLowerAscii(name);
+    for (std::size_t i = 0; i < kNames.size(); ++i) {
+        if (kNames[i] == wanted) {
+            a.sets.emplace_back("Metadata", std::to_string(i));
+            return;
+        }
+    }
+    throw UsageError("unknown metadata choice \"" + name + "\" (known: all no-location minimal none)");
+}
+
 Shard ParseShard(const std::string& value) {
     const std::size_t slash = value.find('/');
     std::optional<int> index = slash == std::string::npos ? std::nullopt : ParseCount(std::string_view(value).substr(0, slash));
@@ -308,6 +323,8 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
             a.sets.emplace_back("Overwrite", "1");
         } else if (arg == "-j" || arg == "--threads") {
             a.sets.emplace_back("Threads", next());
+        } else if (arg == "--metadata") {
+            AddMetadata(a, next());
         } else if (arg == "--list-options") {
             a.listOptions = true;
         } else if (arg == "--dry-run") {

@@ -423,11 +423,12 @@ std::optional<std::string> ConversionJob::AddExif(OutputWork& work, const Output
         // Formats other than JPEG take the same block in a chunk or box of their own.
         if (output.withExifBlock) {
             const std::vector<std::uint8_t> block =
-                ExifBlockFor(sourcePath, QDateTime::currentDateTime(), pixels, images.image.width(), images.image.height());
+                ExifBlockFor(sourcePath, QDateTime::currentDateTime(), pixels, images.image.width(), images.image.height(),
+                             work.options.metadata);
             bytes = output.withExifBlock(bytes, block);
             return std::nullopt;
         }
-        bytes = WithExif(sourcePath, bytes, QDateTime::currentDateTime(), pixels);
+        bytes = WithExif(sourcePath, bytes, QDateTime::currentDateTime(), pixels, work.options.metadata);
     } catch (const Error& e) {
         return std::string(e.what());
     }
@@ -446,7 +447,7 @@ std::vector<std::uint8_t> ConversionJob::EncodeWithExif(OutputWork& work, const 
             std::lock_guard<std::mutex> lock(*env_.jobLock);
             block = ExifBlockFor(sourcePath, QDateTime::currentDateTime(),
                                  pixelsTurned_ ? OutputPixels::Upright : OutputPixels::AsStored, images.image.width(),
-                                 images.image.height());
+                                 images.image.height(), work.options.metadata);
         } catch (const Error& e) {
             exifFailure = e.what();
         }

@@ -117,6 +117,7 @@ constexpr std::array kTable{
     Bool("JXL_lossless", false, &O::jxlLossless, "CheckBox17"),
     Int("JXL_effort", 7, 1, 9, &O::jxlEffort, "SpinEdit9"),
     Bool("JXL_recompress_jpeg", true, &O::jxlRecompressJpeg, "CheckBox18"),
+    Choice("Metadata", kAllMetadata, 0, 3, &O::metadata, "ComboBox7"),
 };
 
 constexpr const char* kSettingsSection = "Settings";

@@ -67,6 +67,7 @@ struct ConversionOptions {
     bool textShadow;
     int textOpacity;
     bool keepExif;
+    int metadata;  // a MetadataChoice: which of the source's metadata the outputs carry
     bool autoRotate;  // turn the pixels by the source's EXIF orientation
     int colourProfile;  // a ColourProfileChoice
     // What shows through transparent areas in outputs without alpha: 0xRRGGBB.
@@ -78,6 +79,14 @@ enum ColourProfileChoice : int {
     kKeepColourProfile = 0,       // carried where the output can; other outputs converted to sRGB
     kConvertToSrgb = 1,           // pixels converted to sRGB, no profile carried
     kStripColourProfile = 2,      // pixels unchanged, no profile carried
+};
+
+// Which of the source's metadata travels into the outputs (the option Metadata).
+enum MetadataChoice : int {
+    kAllMetadata = 0,              // every tag, as before
+    kMetadataWithoutLocation = 1,  // all but the GPS tags and the XMP packet's location
+    kMinimalMetadata = 2,          // copyright, artist, camera maker and model, the dates
+    kNoMetadata = 3,               // nothing, not even the JPEG outputs' Software and date
 };
 
 // The defaults of a fresh start: the processor count, the user's output folder and the screen

@@ -67,9 +67,14 @@ void ReadSourceExif(ExifRecord& record, const std::string& sourcePath) {
     }
 }
 
-// The source's record with the job's Software, date and orientation.
+// What the choice leaves of the source's record.
+void LimitRecord(ExifRecord& record, int metadata) {
+    if (metadata == kMetadataWithoutLocation) record.RemoveLocation();
+    if (metadata == kMinimalMetadata) record.KeepOnlyEssentials();
+}
+
+// The job's Software, date and orientation in the record read from the source.
 void FillRecord(ExifRecord& record, const std::string& sourcePath, const QDateTime& now, OutputPixels pixels) {
-    ReadSourceExif(record, sourcePath);
     record.SetText(kExifTagSoftware, ExifSoftwareText());
     record.SetDateTime(ToExifDateTime(now));
     // HEIF and AVIF pictures come out of their readers turned by the container, whatever the job
@@ -85,9 +90,12 @@ void FillRecord(ExifRecord& record, const std::string& sourcePath, const QDateTi
 }  // namespace
 
 std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<const std::uint8_t> jpeg,
-                                   const QDateTime& now, OutputPixels pixels) {
+                                   const QDateTime& now, OutputPixels pixels, int metadata) {
+    if (metadata == kNoMetadata) return std::vector<std::uint8_t>(jpeg.begin(), jpeg.end());
     try {
         ExifRecord record;
+        ReadSourceExif(record, sourcePath);
+        LimitRecord(record, metadata);
         FillRecord(record, sourcePath, now, pixels);
         return record.RewriteJpeg(jpeg);
     } catch (const std::bad_alloc&) {
@@ -96,9 +104,13 @@ std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<cons
 }
 
 std::vector<std::uint8_t> ExifBlockFor(const std::string& sourcePath, const QDateTime& now, OutputPixels pixels,
-                                       int width, int height) {
+                                       int width, int height, int metadata) {
+    if (metadata == kNoMetadata) return {};
     try {
         ExifRecord record;
+        ReadSourceExif(record, sourcePath);
+        if (record.Empty()) return {};
+        LimitRecord(record, metadata);
         FillRecord(record, sourcePath, now, pixels);
         return record.TiffBlock(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
     } catch (const std::bad_alloc&) {

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/conversion_options.h"
 #include "engine/mask_language.h"
 #include "imaging/exif_record.h"
 
@@ -38,14 +39,19 @@ enum class OutputPixels {
 // a block that is damaged, too large or cannot be read counts as none; a JPEG source's failures
 // throw Error with the message of the job's "FSE:" or "AFE:" line. The Orientation tag says 1 for
 // Upright pixels, and always for HEIF and AVIF sources, whose readers turn the picture by the
-// container. Run it with the job lock held: Exiv2 is not used by two jobs at once.
+// container. Of the source's block only what `metadata` allows is kept (MetadataChoice); with
+// kNoMetadata the JPEG comes back as it was, without any block. Run it with the job lock held:
+// Exiv2 is not used by two jobs at once.
 std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<const std::uint8_t> jpeg,
-                                   const QDateTime& now, OutputPixels pixels = OutputPixels::AsStored);
+                                   const QDateTime& now, OutputPixels pixels = OutputPixels::AsStored,
+                                   int metadata = kAllMetadata);
 
 // The same EXIF data as a bare block (the TIFF structure) for an output of width x height pixels
-// in another format (WebP, JPEG XL), which puts it into a chunk or box of its own.
+// in another format (WebP, AVIF, JPEG XL), which puts it into a chunk or box of its own. Empty,
+// so that the output gets no block at all, when the source has no EXIF block (the Software and
+// date alone are not worth one) or `metadata` is kNoMetadata.
 std::vector<std::uint8_t> ExifBlockFor(const std::string& sourcePath, const QDateTime& now, OutputPixels pixels,
-                                       int width, int height);
+                                       int width, int height, int metadata = kAllMetadata);
 
 // The locale's long time format with seconds, without the time zone that Qt's long format
 // ends with ("HH:mm:ss t" gives "HH:mm:ss").

@@ -138,8 +138,9 @@ std::optional<std::vector<std::uint8_t>> RecompressedSource(const OutputFormat& 
         std::vector<std::uint8_t> jpeg = ReadFileBytes(sourcePath);
         // With Exif off no output carries the source's EXIF block: the JPEG goes in without its
         // EXIF segment, so that the one rebuilt from the output is the source less that segment,
-        // its coded picture untouched.
-        if (!options.keepExif) jpeg = JpegWithoutExif(jpeg);
+        // its coded picture untouched. A Metadata choice other than all does the same: the segment
+        // inside must stay as the source has it, so it cannot be trimmed, only left out.
+        if (!options.keepExif || options.metadata != kAllMetadata) jpeg = JpegWithoutExif(jpeg);
         return JxlFromJpeg(jpeg, options.jxlEffort);
     } catch (const std::bad_alloc&) {
         return std::nullopt;

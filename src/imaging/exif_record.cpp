@@ -375,6 +375,47 @@ void ExifRecord::SetUpright() {
     });
 }
 
+void ExifRecord::RemoveLocation() {
+    Fenced([&] {
+        Exiv2::ExifData& exif = state_->exif;
+        for (auto it = exif.begin(); it != exif.end();)
+            it = it->groupName() == "GPSInfo" || it->key() == "Exif.Image.GPSTag" ? exif.erase(it) : std::next(it);
+        Exiv2::XmpData& xmp = state_->xmp;
+        for (auto it = xmp.begin(); it != xmp.end();) {
+            if (it->key().rfind("Xmp.exif.GPS", 0) == 0) {
+                it = xmp.erase(it);
+                state_->xmpChanged = true;
+            } else {
+                ++it;
+            }
+        }
+    });
+}
+
+void ExifRecord::KeepOnlyEssentials() {
+    // Who made it (copyright, artist), with what (camera maker and model), when (the dates with
+    // their fractions and time zones), and how it stands (orientation, which the pixels may still
+    // need).
+    static constexpr std::string_view kKept[] = {
+        "Exif.Image.Copyright",         "Exif.Image.Artist",           "Exif.Image.Make",
+        "Exif.Image.Model",             "Exif.Image.DateTime",         "Exif.Image.Orientation",
+        "Exif.Photo.DateTimeOriginal",  "Exif.Photo.DateTimeDigitized", "Exif.Photo.SubSecTime",
+        "Exif.Photo.SubSecTimeOriginal", "Exif.Photo.SubSecTimeDigitized", "Exif.Photo.OffsetTime",
+        "Exif.Photo.OffsetTimeOriginal", "Exif.Photo.OffsetTimeDigitized",
+    };
+    Fenced([&] {
+        Exiv2::ExifData& exif = state_->exif;
+        for (auto it = exif.begin(); it != exif.end();) {
+            const std::string key = it->key();
+            const bool kept = std::find(std::begin(kKept), std::end(kKept), key) != std::end(kKept);
+            it = kept ? std::next(it) : exif.erase(it);
+        }
+        state_->xmp.clear();
+        state_->xmpPacket.clear();
+        state_->xmpChanged = false;
+    });
+}
+
 void ExifRecord::DropThumbnail() {
     Fenced([&] { Exiv2::ExifThumb(state_->exif).erase(); });
 }

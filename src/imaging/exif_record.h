@@ -73,6 +73,12 @@ public:
     // packet's tiff:Orientation too, each only when present.
     void SetUpright();
 
+    // Removes every GPS tag (the GPS directory) and the XMP packet's exif:GPS properties.
+    void RemoveLocation();
+    // Keeps only copyright, artist, camera maker and model, the dates (with their fractions of a
+    // second and time zones) and the orientation; everything else goes, the thumbnail, the maker
+    // notes, the location and the XMP packet among them.
+    void KeepOnlyEssentials();
     // Removes the embedded thumbnail (the second directory's picture and its tags).
     void DropThumbnail();
 

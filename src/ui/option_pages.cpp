@@ -558,10 +558,13 @@ void OptionPages::BuildOutputPage() {
     autoRotate->setToolTip(QString::fromUtf8("Поворачивать снимки так, как их показывает камера"));
     QLabel* profileCaption = MakeLabel("Label26", "Colour profile:", page);
     colourProfile_ = MakeOptionList(page, "Colour_profile", {"Keep", "Convert to sRGB", "Remove"});
+    QLabel* metadataCaption = MakeLabel("Label38", "Metadata:", page);
+    metadata_ = MakeOptionList(page, "Metadata", {"All", "No location", "Minimal", "None"});
     QLabel* backgroundCaption = MakeLabel("Label27", "Background:", page);
     backgroundButton_ = Named(new QPushButton(page), OptionRow("Background_colour").control);
     folderCaption->setBuddy(outputFolder_);
     profileCaption->setBuddy(colourProfile_);
+    metadataCaption->setBuddy(metadata_);
     backgroundCaption->setBuddy(backgroundButton_);
     formatCaption->setBuddy(format);
     threadsCaption->setBuddy(threads_);
@@ -581,8 +584,10 @@ void OptionPages::BuildOutputPage() {
     grid->addWidget(backgroundCaption, 4, 0);
     grid->addWidget(backgroundButton_, 4, 1, Qt::AlignLeft);
     grid->addWidget(autoRotate, 4, 2, 1, 2);
+    grid->addWidget(metadataCaption, 5, 0);
+    grid->addWidget(metadata_, 5, 1);
     grid->setColumnStretch(2, 1);
-    grid->setRowStretch(5, 1);
+    grid->setRowStretch(6, 1);
     SetBackgroundColour(backgroundColour_);
 
     // The automatic choice leaves no format to pick.
@@ -830,6 +835,7 @@ void OptionPages::ApplyLanguageLists(const LanguageFile& file) {
     ReplaceItems(resamplingFilter_, ListItems(file.LookupText("FilterList")));
     ReplaceItems(textPosition_, ListItems(file.LookupText("PositionList")));
     ReplaceItems(colourProfile_, ListItems(file.LookupText("ColourProfileList")));
+    ReplaceItems(metadata_, ListItems(file.LookupText("MetadataList")));
     selectDirTitle_ = Tr(file, "SelectDir");
     // The captions' widths are the pages' least width.
     updateGeometry();

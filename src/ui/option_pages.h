@@ -197,6 +197,7 @@ private:
     QLineEdit* outputFolder_ = nullptr;
     QSpinBox* threads_ = nullptr;
     QComboBox* colourProfile_ = nullptr;
+    QComboBox* metadata_ = nullptr;
     QPushButton* backgroundButton_ = nullptr;
     int backgroundColour_ = 0xFFFFFF;  // 0xRRGGBB
 

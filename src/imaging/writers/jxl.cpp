@@ -173,6 +173,8 @@ std::vector<std::uint8_t> JxlWithExif(std::span<const std::uint8_t> jxl, std::sp
     static constexpr std::uint8_t kFileType[] = {'j', 'x', 'l', ' ', 0, 0, 0, 0, 'j', 'x', 'l', ' '};
     // The Exif box's content opens with the offset of the TIFF header within the rest: 0.
     static constexpr std::uint8_t kTiffOffset[] = {0, 0, 0, 0};
+    // No block, no box: the file stays as encoded.
+    if (tiffBlock.empty()) return {jxl.begin(), jxl.end()};
     std::vector<std::uint8_t> out;
     out.reserve(jxl.size() + tiffBlock.size() + 64);
     if (jxl.size() >= sizeof kContainerSignature &&

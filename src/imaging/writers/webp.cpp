@@ -126,6 +126,8 @@ std::vector<std::uint8_t> EncodeWebp(const Raster& image, const Raster* alphaMas
 }
 
 std::vector<std::uint8_t> WebpWithExif(std::span<const std::uint8_t> webp, std::span<const std::uint8_t> tiffBlock) {
+    // No block, no chunk: an empty EXIF chunk would only puzzle readers.
+    if (tiffBlock.empty()) return {webp.begin(), webp.end()};
     return WithChunk(webp, "EXIF", tiffBlock);
 }
 

@@ -59,7 +59,8 @@ struct WebpSettings {
 };
 std::vector<std::uint8_t> EncodeWebp(const Raster& image, const Raster* alphaMask, const WebpSettings& settings,
                                      std::span<const std::uint8_t> iccProfile = {});
-// The WebP file with this EXIF block (the TIFF structure, "II*\0" or "MM\0*") as its EXIF chunk.
+// The WebP file with this EXIF block (the TIFF structure, "II*\0" or "MM\0*") as its EXIF chunk;
+// an empty block leaves the file as it is.
 std::vector<std::uint8_t> WebpWithExif(std::span<const std::uint8_t> webp, std::span<const std::uint8_t> tiffBlock);
 
 // JPEG XL with 8 bits per sample, the mask's opacity as alpha when a mask is given, the ICC
@@ -79,7 +80,7 @@ float JxlDistance(int quality);
 // take (CMYK, for one).
 std::vector<std::uint8_t> JxlFromJpeg(std::span<const std::uint8_t> jpeg, int effort);
 // The JPEG XL file with this EXIF block (the TIFF structure) in an Exif box, a bare codestream
-// wrapped in a container first.
+// wrapped in a container first; an empty block leaves the file as it is.
 std::vector<std::uint8_t> JxlWithExif(std::span<const std::uint8_t> jxl, std::span<const std::uint8_t> tiffBlock);
 
 // AVIF through libavif and aom: 8 bits per sample, the mask's opacity as a lossless alpha plane
