@@ -580,6 +580,8 @@ std::string JobJson(const ConversionJob& job, const JobOutput& output) {
         .Number("input_bytes", r.inputBytes)
         .Number("output_bytes", r.outputBytes)
         .Number("ms", r.milliseconds);
+    // A JPEG XL output says whether it is the source JPEG recompressed or its pixels encoded.
+    if (output.format && output.format->extension == "JXL") line.Boolean("jpeg_recompressed", r.recompressedSource);
     return line.Done();
 }
 

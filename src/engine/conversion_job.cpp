@@ -379,6 +379,7 @@ bool ConversionJob::WriteChosenFormat(OutputWork& work, const WorkingImageSet& i
         // rebuilt from it.
         if (!recompressed && !format->encodeWithExif) exifFailure = AddExif(work, *format, images, bytes);
         nameTaken = !WriteOutput(work, work.output.destinationPath, bytes);
+        work.output.result.recompressedSource = !nameTaken && recompressed;
         if (!nameTaken && exifFailure) throw Error(*exifFailure);
     });
     return encoded && !nameTaken;

@@ -46,6 +46,9 @@ struct JobResult {
     std::int64_t inputBytes = -1;   // the source file's size; -1 when it cannot be measured
     std::int64_t outputBytes = -1;  // the output's size; -1 without one
     std::int64_t milliseconds = 0;  // from the job's start to its end
+    // The output is the source file recompressed without loss (a JPEG into JPEG XL), not its
+    // pixels encoded.
+    bool recompressedSource = false;
 };
 
 // One output of a source: how it is made (its options: the run's, or a recipe's changes to them),

@@ -204,6 +204,7 @@ void SetOption(ConversionOptions& options, std::string_view key, std::string_vie
         throw Error("setting " + std::string(info->key) + ": \"" + std::string(value) + "\" is not a number");
     if (info->kind == K::Boolean) {
         options.*(info->boolean) = *number != 0;
+        if (info->boolean == &O::jxlRecompressJpeg) options.jxlRecompressGiven = true;
         return;
     }
     auto [lo, hi] = OptionRange(*info);
@@ -211,6 +212,11 @@ void SetOption(ConversionOptions& options, std::string_view key, std::string_vie
         throw Error("setting " + std::string(info->key) + ": " + std::string(value) + " is outside " +
                     std::to_string(lo) + " to " + std::to_string(hi));
     options.*(info->integer) = static_cast<int>(*number);
+    if (info->integer == &O::jxlQuality) options.jxlQualityGiven = true;
+}
+
+bool JxlQualityAsked(const ConversionOptions& options) {
+    return (options.jxlQualityGiven || options.jxlQuality != ConversionOptions().jxlQuality) && options.jxlQuality < 100;
 }
 
 std::string OptionText(const ConversionOptions& options, const OptionInfo& info) {

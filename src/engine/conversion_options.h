@@ -47,8 +47,13 @@ struct ConversionOptions {
     bool jxlLossless;
     int jxlEffort;  // 1 fastest to 9 smallest
     // A JPEG source whose pixels nothing changes is recompressed losslessly (its JPEG can be
-    // rebuilt bit for bit).
+    // rebuilt bit for bit), unless a JPEG XL quality below 100 was asked for (JxlQualityAsked);
+    // given explicitly (jxlRecompressGiven) it recompresses such a source whatever the quality.
     bool jxlRecompressJpeg;
+    // Whether JXL_quality and JXL_recompress_jpeg were given explicitly (--set, -q, a --settings
+    // file) rather than left at their defaults; set by SetOption, never written to Settings.ini.
+    bool jxlQualityGiven = false;
+    bool jxlRecompressGiven = false;
     int resizeMode;  // 0 none, 1 to the box (fitted or stretched), 2 by percent
     int resizeWidth;
     int resizeHeight;
@@ -80,6 +85,10 @@ enum ColourProfileChoice : int {
     kConvertToSrgb = 1,           // pixels converted to sRGB, no profile carried
     kStripColourProfile = 2,      // pixels unchanged, no profile carried
 };
+
+// Whether a JPEG XL quality was asked for: given explicitly, or moved off its default (the JPEG XL
+// page's control), and below 100 (lossless, which recompression is too).
+bool JxlQualityAsked(const ConversionOptions& options);
 
 // Which of the source's metadata travels into the outputs (the option Metadata).
 enum MetadataChoice : int {

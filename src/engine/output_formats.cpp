@@ -134,6 +134,8 @@ const OutputFormat* FindOutputFormat(std::string_view extension) {
 std::optional<std::vector<std::uint8_t>> RecompressedSource(const OutputFormat& format, const ConversionOptions& options,
                                                             const std::string& sourcePath) {
     if (format.extension != "JXL" || !options.jxlRecompressJpeg || !IsJpegSource(sourcePath)) return std::nullopt;
+    // A quality asked for is a wish to encode the pixels at it, unless recompression is asked for too.
+    if (JxlQualityAsked(options) && !options.jxlRecompressGiven) return std::nullopt;
     try {
         std::vector<std::uint8_t> jpeg = ReadFileBytes(sourcePath);
         // With Exif off no output carries the source's EXIF block: the JPEG goes in without its
