@@ -8,6 +8,9 @@
 # workloads is djpeg decoding the same photos on both cores.
 #
 #   w1  fit 1920x1080 Lanczos3 -> JPEG 85     target: at most 1.2 x the djpeg floor
+#   w1f the same with Fast_jpeg_downscale     target: at most 0.5 x the exact fit (w1-zelvan);
+#       (JPEGs decoded at 1/2, 1/4 or 1/8)    the outputs' PSNR against the exact ones; w1s the
+#                                             same two at 800x600, where more photos are reduced
 #   w3  PNG -> JPEG 85                        target: at most 0.4 x ImageMagick
 #   w4  50 % Mitchell -> BMP                  target: at most 1.4 x the djpeg floor
 #   w2  JPEG -> PNG level 9, the 6 smallest   target: at most 0.3 x every peer, files no
@@ -24,7 +27,8 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 JOBS=${ZELVAN_BENCH_JOBS:-$HERE/../../shared/bench/job.sh}
 
 if [ "${1:-}" = job ]; then
-  # targets.sh job NAME CORPUS OUT: the JPEG -> PNG jobs over the six smallest photos.
+  # targets.sh job NAME CORPUS OUT: the JPEG -> PNG jobs over the six smallest photos, and the
+  # fits with and without Fast_jpeg_downscale over every photo.
   name=$2 c=$3 out=$4/$2
   rm -rf "$out" && mkdir -p "$out"
   cd "$c/jpeg"
@@ -37,6 +41,14 @@ if [ "${1:-}" = job ]; then
     w2-im-xargs) xargs -P2 -I{} convert {} -quality 95 "$out/{}.png" < "$out.list" ;;
     w2-gm-xargs) xargs -P2 -I{} gm convert {} -quality 95 "$out/{}.png" < "$out.list" ;;
     w2-vips-xargs) xargs -P2 -I{} vips copy {} "$out/{}.png[compression=9,filter=all]" < "$out.list" ;;
+    w1f-zelvan-fast|w1s-zelvan-fast|w1s-zelvan-exact)
+      box=(1920 1080) fast=1
+      [ "${name#w1s}" = "$name" ] || box=(800 600)
+      [ "${name%-exact}" = "$name" ] || fast=0
+      QT_QPA_PLATFORM=offscreen "$ZELVAN_CLI" --set Threads=2 --set Rename_enabled=0 --set Exif=0 --set Overwrite=1 \
+        -o "$out" --set Output_format=0 --set JPG_quality=85 --set Selected_mode=1 --set Resize_width=${box[0]} \
+        --set Resize_height=${box[1]} --set Resampling_filter=5 --set Fast_jpeg_downscale=$fast - \
+        < "$c/prep/jpeg-order.txt" >/dev/null ;;
     *) echo "unknown job $name" >&2; exit 2 ;;
   esac
   exit 0
@@ -62,7 +74,7 @@ group() {
   local args=()
   for j in "$@"; do
     case $j in
-      w2-*) args+=(-n "$j" "$0 job $j $C $O") ;;
+      w2-*|w1[fs]-*) args+=(-n "$j" "$0 job $j $C $O") ;;
       *) args+=(-n "$j" "$JOBS $j $C $O") ;;
     esac
   done
@@ -86,6 +98,27 @@ PY
 }
 
 group w1 w1-zelvan w5-djpeg w1-im-xargs w1-gm-xargs w1-vips-resize
+# The fast fit against the exact one, then how far its outputs are from the exact outputs:
+# ImageMagick's PSNR over the RGB channels, in dB (higher is closer), of the photos that were
+# decoded reduced; the others' outputs are identical (PSNR inf).
+psnr() {
+  local name=$1 exact=$2 fast=$3 f
+  for f in "$O/$exact"/*; do
+    compare -metric PSNR "$f" "$O/$fast/${f##*/}" null: 2>&1 || true; echo
+  done | python3 -c '
+import math, sys
+values = []
+for word in sys.stdin.read().split():
+    try: values.append(float(word))
+    except ValueError: pass
+reduced = [v for v in values if not math.isinf(v)]
+print("%s PSNR against the exact outputs: %d of %d photos decoded reduced" % (sys.argv[1], len(reduced), len(values))
+      + (", mean %.2f dB, lowest %.2f dB" % (sum(reduced) / len(reduced), min(reduced)) if reduced else ""))' "$name"
+}
+group w1f w1f-zelvan-fast w1-zelvan
+psnr w1f w1-zelvan w1f-zelvan-fast
+group w1s w1s-zelvan-fast w1s-zelvan-exact
+psnr w1s w1s-zelvan-exact w1s-zelvan-fast
 group w3 w3-zelvan w3-im-xargs w3-gm-xargs w3-vips-xargs
 group w4 w4-zelvan w5-djpeg w4-im-xargs w4-gm-xargs w4-vips-xargs
 group w2 w2-zelvan w2-im-xargs w2-gm-xargs w2-vips-xargs

@@ -195,7 +195,7 @@ std::optional<LoadedSource> ConversionJob::Load(OutputWork& first) {
     try {
         std::unique_lock<std::mutex> lock(*env_.jobLock, std::defer_lock);
         if (IsRawExtension(ExtractFileExt(sourcePath))) lock.lock();
-        loaded = LoadSource(sourcePath, env_.rawPluginPath);
+        loaded = LoadSource(sourcePath, env_.rawPluginPath, DecodeReductionRequest(first.options));
     } catch (const LoadFailure& failure) {
         switch (failure.kind()) {
             case LoadFailure::Kind::Picture: ReportSource(JobError::Source, sourcePath, failure.what()); break;

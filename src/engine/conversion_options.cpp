@@ -118,6 +118,7 @@ constexpr std::array kTable{
     Int("JXL_effort", 7, 1, 9, &O::jxlEffort, "SpinEdit9"),
     Bool("JXL_recompress_jpeg", true, &O::jxlRecompressJpeg, "CheckBox18"),
     Choice("Metadata", kAllMetadata, 0, 3, &O::metadata, "ComboBox7"),
+    Bool("Fast_jpeg_downscale", false, &O::fastJpegDownscale, "CheckBox19"),
 };
 
 constexpr const char* kSettingsSection = "Settings";

@@ -1,8 +1,12 @@
 #include "engine/resize_planning.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <new>
+#include <utility>
+
+#include "imaging/orientation.h"
 
 namespace zelvan {
 namespace {
@@ -27,6 +31,22 @@ void ResampleImages(WorkingImageSet& images, const PixelRect& area, ImageSize si
         throw ResizeFailure(kind, "Resize: not enough memory for " + std::to_string(size.width) + "x" +
                                       std::to_string(size.height) + " pixels");
     }
+}
+
+// `area` of a picture of `full` size, carried onto the reduced decoding `image` of it: each edge
+// to the nearest line of the reduced grid, the area at least one pixel wide and inside the image.
+PixelRect AreaInReducedImage(const PixelRect& area, StoredSize full, const Raster& image) {
+    auto scaled = [](std::int64_t at, std::int64_t fullLength, std::int64_t reducedLength) {
+        return (2 * at * reducedLength + fullLength) / (2 * fullLength);  // rounded half up
+    };
+    const std::int64_t width = image.width(), height = image.height();
+    const std::int64_t left = std::min(width - 1, scaled(area.x, full.width, width));
+    const std::int64_t top = std::min(height - 1, scaled(area.y, full.height, height));
+    const std::int64_t right = std::clamp(scaled(std::int64_t{area.x} + area.width, full.width, width), left + 1, width);
+    const std::int64_t bottom =
+        std::clamp(scaled(std::int64_t{area.y} + area.height, full.height, height), top + 1, height);
+    return PixelRect{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                     static_cast<int>(bottom - top)};
 }
 
 }  // namespace
@@ -88,33 +108,63 @@ ImageSize PercentageSize(ImageSize image, int percent) {
     return {side(image.width), side(image.height)};
 }
 
-void ResizeWorkingImage(WorkingImageSet& images, const ConversionOptions& options) {
-    const Raster& image = images.image;
-    const ImageSize size{image.width(), image.height()};
+std::optional<ResizePlan> PlanResize(ImageSize size, const ConversionOptions& options) {
     const PixelRect whole{0, 0, size.width, size.height};
     const ImageSize box{options.resizeWidth, options.resizeHeight};
-    const int filter = options.resamplingFilter;
     switch (options.resizeMode) {
-        case 1:
-            if (!options.keepProportions) {
-                ResampleImages(images, whole, box, filter, ResizeFailure::Kind::FixedSize);
-            } else {
-                // The crop is not copied out: the fit resamples the cropped area directly.
-                std::optional<PixelRect> crop;
-                if (options.smartCrop) crop = PlanSmartCrop(size, box, options.enlargeSmaller);
-                const PixelRect area = crop.value_or(whole);
-                // An image that already fits is still resampled, at its own size.
-                const ImageSize fitted = FitIntoBox({area.width, area.height}, box, options.enlargeSmaller);
-                ResampleImages(images, area, fitted, filter, ResizeFailure::Kind::Fit);
-            }
-            return;
-        case 2:
-            ResampleImages(images, whole, PercentageSize(size, options.resizePercent), filter,
-                           ResizeFailure::Kind::Percentage);
-            return;
-        default:
-            return;  // no resizing
+        case 1: {
+            if (!options.keepProportions) return ResizePlan{whole, box, ResizeKind::FixedSize};
+            // The crop is not copied out: the fit resamples the cropped area directly.
+            std::optional<PixelRect> crop;
+            if (options.smartCrop) crop = PlanSmartCrop(size, box, options.enlargeSmaller);
+            const PixelRect area = crop.value_or(whole);
+            // An image that already fits is still resampled, at its own size.
+            return ResizePlan{area, FitIntoBox({area.width, area.height}, box, options.enlargeSmaller), ResizeKind::Fit};
+        }
+        case 2: return ResizePlan{whole, PercentageSize(size, options.resizePercent), ResizeKind::Percentage};
+        default: return std::nullopt;  // no resizing
     }
+}
+
+int LargestDecodeReduction(ImageSize area, ImageSize target) {
+    if (target.width < 1 || target.height < 1) return 1;
+    for (const int divisor : kDecodeReductions) {
+        if (std::int64_t{area.width} >= std::int64_t{2} * divisor * target.width &&
+            std::int64_t{area.height} >= std::int64_t{2} * divisor * target.height)
+            return divisor;
+    }
+    return 1;
+}
+
+int DecodeReductionFor(StoredSize stored, int orientation, const ConversionOptions& options) {
+    if (!options.fastJpegDownscale) return 1;
+    ImageSize shown{stored.width, stored.height};
+    if (options.autoRotate && OrientationSwapsSides(orientation)) std::swap(shown.width, shown.height);
+    const std::optional<ResizePlan> plan = PlanResize(shown, options);
+    if (!plan) return 1;
+    return LargestDecodeReduction({plan->area.width, plan->area.height}, plan->target);
+}
+
+DecodeReductionFn DecodeReductionRequest(const ConversionOptions& options) {
+    if (!options.fastJpegDownscale) return {};
+    return [options](StoredSize stored, int orientation) { return DecodeReductionFor(stored, orientation, options); };
+}
+
+void ResizeWorkingImage(WorkingImageSet& images, const ConversionOptions& options) {
+    const Raster& image = images.image;
+    // A reduced decoding is planned as the full picture would be.
+    const ImageSize size = images.reducedFrom ? ImageSize{images.reducedFrom->width, images.reducedFrom->height}
+                                              : ImageSize{image.width(), image.height()};
+    std::optional<ResizePlan> plan = PlanResize(size, options);
+    if (!plan) {
+        if (!images.reducedFrom) return;
+        // Decoded reduced for another output of the source: this one, which resizes nothing,
+        // still gets the picture's own size.
+        plan = ResizePlan{PixelRect{0, 0, size.width, size.height}, size, ResizeKind::Fit};
+    }
+    const PixelRect area = images.reducedFrom ? AreaInReducedImage(plan->area, *images.reducedFrom, image) : plan->area;
+    ResampleImages(images, area, plan->target, options.resamplingFilter, plan->kind);
+    images.reducedFrom.reset();
 }
 
 }  // namespace zelvan

@@ -33,12 +33,46 @@ std::optional<PixelRect> PlanSmartCrop(ImageSize image, ImageSize box, bool enla
 // Percentage mode: each side times percent / 100, truncated, and at least 4.
 ImageSize PercentageSize(ImageSize image, int percent);
 
+// Which figure a failed resize reports: see ResizeFailure.
+enum class ResizeKind { FixedSize, Fit, Percentage };
+
+// What the resize step does to a picture of a given size (as shown): resamples `area` of it to
+// `target`.
+struct ResizePlan {
+    PixelRect area;
+    ImageSize target;
+    ResizeKind kind = ResizeKind::Fit;
+};
+
+// The options' resize of a picture of `size`: the box stretched, the box fitted (after the smart
+// crop), or the percentage; nothing when the options resize nothing.
+std::optional<ResizePlan> PlanResize(ImageSize size, const ConversionOptions& options);
+
+// The divisors a JPEG can be decoded at, smaller than stored, in the DCT domain.
+inline constexpr int kDecodeReductions[] = {8, 4, 2};
+
+// The largest of 2, 4 and 8 by which `area` can be divided and still span at least twice
+// `target` in both directions (in whole pixels: area >= 2 x divisor x target); 1 when none can.
+// Twice the target leaves the chosen filter real pixels to work on, so the result stays close
+// to the resize of the full picture.
+int LargestDecodeReduction(ImageSize area, ImageSize target);
+
+// The divisor a JPEG of `stored` size, carrying this EXIF Orientation, may be decoded at for the
+// options' resize: the plan is made for the picture as shown (a picture that Auto_rotate turns
+// by 90 degrees has its sides swapped against the box). 1 with Fast_jpeg_downscale off and when
+// the options resize nothing.
+int DecodeReductionFor(StoredSize stored, int orientation, const ConversionOptions& options);
+
+// The loading request of a job with these options: asks DecodeReductionFor; empty (decode whole)
+// with Fast_jpeg_downscale off.
+DecodeReductionFn DecodeReductionRequest(const ConversionOptions& options);
+
 // A failed resize, with the mode it failed in: the job reports the fixed-size (stretched) and
 // the percentage modes and goes on with the images unchanged; a failed proportional fit ends
 // the job.
 class ResizeFailure : public Error {
 public:
-    enum class Kind { FixedSize, Fit, Percentage };
+    using Kind = ResizeKind;
     ResizeFailure(Kind kind, const std::string& message) : Error(message), kind_(kind) {}
     Kind kind() const { return kind_; }
 
@@ -48,7 +82,9 @@ private:
 
 // The job's resize step: resamples the working image, and its opacity mask to the same size,
 // by the options' resize mode with the run's filter. Either both images are replaced or, on a
-// failure, neither. Throws ResizeFailure.
+// failure, neither. A reduced decoding is planned from the source's full size and its area
+// scaled down to the image, so every size comes out as from the full picture. Throws
+// ResizeFailure.
 void ResizeWorkingImage(WorkingImageSet& images, const ConversionOptions& options);
 
 }  // namespace zelvan

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <climits>
+#include <utility>
 
 #include "base/file_io.h"
 #include "base/path_util.h"
@@ -62,7 +63,7 @@ LoadedSource LoadRaw(const std::string& sourcePath, const std::string& rawPlugin
     return loaded;
 }
 
-LoadedSource LoadPicture(const std::string& sourcePath) {
+LoadedSource LoadPicture(const std::string& sourcePath, const DecodeReductionFn& chooseReduction) {
     std::string extension = ExtractFileExt(sourcePath);
     ReaderFn reader = FindReader(extension);
     if (!reader) {
@@ -75,7 +76,8 @@ LoadedSource LoadPicture(const std::string& sourcePath) {
     LoadedSource loaded;
     try {
         std::vector<std::uint8_t> bytes = ReadFileBytes(sourcePath);
-        loaded.picture = reader(bytes);
+        // Only libjpeg can decode a picture smaller at less cost; every other reader decodes it whole.
+        loaded.picture = chooseReduction && reader == ReadJpeg ? ReadJpegReduced(bytes, chooseReduction) : reader(bytes);
         loaded.sourceSize = bytes.size() > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(bytes.size());
     } catch (const Error& e) {
         throw LoadFailure(LoadFailure::Kind::Picture, e.what());
@@ -100,14 +102,16 @@ bool FourthByteIsPadding(const DecodedPicture& picture) {
 
 }  // namespace
 
-LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPluginPath) {
+LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPluginPath,
+                        const DecodeReductionFn& chooseReduction) {
     if (IsRawExtension(ExtractFileExt(sourcePath))) return LoadRaw(sourcePath, rawPluginPath);
-    return LoadPicture(sourcePath);
+    return LoadPicture(sourcePath, chooseReduction);
 }
 
 WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture, ColourProfileChoice colourProfile) {
     WorkingImageSet set;
     set.orientation = picture.orientation;
+    set.reducedFrom = picture.reducedFrom;
     if (colourProfile != kStripColourProfile) set.iccProfile = SettleColourProfile(picture);
     const Raster& source = picture.raster;
     if (source.empty()) throw Error("the decoded picture is empty");
@@ -158,6 +162,8 @@ void OrientWorkingImage(WorkingImageSet& images) {
     if (images.alphaMask) mask = Oriented(*images.alphaMask, images.orientation);
     images.image = std::move(image);
     images.alphaMask = std::move(mask);
+    if (images.reducedFrom && OrientationSwapsSides(images.orientation))
+        std::swap(images.reducedFrom->width, images.reducedFrom->height);
     images.orientation = kOrientationAsStored;
 }
 

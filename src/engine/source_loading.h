@@ -7,6 +7,7 @@
 #include "base/error.h"
 #include "engine/conversion_options.h"
 #include "imaging/decoded_picture.h"
+#include "imaging/readers/readers.h"
 
 namespace zelvan {
 
@@ -35,7 +36,11 @@ struct LoadedSource {
 // unloaded for this one call), everything else through the reader registered for the
 // extension. Throws LoadFailure. The caller holds the job lock for RAW sources (the plug-in keeps
 // one buffer of its own); picture readers run side by side.
-LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPluginPath);
+// With `chooseReduction`, a JPEG source may be decoded smaller than it is stored, as that function
+// answers once the header is read (the picture's `reducedFrom` then says so); other sources,
+// RAW and JPEG 2000 among them, are always decoded whole.
+LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPluginPath,
+                        const DecodeReductionFn& chooseReduction = {});
 
 // The raster every later step works on, with the source's transparency.
 struct WorkingImageSet {
@@ -44,6 +49,9 @@ struct WorkingImageSet {
     int orientation = 1;              // the turn the pixels still owe the source's Orientation tag
     // The RGB profile the pixels are in, kept in outputs that carry one; empty means sRGB.
     std::vector<std::uint8_t> iccProfile;
+    // While the image is a reduced decoding of the source: the source's full size, turned with
+    // the image. The resize plans from it, so that sizes come out as from the full picture.
+    std::optional<StoredSize> reducedFrom;
 };
 
 // Takes the picture apart into the working image (no pixel copy) and builds the opacity mask
@@ -53,7 +61,8 @@ struct WorkingImageSet {
 // to strip it.
 WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture, ColourProfileChoice colourProfile);
 
-// Turns the image and its opacity mask as the orientation says, which then becomes 1. Throws
+// Turns the image and its opacity mask (and the full size of a reduced decoding) as the
+// orientation says, which then becomes 1. Throws
 // Error when memory runs out; the images are then as they were.
 void OrientWorkingImage(WorkingImageSet& images);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "imaging/raster.h"
@@ -27,6 +28,12 @@ enum class PictureKind {
 // What the file's own samples are: the colour space an embedded ICC profile must describe.
 enum class SampleColours { Rgb, Grey, Cmyk, Other };
 
+// The size of a picture as its file stores it, before any turn.
+struct StoredSize {
+    int width = 0;
+    int height = 0;
+};
+
 // What one reader produced: the raster and the facts about transparency the job needs.
 // A reader delivers 32 bits per pixel only for files that store four bytes per pixel (or an
 // alpha channel); JPEG and GIF pictures are never 32-bit.
@@ -48,6 +55,9 @@ struct DecodedPicture {
     // imaging/colour_profile.h).
     std::vector<std::uint8_t> iccProfile;
     Raster raster;
+    // Set when the raster is a reduced decoding (a JPEG decoded at 1/2, 1/4 or 1/8 of its size):
+    // the size the file stores, which every size planned from the picture refers to.
+    std::optional<StoredSize> reducedFrom;
 
     bool IsIndexedPng() const { return kind == PictureKind::Png && pngColourType == 3; }
     bool IsPngWithAlpha() const {

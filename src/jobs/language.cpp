@@ -17,6 +17,7 @@ std::string InFolder(std::string folder, const char* name) {
 constexpr std::array kFixedKeys{
     // File list (column captions) and the option pages' lists, items separated by ";".
     "PathColumn", "NameColumn", "TypeColumn", "SizeColumn", "ImgSizeColumn", "FilterList", "PositionList", "ColourProfileList",
+    "MetadataList",
     // Message captions and texts, folder browser titles.
     "Confirmation", "ExitConfirmation", "ClearFilelist", "FilelistEmpty", "Cancelled!", "Error", "Information",
     "AddDir", "SelectDir", "OpenByHand",
@@ -39,13 +40,14 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformCheckBox2Hint", "ZelvanMainformCheckBox3", "ZelvanMainformCheckBox3Hint",
     "ZelvanMainformCheckBox4", "ZelvanMainformCheckBox4Hint", "ZelvanMainformCheckBox5",
     "ZelvanMainformCheckBox5Hint", "ZelvanMainformCheckBox6", "ZelvanMainformCheckBox6Hint",
-    "ZelvanMainformCheckBox7", "ZelvanMainformCheckBox7Hint", "ZelvanMainformCheckBox8",
+    "ZelvanMainformCheckBox7", "ZelvanMainformCheckBox7Hint", "ZelvanMainformCheckBox19",
+    "ZelvanMainformCheckBox19Hint", "ZelvanMainformCheckBox8",
     "ZelvanMainformCheckBox8Hint", "ZelvanMainformCheckBox9", "ZelvanMainformCheckBox9Hint",
     "ZelvanMainformCheckBox10", "ZelvanMainformCheckBox10Hint", "ZelvanMainformCheckBox11",
     "ZelvanMainformCheckBox11Hint", "ZelvanMainformCheckBox12", "ZelvanMainformCheckBox12Hint",
     "ZelvanMainformCheckBox14", "ZelvanMainformCheckBox14Hint", "ZelvanMainformCheckBox15",
     "ZelvanMainformCheckBox15Hint", "ZelvanMainformLabel26", "ZelvanMainformComboBox6Hint",
-    "ZelvanMainformLabel27", "ZelvanMainformPngBitBtn8Hint",
+    "ZelvanMainformLabel27", "ZelvanMainformPngBitBtn8Hint", "ZelvanMainformLabel38", "ZelvanMainformComboBox7Hint",
     // The WebP, AVIF and JPEG XL page.
     "ZelvanMainformGroupBox4", "ZelvanMainformLabel29", "ZelvanMainformTrackBar4Hint", "ZelvanMainformLabel31",
     "ZelvanMainformSpinEdit7Hint", "ZelvanMainformCheckBox16", "ZelvanMainformCheckBox16Hint",

@@ -430,9 +430,11 @@ void OptionPages::BuildResizePage() {
     keepProportions_ = OptionCheckBox(page, "Resize_proportional", QString::fromUtf8("Пропорции"));
     enlargeSmaller_ = OptionCheckBox(page, "EnlargeIfSmall", QString::fromUtf8("Увеличить если меньше"));
     smartCrop_ = OptionCheckBox(page, "SmartCrop_enable", "Smart crop");
+    fastJpegDownscale_ = OptionCheckBox(page, "Fast_jpeg_downscale", QString::fromUtf8("Быстрое уменьшение JPEG"));
     checks->addWidget(keepProportions_);
     checks->addWidget(enlargeSmaller_);
     checks->addWidget(smartCrop_);
+    checks->addWidget(fastJpegDownscale_);
 
     QLabel* filterCaption = MakeLabel("Label14", QString::fromUtf8("Фильтр:"), page);
     resamplingFilter_ = MakeOptionList(page, "Resampling_filter",
@@ -683,6 +685,7 @@ void OptionPages::UpdateResizeControls() {
     enlargeSmaller_->setEnabled(fixed);
     smartCrop_->setEnabled(fixed && keepProportions_->isChecked());
     resizePercent_->setEnabled(percent);
+    fastJpegDownscale_->setEnabled(fixed || percent);
 }
 
 void OptionPages::SizeBoxChanged() {

@@ -181,6 +181,7 @@ private:
     QCheckBox* keepProportions_ = nullptr;
     QCheckBox* enlargeSmaller_ = nullptr;
     QCheckBox* smartCrop_ = nullptr;
+    QCheckBox* fastJpegDownscale_ = nullptr;
     QComboBox* resamplingFilter_ = nullptr;
     QComboBox* sizePresets_ = nullptr;
     QTimer* presetTimer_ = nullptr;  // ends ApplyingPreset

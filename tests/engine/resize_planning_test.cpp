@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -11,7 +12,10 @@
 
 #include "engine/conversion_job.h"
 #include "engine/output_formats.h"
+#include "imaging/readers/readers.h"
+#include "imaging/writers/writers.h"
 #include "jobs/error_list.h"
+#include "support/exif_fixtures.h"
 #include "support/fixtures.h"
 #include "support/job_fixture.h"
 #include "support/test_support.h"
@@ -90,6 +94,71 @@ TEST(ResizePlanningPercentage, Table) {
     EXPECT_EQ(PercentageSize({10, 11}, 45), (ImageSize{4, 4}));  // 4.5 and 4.95 truncate to 4
     EXPECT_EQ(PercentageSize({3, 2}, 200), (ImageSize{6, 4}));
     EXPECT_EQ(PercentageSize({1 << 28, 1}, 200), (ImageSize{1 << 29, 4}));
+}
+
+// The divisor a JPEG is decoded at: the largest of 2, 4 and 8 that leaves the resampled area at
+// least twice the target both ways, the picture measured as shown.
+TEST(ResizePlanningDecodeReduction, Table) {
+    struct Case {
+        const char* what;
+        StoredSize stored;
+        int orientation;
+        void (*set)(ConversionOptions&);
+        int expected;
+    };
+    using O = ConversionOptions;
+    static constexpr auto box = [](O& o, int w, int h) {
+        o.fastJpegDownscale = true;
+        o.resizeMode = 1;
+        o.resizeWidth = w;
+        o.resizeHeight = h;
+    };
+    static constexpr auto percent = [](O& o, int p) {
+        o.fastJpegDownscale = true;
+        o.resizeMode = 2;
+        o.resizePercent = p;
+    };
+    const Case cases[] = {
+        {"off by default", {8000, 6000}, 1, [](O& o) { o.resizeMode = 1; }, 1},
+        {"fit 1440x1080: 2.8 times smaller", {8000, 6000}, 1, [](O& o) { box(o, 1920, 1080); }, 2},
+        {"fit 1620x1080: 1.9 times smaller", {6000, 4000}, 1, [](O& o) { box(o, 1920, 1080); }, 1},
+        {"fit 800x533: 7.5", {6000, 4000}, 1, [](O& o) { box(o, 400, 300); }, 4},
+        {"fit 200x133: 30", {6000, 4000}, 1, [](O& o) { box(o, 200, 150); }, 8},
+        {"exactly twice at 1/2", {3200, 2400}, 1, [](O& o) { box(o, 800, 600); }, 2},
+        {"a pixel short of twice", {3199, 2400}, 1, [](O& o) { box(o, 800, 600); }, 1},
+        {"fits already: resampled at its own size", {600, 400}, 1, [](O& o) { box(o, 1920, 1080); }, 1},
+        {"enlarged", {600, 400}, 1, [](O& o) { box(o, 1920, 1080); o.enlargeSmaller = true; }, 1},
+        {"no resize", {8000, 6000}, 1, [](O& o) { o.fastJpegDownscale = true; o.resizeMode = 0; }, 1},
+        {"25 %", {4000, 3000}, 1, [](O& o) { percent(o, 25); }, 2},
+        {"12 %", {4000, 3000}, 1, [](O& o) { percent(o, 12); }, 4},
+        {"50 %: only twice", {4000, 3000}, 1, [](O& o) { percent(o, 50); }, 1},
+        {"1 % of a small picture: at least 4 pixels", {100, 100}, 1, [](O& o) { percent(o, 1); }, 8},
+        {"stretched, each side on its own", {6000, 3000}, 1, [](O& o) { box(o, 1000, 500); o.keepProportions = false; }, 2},
+        {"stretched, one side too short", {6000, 3000}, 1, [](O& o) { box(o, 1000, 800); o.keepProportions = false; }, 1},
+        {"turned by EXIF: 3000x6000 against 1000x500", {6000, 3000}, 6,
+         [](O& o) { box(o, 1000, 500); o.keepProportions = false; }, 1},
+        {"transposed the same", {6000, 3000}, 5, [](O& o) { box(o, 1000, 500); o.keepProportions = false; }, 1},
+        {"turned 180 degrees: sides kept", {6000, 3000}, 3, [](O& o) { box(o, 1000, 500); o.keepProportions = false; }, 2},
+        {"not turned without Auto_rotate", {6000, 3000}, 6,
+         [](O& o) { box(o, 1000, 500); o.keepProportions = false; o.autoRotate = false; }, 2},
+        {"turned portrait fitted to 675x900", {4000, 3000}, 8, [](O& o) { box(o, 1600, 900); }, 2},
+        {"landscape fitted to 1200x900", {4000, 3000}, 1, [](O& o) { box(o, 1600, 900); }, 1},
+        {"fit without the crop: 375x250", {6000, 4000}, 1, [](O& o) { box(o, 1000, 250); }, 8},
+        {"the smart crop's 6000x1500 to 1000x250", {6000, 4000}, 1, [](O& o) { box(o, 1000, 250); o.smartCrop = true; }, 2},
+    };
+    for (const Case& c : cases) {
+        ConversionOptions o;
+        c.set(o);
+        EXPECT_EQ(DecodeReductionFor(c.stored, c.orientation, o), c.expected) << c.what;
+        const DecodeReductionFn request = DecodeReductionRequest(o);
+        ASSERT_EQ(static_cast<bool>(request), o.fastJpegDownscale) << c.what;
+        if (request) {
+            EXPECT_EQ(request(c.stored, c.orientation), c.expected) << c.what;
+        }
+    }
+    EXPECT_FALSE(DefaultConversionOptions().fastJpegDownscale);
+    EXPECT_EQ(LargestDecodeReduction({100, 100}, {0, 5}), 1);
+    EXPECT_EQ(LargestDecodeReduction({1 << 30, 1 << 30}, {1, 1}), 8);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -183,6 +252,62 @@ TEST(ResizePlanningStep, SmartCropKeepsTheCentre) {
     ResizeWorkingImage(set, o);
     ASSERT_EQ(set.image.width(), 3);
     ASSERT_EQ(set.image.height(), 3);
+    for (int y = 0; y < 3; ++y)
+        for (int i = 0; i < 9; ++i) EXPECT_EQ(set.image.row(y)[i], 100) << i << "," << y;
+}
+
+// A reduced decoding is resized as the full picture would be: sizes from the full size, the smart
+// crop's area carried onto the smaller grid, and an output without a resize still gets the full
+// size. The EXIF turn swaps the full size with the image.
+TEST(ResizePlanningStep, ReducedDecodingsPlanFromTheFullSize) {
+    struct Case {
+        const char* what;
+        ImageSize full;
+        int orientation;
+        ConversionOptions options;
+        ImageSize expected;
+    };
+    ConversionOptions percent = Options(2);
+    percent.resizePercent = 25;
+    ConversionOptions fit = Options(1);
+    fit.resizeWidth = 100;
+    fit.resizeHeight = 100;
+    ConversionOptions stretch = fit;
+    stretch.keepProportions = false;
+    stretch.resizeWidth = 30;
+    const Case cases[] = {
+        {"25 % of 400x300 decoded at 1/2", {400, 300}, 1, percent, {100, 75}},
+        {"25 % of 401x301 decoded at 1/4 (101x76)", {401, 301}, 1, percent, {100, 75}},
+        {"fit, turned: 300x400", {400, 300}, 6, fit, {75, 100}},
+        {"stretched", {400, 300}, 1, stretch, {30, 100}},
+        {"no resize: back to the full size", {400, 300}, 1, Options(0), {400, 300}},
+        {"no resize, turned", {400, 300}, 8, Options(0), {300, 400}},
+    };
+    for (const Case& c : cases) {
+        const int divisor = c.full.width == 401 ? 4 : 2;
+        WorkingImageSet set;
+        set.image = test::TexturedPicture((c.full.width + divisor - 1) / divisor, (c.full.height + divisor - 1) / divisor);
+        set.reducedFrom = StoredSize{c.full.width, c.full.height};
+        set.orientation = c.orientation;
+        OrientWorkingImage(set);
+        ResizeWorkingImage(set, c.options);
+        EXPECT_EQ((ImageSize{set.image.width(), set.image.height()}), c.expected) << c.what;
+        EXPECT_FALSE(set.reducedFrom) << c.what;
+    }
+
+    // The crop of a 16x8 picture to a square is x 4..11: on its 8x4 decoding at 1/2, x 2..5,
+    // which holds none of the black columns.
+    WorkingImageSet set;
+    set.image = Raster(8, 4, 24);
+    for (int y = 0; y < 4; ++y) std::memset(set.image.row(y) + 6, 100, 12);
+    set.reducedFrom = StoredSize{16, 8};
+    ConversionOptions crop = Options(1);
+    crop.resizeWidth = 3;
+    crop.resizeHeight = 3;
+    crop.smartCrop = true;
+    crop.resamplingFilter = 5;
+    ResizeWorkingImage(set, crop);
+    ASSERT_EQ((ImageSize{set.image.width(), set.image.height()}), (ImageSize{3, 3}));
     for (int y = 0; y < 3; ++y)
         for (int i = 0; i < 9; ++i) EXPECT_EQ(set.image.row(y)[i], 100) << i << "," << y;
 }
@@ -311,6 +436,70 @@ TEST_F(ResizePlanningJob, PercentageFailureNamesTheSource) {
     EXPECT_EQ(lines[0].rfind("RE2:" + source + ": ", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find("23200x23200"), std::string::npos) << lines[0];
     EXPECT_EQ(ReadBmpHeader(out), (BmpHeader{11600, 11600, 1}));
+}
+
+// A photo-like picture: smooth shapes with detail down to a few pixels, as a camera's JPEG has.
+Raster PhotoLikePicture(int width, int height) {
+    Raster r(width, height, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double broad = std::sin(x / 97.0 + y / 151.0) + std::cos(x / 61.0 - y / 83.0);
+            const double detail = std::sin(x / 3.1) * std::cos(y / 4.3);
+            std::uint8_t* p = r.row(y) + 3 * x;
+            for (int c = 0; c < 3; ++c)
+                p[c] = static_cast<std::uint8_t>(std::lround(128 + 50 * broad * (c + 1) / 3 + 12 * detail));
+        }
+    return r;
+}
+
+double MeanAbsoluteDifference(const Raster& a, const Raster& b) {
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int i = 0; i < 3 * a.width(); ++i) sum += std::abs(a.row(y)[i] - b.row(y)[i]);
+    return sum / (3.0 * a.width() * a.height());
+}
+
+// With Fast_jpeg_downscale a JPEG source decoded smaller gives outputs of the very size the exact
+// path gives, for every resize mode and a picture turned by its EXIF, with pixels a little off
+// (they differ at all: the decoding was reduced).
+TEST_F(ResizePlanningJob, FastJpegDownscaleKeepsSizesAndStaysCloseToTheExactOutput) {
+    struct Case {
+        const char* what;
+        int orientation;
+        void (*set)(ConversionOptions&);
+        ImageSize expected;
+    };
+    using O = ConversionOptions;
+    const Case cases[] = {
+        {"fit 300x300 from 1600x1200 at 1/2", 1, [](O& o) { o.resizeMode = 1; o.resizeWidth = o.resizeHeight = 300; }, {300, 225}},
+        {"12 % at 1/4", 1, [](O& o) { o.resizeMode = 2; o.resizePercent = 12; }, {192, 144}},
+        {"smart crop to 100x100 at 1/4", 1,
+         [](O& o) { o.resizeMode = 1; o.resizeWidth = o.resizeHeight = 100; o.smartCrop = true; }, {100, 100}},
+        {"stretched to 90x150 at 1/4", 1,
+         [](O& o) { o.resizeMode = 1; o.resizeWidth = 90; o.resizeHeight = 150; o.keepProportions = false; }, {90, 150}},
+        {"turned by EXIF, fit 200x200 at 1/4", 6, [](O& o) { o.resizeMode = 1; o.resizeWidth = o.resizeHeight = 200; }, {150, 200}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::uint8_t> jpeg = EncodeJpeg(PhotoLikePicture(1600, 1200), 95, false);
+        if (c.orientation != 1) jpeg = test::WithExifSegment(jpeg, test::ExifOrientationBlock(c.orientation));
+        test::WriteBytes(src("photo.jpg"), jpeg);
+        *options = DefaultConversionOptions();
+        options->outputFolder = out();
+        options->renameEnabled = false;
+        options->overwrite = true;
+        options->resamplingFilter = 5;  // Lanczos3
+        c.set(*options);
+        const Raster exact = ReadBmp(test::ReadBytes(Run(src("photo.jpg"), "BMP"))).raster;
+        options->fastJpegDownscale = true;
+        const Raster fast = ReadBmp(test::ReadBytes(Run(src("photo.jpg"), "BMP"))).raster;
+        EXPECT_EQ(errors.Count(), 0u);
+        ASSERT_EQ((ImageSize{exact.width(), exact.height()}), c.expected);
+        ASSERT_EQ((ImageSize{fast.width(), fast.height()}), c.expected);
+        const double difference = MeanAbsoluteDifference(exact, fast);
+        EXPECT_GT(difference, 0.0);
+        EXPECT_LT(difference, 2.0);
+    }
 }
 
 }  // namespace

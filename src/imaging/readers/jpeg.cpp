@@ -79,7 +79,8 @@ struct JpegJob {
     JpegOutput output = JpegOutput::Bgr;
     JOCTET* iccProfile = nullptr;  // malloc'd by libjpeg
     unsigned int iccProfileSize = 0;
-    std::optional<CmykToSrgb> cmyk;  // for CMYK and YCCK files, made between the two steps
+    std::optional<CmykToSrgb> cmyk;  // for CMYK and YCCK files, made between the steps
+    int reduction = 1;  // the divisor of the size the picture is decoded at: 1, 2, 4 or 8
     Raster raster;
     // One per component at most; filled while libjpeg starts the decode.
     std::array<CoefficientArray, MAX_COMPONENTS> coefficients;
@@ -189,7 +190,7 @@ void UsePictureMemoryForCoefficients(JpegJob& job) {
     mem.self_destruct = SelfDestruct;
 }
 
-enum class JpegStep { ReadHeader, Decode };
+enum class JpegStep { ReadHeader, Reduce, Decode };
 
 // The only function that calls libjpeg. Returns false with job.err.message set on any failure.
 bool RunLibjpeg(JpegJob& job, JpegStep step) {
@@ -240,6 +241,15 @@ bool RunLibjpeg(JpegJob& job, JpegStep step) {
                               cinfo->num_components);
                 return false;
         }
+        jpeg_calc_output_dimensions(cinfo);
+        return true;
+    }
+
+    if (step == JpegStep::Reduce) {
+        // The inverse DCT then makes each 8x8 block 4x4, 2x2 or 1x1 pixels directly; the output
+        // is the stored size divided and rounded up.
+        cinfo->scale_num = 1;
+        cinfo->scale_denom = static_cast<unsigned int>(job.reduction);
         jpeg_calc_output_dimensions(cinfo);
         return true;
     }
@@ -295,11 +305,25 @@ int SavedExifOrientation(const jpeg_decompress_struct& cinfo) {
 
 }  // namespace
 
-DecodedPicture ReadJpeg(std::span<const std::uint8_t> bytes) {
+DecodedPicture ReadJpeg(std::span<const std::uint8_t> bytes) { return ReadJpegReduced(bytes, {}); }
+
+DecodedPicture ReadJpegReduced(std::span<const std::uint8_t> bytes, const DecodeReductionFn& chooseReduction) {
     JpegJob job(bytes);
     if (!RunLibjpeg(job, JpegStep::ReadHeader)) ThrowJpeg(job);
     // Saved markers live in libjpeg's image pool, which finishing the decode frees.
     const int orientation = SavedExifOrientation(job.cinfo);
+
+    // The stored picture is held to the limit whatever size it is decoded at: a file is refused
+    // or taken alike with and without reduction.
+    CheckImageSize(job.cinfo.image_width, job.cinfo.image_height, "JPEG");
+    if (chooseReduction) {
+        const StoredSize stored{static_cast<int>(job.cinfo.image_width), static_cast<int>(job.cinfo.image_height)};
+        const int reduction = chooseReduction(stored, orientation);
+        if (reduction == 2 || reduction == 4 || reduction == 8) {
+            job.reduction = reduction;
+            if (!RunLibjpeg(job, JpegStep::Reduce)) ThrowJpeg(job);
+        }
+    }
 
     CheckImageSize(job.cinfo.output_width, job.cinfo.output_height, "JPEG");
     const int bitsPerPixel = job.output == JpegOutput::Grey ? 8 : 24;
@@ -325,6 +349,8 @@ DecodedPicture ReadJpeg(std::span<const std::uint8_t> bytes) {
     if (job.iccProfile && job.iccProfileSize <= kMaxIccProfileBytes && job.output != JpegOutput::Cmyk)
         picture.iccProfile.assign(job.iccProfile, job.iccProfile + job.iccProfileSize);
     picture.raster = std::move(job.raster);
+    if (job.reduction != 1)
+        picture.reducedFrom = StoredSize{static_cast<int>(job.cinfo.image_width), static_cast<int>(job.cinfo.image_height)};
     return picture;
 }
 

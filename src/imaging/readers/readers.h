@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -13,6 +14,14 @@ namespace zelvan {
 using ReaderFn = DecodedPicture (*)(std::span<const std::uint8_t> bytes);
 
 DecodedPicture ReadJpeg(std::span<const std::uint8_t> bytes);
+// Asked by a reader that can decode a picture smaller than it is stored, once it has read the
+// file's header: the stored size and the file's EXIF Orientation (1 to 8) in, the divisor to
+// decode at out: 1 (full size), 2, 4 or 8; anything else counts as 1.
+using DecodeReductionFn = std::function<int(StoredSize stored, int orientation)>;
+// The JPEG reader decoding at 1/2, 1/4 or 1/8 of the size where `chooseReduction` asks for it
+// (libjpeg's scaling in the DCT domain: far less work than decoding every pixel); the picture's
+// `reducedFrom` then holds the stored size. Without a function it is ReadJpeg.
+DecodedPicture ReadJpegReduced(std::span<const std::uint8_t> bytes, const DecodeReductionFn& chooseReduction);
 DecodedPicture ReadPng(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadGif(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadBmp(std::span<const std::uint8_t> bytes);

@@ -19,6 +19,7 @@
 #include "base/error.h"
 #include "imaging/colour_profile.h"
 #include "imaging/readers/readers.h"
+#include "support/exif_fixtures.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -60,10 +61,11 @@ struct Djpeg {
     Pnm image;
 };
 
-// djpeg under a memory cap: some corpus files declare gigapixel images.
-Djpeg RunDjpeg(const std::string& path) {
-    test::CommandResult r =
-        test::RunCommand("ulimit -v 4000000; djpeg -pnm " + test::ShellQuote(path) + " 2>/dev/null");
+// djpeg under a memory cap: some corpus files declare gigapixel images. `options` go before the
+// file's name (a scale, for one).
+Djpeg RunDjpeg(const std::string& path, const std::string& options = {}) {
+    test::CommandResult r = test::RunCommand("ulimit -v 4000000; djpeg -pnm " + options + " " +
+                                             test::ShellQuote(path) + " 2>/dev/null");
     return {r.exitStatus, ParsePnm(r.output)};
 }
 
@@ -208,6 +210,45 @@ TEST(JpegReader, EncodedImagesMatchDjpeg) {
             EXPECT_EQ(picture.raster.palette()[200], (PaletteEntry{200, 200, 200, 0}));
         }
     }
+}
+
+// Decoding at 1/2, 1/4 and 1/8 of the size gives djpeg's pixels at that scale (CMYK files their
+// size), rounded up for odd sizes; the reader asks with the stored size and the EXIF orientation,
+// and says what it reduced from. An answer other than 2, 4 or 8 decodes the whole picture.
+TEST(JpegReader, ReducedDecodingMatchesDjpegScaled) {
+    test::TempDir dir;
+    for (const EncodeSettings& s : kEncodings) {
+        SCOPED_TRACE(s.name);
+        const Bytes jpeg = test::WithExifSegment(EncodeJpeg(s), test::ExifOrientationBlock(6));
+        const std::string path = dir / "in.jpg";
+        test::WriteBytes(path, jpeg);
+        for (const int reduction : {1, 2, 3, 4, 8}) {
+            SCOPED_TRACE(reduction);
+            StoredSize asked;
+            int askedOrientation = 0;
+            const DecodedPicture picture = ReadJpegReduced(jpeg, [&](StoredSize stored, int orientation) {
+                asked = stored;
+                askedOrientation = orientation;
+                return reduction;
+            });
+            EXPECT_EQ(std::pair(asked.width, asked.height), std::pair(s.width, s.height));
+            EXPECT_EQ(askedOrientation, 6);
+            EXPECT_EQ(picture.orientation, 6);
+            const int divisor = reduction == 3 ? 1 : reduction;
+            ASSERT_EQ(picture.reducedFrom.has_value(), divisor != 1);
+            if (picture.reducedFrom) {
+                EXPECT_EQ(std::pair(picture.reducedFrom->width, picture.reducedFrom->height), std::pair(s.width, s.height));
+            }
+            EXPECT_EQ(std::pair(picture.raster.width(), picture.raster.height()),
+                      std::pair((s.width + divisor - 1) / divisor, (s.height + divisor - 1) / divisor));
+            if (s.input == JCS_CMYK) continue;
+            const Djpeg reference = RunDjpeg(path, "-scale 1/" + std::to_string(divisor));
+            ASSERT_EQ(reference.exitStatus, 0);
+            EXPECT_EQ(DiffFromPnm(picture.raster, reference.image), "");
+        }
+    }
+    // Without a request it is the plain reader.
+    EXPECT_FALSE(ReadJpegReduced(EncodeJpeg(kEncodings[0]), {}).reducedFrom);
 }
 
 // Every JPEG of the corpora either matches djpeg exactly, or fails where djpeg warns or fails
