@@ -18,6 +18,7 @@ constexpr std::array kFixedKeys{
     // File list (column captions) and the option pages' lists, items separated by ";".
     "PathColumn", "NameColumn", "TypeColumn", "SizeColumn", "ImgSizeColumn", "FilterList", "PositionList", "ColourProfileList",
     "MetadataList",
+    "MetadataList",
     // Message captions and texts, folder browser titles.
     "Confirmation", "ExitConfirmation", "ClearFilelist", "FilelistEmpty", "Cancelled!", "Error", "Information",
     "AddDir", "SelectDir", "OpenByHand",
@@ -47,7 +48,7 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformCheckBox11Hint", "ZelvanMainformCheckBox12", "ZelvanMainformCheckBox12Hint",
     "ZelvanMainformCheckBox14", "ZelvanMainformCheckBox14Hint", "ZelvanMainformCheckBox15",
     "ZelvanMainformCheckBox15Hint", "ZelvanMainformLabel26", "ZelvanMainformComboBox6Hint",
-    "ZelvanMainformLabel27", "ZelvanMainformPngBitBtn8Hint", "ZelvanMainformLabel38", "ZelvanMainformComboBox7Hint",
+    "ZelvanMainformLabel27", "ZelvanMainformPngBitBtn8Hint", "ZelvanMainformLabel38", "ZelvanMainformComboBox7Hint", "ZelvanMainformLabel38", "ZelvanMainformComboBox7Hint",
     // The WebP, AVIF and JPEG XL page.
     "ZelvanMainformGroupBox4", "ZelvanMainformLabel29", "ZelvanMainformTrackBar4Hint", "ZelvanMainformLabel31",
     "ZelvanMainformSpinEdit7Hint", "ZelvanMainformCheckBox16", "ZelvanMainformCheckBox16Hint",

@@ -13,6 +13,7 @@
 #include "imaging/colour_profile.h"
 #include "imaging/readers/readers.h"
 #include "imaging/writers/writers.h"
+#include "support/fixtures.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -130,7 +131,7 @@ TEST_P(JxlKeepsTheSourceProfile, ColoursComeBackInTheSourceProfile) {
 INSTANTIATE_TEST_SUITE_P(Cases, JxlKeepsTheSourceProfile,
                          ::testing::Values(RoundTrip{"CjxlLossy", true, false}, RoundTrip{"CjxlLossless", true, true},
                                            RoundTrip{"OwnLossy", false, false}, RoundTrip{"OwnLossless", false, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         test::CaseName());
 
 }  // namespace
 }  // namespace zelvan
