@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <libheif/heif.h>
-#include <lcms2.h>
 #include <zlib.h>
 
 #include <cstdlib>
@@ -16,6 +15,7 @@
 #include "imaging/colour_profile.h"
 #include "imaging/readers/readers.h"
 #include "imaging/writers/writers.h"
+#include "support/colour_fixtures.h"
 #include "support/fixtures.h"
 #include "support/test_support.h"
 
@@ -32,25 +32,10 @@ test::Rgba Sample(int x, int y) {
             static_cast<std::uint8_t>(x < 24 ? 40 : 200), 255};
 }
 
-struct Primaries {
-    double red[2], green[2], blue[2];
-};
-constexpr Primaries kDisplayP3{{0.680, 0.320}, {0.265, 0.690}, {0.150, 0.060}};
-constexpr Primaries kBt2020{{0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}};
-
-// An ICC profile of these primaries, D65 and the sRGB curve, written to a file for ImageMagick.
-std::string WriteProfile(const std::string& path, const Primaries& p) {
-    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
-    const cmsCIExyYTRIPLE primaries{{p.red[0], p.red[1], 1.0}, {p.green[0], p.green[1], 1.0}, {p.blue[0], p.blue[1], 1.0}};
-    const double srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, srgb);
-    cmsToneCurve* curves[3] = {curve, curve, curve};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&d65, &primaries, curves);
-    cmsSaveProfileToFile(profile, path.c_str());
-    cmsCloseProfile(profile);
-    cmsFreeToneCurve(curve);
-    return path;
-}
+using test::Primaries;
+using test::WriteRgbProfile;
+constexpr Primaries kDisplayP3 = test::kDisplayP3Primaries;
+constexpr Primaries kBt2020 = test::kBt2020Primaries;
 
 void RunTool(const std::string& command) {
     const test::CommandResult r = test::RunCommand(command + " 2>&1");
@@ -90,7 +75,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(test::HaveProgram("avifenc") && test::HaveProgram("avifdec")) << "install-deps.sh installs libavif-bin";
         ASSERT_TRUE(test::HaveProgram("convert")) << "install-deps.sh installs imagemagick";
-        WriteProfile(dir_ / "srgb.icc", {{0.64, 0.33}, {0.30, 0.60}, {0.15, 0.06}});
+        WriteRgbProfile(dir_ / "srgb.icc", test::kSrgbPrimaries);
         test::WritePngFile(dir_ / "src.png", kWidth, kHeight, test::PngKind::Rgb, Sample);
     }
     test::TempDir dir_;
@@ -110,7 +95,7 @@ TEST_P(AvifColourCodes, ConvertLikeTheEquivalentProfile) {
     RunTool("avifenc --ignore-icc --cicp " + std::string(c.cicp) + " " + ShellQuote(dir_ / "src.png") + " " + ShellQuote(avif));
     // avifdec's samples, as stored (no colour management), seen through the equivalent profile.
     RunTool("avifdec -d 8 " + ShellQuote(avif) + " " + ShellQuote(decoded));
-    const test::RgbaImage expected = ImageMagickSrgb(dir_, decoded, WriteProfile(dir_ / "codes.icc", c.primaries));
+    const test::RgbaImage expected = ImageMagickSrgb(dir_, decoded, WriteRgbProfile(dir_ / "codes.icc", c.primaries));
 
     const DecodedPicture picture = ReadAvif(test::ReadBytes(avif));
     EXPECT_GT(LargestDifference(picture.raster, expected), 20) << "wide primaries move the colours";
@@ -183,7 +168,7 @@ std::vector<std::uint8_t> WithChunk(std::vector<std::uint8_t> png, const char* t
 }
 
 TEST_F(ColourCodes, HeifNclxAndPngCicpConvertLikeTheEquivalentProfile) {
-    const test::RgbaImage expected = ImageMagickSrgb(dir_, dir_ / "src.png", WriteProfile(dir_ / "p3.icc", kDisplayP3));
+    const test::RgbaImage expected = ImageMagickSrgb(dir_, dir_ / "src.png", WriteRgbProfile(dir_ / "p3.icc", kDisplayP3));
     const std::vector<std::uint8_t> heic = P3Heic();
     ASSERT_FALSE(heic.empty()) << "libheif encodes with x265";
     EXPECT_LE(LargestDifference(ShownInSrgb(ReadHeif(heic)), expected), 3) << "HEIF";
