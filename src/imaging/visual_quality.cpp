@@ -9,10 +9,9 @@
 // (three second-order filters over truncated cosines, zero outside the picture), which costs the
 // same for any sigma.
 //
-// Speed: the vertical pass runs along rows, every column of a row at once, which the compiler
-// turns into vector code; the horizontal pass is the same vertical pass over the transposed
-// plane. The blurred maps stay transposed: every later step works pixel by pixel, so it reads
-// the pictures transposed as well and never turns anything back.
+// Speed and memory: the loops work on four floats at a time; the blurs and the error maps of a
+// channel are made in one sweep down the picture (see ChannelSweep), so a comparison holds the
+// two pictures in linear light and in XYB and little else.
 
 #include "imaging/visual_quality.h"
 
@@ -24,6 +23,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "imaging/picture_memory.h"
 
 namespace zelvan {
 namespace {
@@ -100,7 +100,9 @@ public:
     void Resize(int width, int height) {
         const std::size_t size = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
         if (size > capacity_) {
-            data_ = std::make_unique_for_overwrite<float[]>(size);
+            // On huge pages: faulting in plain pages cost more than the arithmetic.
+            data_ = AllocatePictureMemory(size * sizeof(float), PictureBytes::Undefined);
+            if (!data_) throw std::bad_alloc();
             capacity_ = size;
         }
         width_ = width;
@@ -108,13 +110,15 @@ public:
     }
     int width() const { return width_; }
     int height() const { return height_; }
-    float* row(int y) { return data_.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_); }
+    float* row(int y) { return floats() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_); }
     const float* row(int y) const {
-        return data_.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
+        return const_cast<Plane*>(this)->floats() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
     }
 
 private:
-    std::unique_ptr<float[]> data_;
+    float* floats() { return reinterpret_cast<float*>(data_.get()); }
+
+    PictureMemory data_;
     std::size_t capacity_ = 0;
     int width_ = 0;
     int height_ = 0;
@@ -293,96 +297,6 @@ GaussianCoefficients MakeGaussian(double sigma) {
     return g;
 }
 
-// Blurs planes with the recursive Gaussian; holds the filters' state and the intermediate planes
-// so that every blur of a comparison reuses them.
-class GaussianBlur {
-public:
-    GaussianBlur() : g_(MakeGaussian(kBlurSigma)) {}
-
-    // `out` becomes the blurred `in`, transposed (in.height() wide).
-    void BlurTransposed(const Plane& in, Plane& out) {
-        VerticalPass(in, vertical_);
-        Transpose(vertical_, transposed_);
-        VerticalPass(transposed_, out);
-    }
-
-    static void Transpose(const Plane& in, Plane& out) {
-        const int width = in.width();
-        const int height = in.height();
-        out.Resize(height, width);
-        constexpr int kTile = 16;
-        for (int y0 = 0; y0 < height; y0 += kTile) {
-            const int y1 = std::min(y0 + kTile, height);
-            for (int x0 = 0; x0 < width; x0 += kTile) {
-                const int x1 = std::min(x0 + kTile, width);
-                for (int y = y0; y < y1; ++y) {
-                    const float* src = in.row(y);
-                    for (int x = x0; x < x1; ++x) out.row(x)[y] = src[x];
-                }
-            }
-        }
-    }
-
-private:
-    // Along each column: every output row from the two input rows the filters take and their two
-    // previous outputs, all columns side by side.
-    void VerticalPass(const Plane& in, Plane& out) {
-        const int width = in.width();
-        const int height = in.height();
-        out.Resize(width, height);
-        const auto w = static_cast<std::size_t>(width);
-        for (auto& s : state_) {
-            if (s.size() < w) s.resize(w);
-            std::fill_n(s.begin(), w, 0.0f);
-        }
-        if (zeros_.size() < w) zeros_.resize(w, 0.0f);
-        float* prev1 = state_[0].data();
-        float* prev3 = state_[1].data();
-        float* prev5 = state_[2].data();
-        float* prevPrev1 = state_[3].data();
-        float* prevPrev3 = state_[4].data();
-        float* prevPrev5 = state_[5].data();
-        const float n2a = g_.n2[0], n2b = g_.n2[1], n2c = g_.n2[2];
-        const float d1a = g_.d1[0], d1b = g_.d1[1], d1c = g_.d1[2];
-        const int radius = g_.radius;
-        for (int n = 1 - radius; n < height; ++n) {
-            const int top = n - radius - 1;
-            const int bottom = n + radius - 1;
-            const float* t = top >= 0 ? in.row(top) : zeros_.data();
-            const float* b = bottom < height ? in.row(bottom) : zeros_.data();
-            float* dst = n >= 0 ? out.row(n) : scratch(w);
-            // The older output is overwritten by the newer, so that the pair swaps roles each row.
-            auto step = [&](int x, auto load, auto store) {
-                const auto sum = load(t + x) + load(b + x);
-                const auto y1 = n2a * sum - d1a * load(prev1 + x) - load(prevPrev1 + x);
-                const auto y3 = n2b * sum - d1b * load(prev3 + x) - load(prevPrev3 + x);
-                const auto y5 = n2c * sum - d1c * load(prev5 + x) - load(prevPrev5 + x);
-                store(prevPrev1 + x, y1);
-                store(prevPrev3 + x, y3);
-                store(prevPrev5 + x, y5);
-                store(dst + x, y1 + y3 + y5);
-            };
-            int x = 0;
-            for (; x + kLanes <= width; x += kLanes) step(x, Load, Store);
-            for (; x < width; ++x)
-                step(x, [](const float* p) { return *p; }, [](float* p, float v) { *p = v; });
-            std::swap(prev1, prevPrev1);
-            std::swap(prev3, prevPrev3);
-            std::swap(prev5, prevPrev5);
-        }
-    }
-
-    float* scratch(std::size_t w) {
-        if (scratch_.size() < w) scratch_.resize(w);
-        return scratch_.data();
-    }
-
-    GaussianCoefficients g_;
-    Plane vertical_, transposed_;
-    std::array<std::vector<float>, 6> state_;
-    std::vector<float> zeros_, scratch_;
-};
-
 // The six norms of one channel at one scale: SSIM mean and 4-norm, ringing mean and 4-norm,
 // blurring mean and 4-norm.
 struct ChannelNorms {
@@ -422,12 +336,212 @@ struct Sums {
     double FourNorm(double pixels) const { return std::sqrt(std::sqrt(quartic / pixels)); }
 };
 
+// The five signals the SSIM of one channel needs blurred: the two pictures, their squares and
+// their product.
+enum Signal { kA, kB, kAA, kBB, kAB, kSignalCount };
+
+// Blurs the five signals of one channel and measures its norms in one sweep down the picture.
+// The horizontal pass filters four rows at a time, one row per vector lane, into a ring of rows;
+// the vertical pass follows a few rows behind, all columns at once, and each finished row is
+// scored at once. Nothing of picture size is held but the two channels themselves.
+class ChannelSweep {
+public:
+    ChannelSweep() : g_(MakeGaussian(kBlurSigma)) {}
+
+    ChannelNorms Measure(const Plane& a, const Plane& b) {
+        width_ = a.width();
+        height_ = a.height();
+        const auto w = static_cast<std::size_t>(width_);
+        for (auto& row : ring_) Fit(row, w * kRingRows);
+        for (auto& row : state_) {
+            Fit(row, w);
+            std::fill_n(row.begin(), w, 0.0f);
+        }
+        for (auto& row : blurred_) Fit(row, w);
+        Fit(zeros_, w);
+        std::fill_n(zeros_.begin(), w, 0.0f);
+        for (auto& row : errors_) Fit(row, w);
+        Fit(padded_, kLanes * kSignalCount * (w + 2 * static_cast<std::size_t>(2 * g_.radius + 2)));
+
+        Sums ssim, ringing, blurring;
+        int filteredRows = 0;  // rows of the horizontal pass in the ring so far
+        const int radius = g_.radius;
+        for (int n = 1 - radius; n < height_; ++n) {
+            const int top = n - radius - 1;
+            const int bottom = n + radius - 1;
+            while (bottom < height_ && filteredRows <= bottom) {
+                FilterRowGroup(a, b, filteredRows);
+                filteredRows += 4;
+            }
+            VerticalStep(top, bottom);
+            if (n < 0) continue;
+            ScoreRow(a.row(n), b.row(n));
+            ssim.Add(errors_[0].data(), width_);
+            ringing.Add(errors_[1].data(), width_);
+            blurring.Add(errors_[2].data(), width_);
+        }
+        const double pixels = static_cast<double>(width_) * static_cast<double>(height_);
+        ChannelNorms norms;
+        norms.ssim[0] = ssim.Mean(pixels);
+        norms.ssim[1] = ssim.FourNorm(pixels);
+        norms.ringing[0] = ringing.Mean(pixels);
+        norms.ringing[1] = ringing.FourNorm(pixels);
+        norms.blurring[0] = blurring.Mean(pixels);
+        norms.blurring[1] = blurring.FourNorm(pixels);
+        return norms;
+    }
+
+private:
+    // Rows n - radius - 1 to n + radius - 1 are read while the next group of four is written:
+    // 2 * radius + 4 rows at most, 14 for sigma 1.5.
+    static constexpr int kRingRows = 16;
+
+    static void Fit(std::vector<float>& v, std::size_t size) {
+        if (v.size() < size) v.resize(size);
+    }
+
+    float* RingRow(int signal, int y) {
+        return ring_[signal].data() + static_cast<std::size_t>(y % kRingRows) * static_cast<std::size_t>(width_);
+    }
+
+    // Horizontal pass over rows first .. first + 3 (the last row repeated past the bottom: those
+    // lanes compute and store the last row again, unchanged).
+    void FilterRowGroup(const Plane& a, const Plane& b, int first) {
+        const int radius = g_.radius;
+        // The first output reads 2 * radius before the row's start, the last radius - 2 after it.
+        const int pad = 2 * radius + 2;
+        const std::size_t paddedWidth = static_cast<std::size_t>(width_) + 2 * static_cast<std::size_t>(pad);
+        int rows[kLanes];
+        for (int k = 0; k < kLanes; ++k) rows[k] = std::min(first + k, height_ - 1);
+        const float* ar[kLanes];
+        const float* br[kLanes];
+        for (int k = 0; k < kLanes; ++k) {
+            ar[k] = a.row(rows[k]);
+            br[k] = b.row(rows[k]);
+        }
+        // The five signals of the four rows side by side, zero outside the picture.
+        Vec* in = reinterpret_cast<Vec*>(padded_.data());
+        for (int s = 0; s < kSignalCount; ++s) {
+            Vec* p = in + static_cast<std::size_t>(s) * paddedWidth;
+            for (int i = 0; i < pad; ++i) p[i] = p[paddedWidth - 1 - static_cast<std::size_t>(i)] = Splat(0.0f);
+        }
+        for (int x = 0; x < width_; ++x) {
+            const Vec va = {ar[0][x], ar[1][x], ar[2][x], ar[3][x]};
+            const Vec vb = {br[0][x], br[1][x], br[2][x], br[3][x]};
+            const std::size_t i = static_cast<std::size_t>(x + pad);
+            in[i] = va;
+            in[paddedWidth + i] = vb;
+            in[2 * paddedWidth + i] = va * va;
+            in[3 * paddedWidth + i] = vb * vb;
+            in[4 * paddedWidth + i] = va * vb;
+        }
+        float* out[kSignalCount][kLanes];
+        for (int s = 0; s < kSignalCount; ++s)
+            for (int k = 0; k < kLanes; ++k) out[s][k] = RingRow(s, rows[k]);
+        // All five signals in one loop: each filter waits on its own previous output, so the
+        // fifteen independent filters keep the arithmetic units busy where one would stall.
+        const Vec* p = in + pad;
+        Vec y[kSignalCount][3] = {}, z[kSignalCount][3] = {};  // z: the output before y
+        for (int n = 1 - radius; n < width_; ++n) {
+            for (int s = 0; s < kSignalCount; ++s) {
+                const Vec* q = p + static_cast<std::size_t>(s) * paddedWidth;
+                const Vec sum = q[n - radius - 1] + q[n + radius - 1];
+                Vec v = Splat(0.0f);
+                for (int f = 0; f < 3; ++f) {
+                    const Vec next = g_.n2[f] * sum - g_.d1[f] * y[s][f] - z[s][f];
+                    z[s][f] = y[s][f];
+                    y[s][f] = next;
+                    v += next;
+                }
+                if (n >= 0)
+                    for (int k = 0; k < kLanes; ++k) out[s][k][n] = v[k];
+            }
+        }
+    }
+
+    // One output row of the vertical pass for every signal, from the ring's rows `top` and
+    // `bottom` (zero outside the picture).
+    void VerticalStep(int top, int bottom) {
+        const int width = width_;
+        const float n2a = g_.n2[0], n2b = g_.n2[1], n2c = g_.n2[2];
+        const float d1a = g_.d1[0], d1b = g_.d1[1], d1c = g_.d1[2];
+        for (int s = 0; s < kSignalCount; ++s) {
+            const float* t = top >= 0 ? RingRow(s, top) : zeros_.data();
+            const float* b = bottom < height_ ? RingRow(s, bottom) : zeros_.data();
+            // Each filter keeps its last two outputs; the older is overwritten by the newer and
+            // the pair swaps roles each row.
+            const int flip = parity_[s];
+            float* prev1 = state_[6 * s + flip].data();
+            float* older1 = state_[6 * s + 1 - flip].data();
+            float* prev3 = state_[6 * s + 2 + flip].data();
+            float* older3 = state_[6 * s + 3 - flip].data();
+            float* prev5 = state_[6 * s + 4 + flip].data();
+            float* older5 = state_[6 * s + 5 - flip].data();
+            float* dst = blurred_[s].data();
+            auto step = [&](int x, auto load, auto store) {
+                const auto sum = load(t + x) + load(b + x);
+                const auto y1 = n2a * sum - d1a * load(prev1 + x) - load(older1 + x);
+                const auto y3 = n2b * sum - d1b * load(prev3 + x) - load(older3 + x);
+                const auto y5 = n2c * sum - d1c * load(prev5 + x) - load(older5 + x);
+                store(older1 + x, y1);
+                store(older3 + x, y3);
+                store(older5 + x, y5);
+                store(dst + x, y1 + y3 + y5);
+            };
+            int x = 0;
+            for (; x + kLanes <= width; x += kLanes) step(x, Load, Store);
+            for (; x < width; ++x)
+                step(x, [](const float* p) { return *p; }, [](float* p, float v) { *p = v; });
+            parity_[s] = 1 - flip;
+        }
+    }
+
+    // The three error maps of one row, from the row's pixels and its blurred signals.
+    void ScoreRow(const float* p1, const float* p2) {
+        const float* m1 = blurred_[kA].data();
+        const float* m2 = blurred_[kB].data();
+        const float* s11 = blurred_[kAA].data();
+        const float* s22 = blurred_[kBB].data();
+        const float* s12 = blurred_[kAB].data();
+        float* ssimRow = errors_[0].data();
+        float* ringingRow = errors_[1].data();
+        float* blurringRow = errors_[2].data();
+        auto pixel = [&](int x, auto load, auto store) {
+            const auto mu1 = load(m1 + x), mu2 = load(m2 + x);
+            // SSIM without the luminance term's denominator: the values are already perceptually
+            // spaced, so an error weighs the same in the darks and the lights.
+            const auto numM = 1.0f - (mu1 - mu2) * (mu1 - mu2);
+            const auto numS = 2.0f * (load(s12 + x) - mu1 * mu2) + kSsimC2;
+            const auto denS = (load(s11 + x) - mu1 * mu1) + (load(s22 + x) - mu2 * mu2) + kSsimC2;
+            store(ssimRow + x, Max(Splat(0.0f), 1.0f - numM * numS / denS));
+            // Above 0: an edge in the distorted picture where the reference is smooth; below:
+            // an edge of the reference that was smoothed away.
+            const auto edge = (1.0f + Abs(load(p2 + x) - mu2)) / (1.0f + Abs(load(p1 + x) - mu1)) - 1.0f;
+            store(ringingRow + x, Max(edge, Splat(0.0f)));
+            store(blurringRow + x, Max(-edge, Splat(0.0f)));
+        };
+        int x = 0;
+        for (; x + kLanes <= width_; x += kLanes) pixel(x, Load, Store);
+        for (; x < width_; ++x) pixel(x, [](const float* p) { return Splat(*p); }, [](float* p, Vec v) { *p = v[0]; });
+    }
+
+    GaussianCoefficients g_;
+    int width_ = 0;
+    int height_ = 0;
+    std::array<std::vector<float>, kSignalCount> ring_;
+    std::array<std::vector<float>, 6 * kSignalCount> state_;
+    std::array<int, kSignalCount> parity_{};
+    std::array<std::vector<float>, kSignalCount> blurred_;
+    std::array<std::vector<float>, 3> errors_;
+    std::vector<float> zeros_;
+    std::vector<float> padded_;  // kSignalCount rows of Vec, as floats
+};
+
 // Works through the scales of one comparison, reusing every buffer.
 class Comparison {
 public:
-    // The 108 norms of the two linear pictures (consumed: they are halved in place of themselves).
+    // The score of the two linear pictures (consumed: they are halved in place of themselves).
     double Score(LinearPicture& reference, LinearPicture& distorted) {
-        double weighted = 0;
         std::array<std::array<ChannelNorms, 3>, kScaleCount> norms{};
         int scales = 0;
         for (int scale = 0; scale < kScaleCount; ++scale) {
@@ -440,11 +554,12 @@ public:
             }
             ToPositiveXyb(reference, xyb1_);
             ToPositiveXyb(distorted, xyb2_);
-            for (int c = 0; c < 3; ++c) norms[scale][c] = ChannelScale(xyb1_[c], xyb2_[c]);
+            for (int c = 0; c < 3; ++c) norms[scale][c] = sweep_.Measure(xyb1_[c], xyb2_[c]);
             ++scales;
         }
         // The weights are taken in order over the scales there are: a picture too small for all
         // six uses the first ones, as the published metric does.
+        double weighted = 0;
         std::size_t i = 0;
         for (int c = 0; c < 3; ++c)
             for (int scale = 0; scale < scales; ++scale)
@@ -460,84 +575,9 @@ public:
     }
 
 private:
-    ChannelNorms ChannelScale(const Plane& a, const Plane& b) {
-        const int width = a.width();
-        const int height = a.height();
-        product_.Resize(width, height);
-        auto multiply = [&](const Plane& p, const Plane& q, Plane& blurred) {
-            for (int y = 0; y < height; ++y) {
-                const float* pr = p.row(y);
-                const float* qr = q.row(y);
-                float* dst = product_.row(y);
-                int x = 0;
-                for (; x + kLanes <= width; x += kLanes) Store(dst + x, Load(pr + x) * Load(qr + x));
-                for (; x < width; ++x) dst[x] = pr[x] * qr[x];
-            }
-            blur_.BlurTransposed(product_, blurred);
-        };
-        multiply(a, a, sigma11_);
-        multiply(b, b, sigma22_);
-        multiply(a, b, sigma12_);
-        blur_.BlurTransposed(a, mu1_);
-        blur_.BlurTransposed(b, mu2_);
-        GaussianBlur::Transpose(a, a_);
-        GaussianBlur::Transpose(b, b_);
-
-        // Transposed: rows of `height` pixels, `width` of them.
-        const auto rowLength = static_cast<std::size_t>(height);
-        for (auto& r : rows_)
-            if (r.size() < rowLength) r.resize(rowLength);
-        float* ssimRow = rows_[0].data();
-        float* ringingRow = rows_[1].data();
-        float* blurringRow = rows_[2].data();
-        Sums ssim, ringing, blurring;
-        for (int y = 0; y < width; ++y) {
-            const float* m1 = mu1_.row(y);
-            const float* m2 = mu2_.row(y);
-            const float* s11 = sigma11_.row(y);
-            const float* s22 = sigma22_.row(y);
-            const float* s12 = sigma12_.row(y);
-            const float* p1 = a_.row(y);
-            const float* p2 = b_.row(y);
-            auto pixel = [&](int x, auto load, auto store, auto splat) {
-                const auto mu1 = load(m1 + x), mu2 = load(m2 + x);
-                // SSIM without the luminance term's denominator: the values are already
-                // perceptually spaced, so an error weighs the same in the darks and the lights.
-                const auto numM = 1.0f - (mu1 - mu2) * (mu1 - mu2);
-                const auto numS = 2.0f * (load(s12 + x) - mu1 * mu2) + kSsimC2;
-                const auto denS = (load(s11 + x) - mu1 * mu1) + (load(s22 + x) - mu2 * mu2) + kSsimC2;
-                store(ssimRow + x, Max(splat(0.0f), 1.0f - numM * numS / denS));
-                // Above 0: an edge in the distorted picture where the reference is smooth;
-                // below: an edge of the reference that was smoothed away.
-                const auto edge = (1.0f + Abs(load(p2 + x) - mu2)) / (1.0f + Abs(load(p1 + x) - mu1)) - 1.0f;
-                store(ringingRow + x, Max(edge, splat(0.0f)));
-                store(blurringRow + x, Max(-edge, splat(0.0f)));
-            };
-            int x = 0;
-            for (; x + kLanes <= height; x += kLanes) pixel(x, Load, Store, Splat);
-            for (; x < height; ++x)
-                pixel(
-                    x, [](const float* p) { return Splat(*p); }, [](float* p, Vec v) { *p = v[0]; }, Splat);
-            ssim.Add(ssimRow, height);
-            ringing.Add(ringingRow, height);
-            blurring.Add(blurringRow, height);
-        }
-        const double pixels = static_cast<double>(width) * static_cast<double>(height);
-        ChannelNorms n;
-        n.ssim[0] = ssim.Mean(pixels);
-        n.ssim[1] = ssim.FourNorm(pixels);
-        n.ringing[0] = ringing.Mean(pixels);
-        n.ringing[1] = ringing.FourNorm(pixels);
-        n.blurring[0] = blurring.Mean(pixels);
-        n.blurring[1] = blurring.FourNorm(pixels);
-        return n;
-    }
-
-    GaussianBlur blur_;
+    ChannelSweep sweep_;
     LinearPicture halved_;
     std::array<Plane, 3> xyb1_, xyb2_;
-    Plane product_, sigma11_, sigma22_, sigma12_, mu1_, mu2_, a_, b_;
-    std::array<std::vector<float>, 3> rows_;
 };
 
 double ScoreOver(const Raster& reference, const Raster& distorted, const Raster* referenceMask,
