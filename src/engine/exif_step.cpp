@@ -1,6 +1,8 @@
 #include "engine/exif_step.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <new>
@@ -9,6 +11,8 @@
 #include "base/file_io.h"
 #include "base/path_util.h"
 #include "imaging/readers/readers.h"
+#include "imaging/resample.h"
+#include "imaging/writers/writers.h"
 #include "imaging/source_exif.h"
 
 #ifndef ZELVAN_VERSION
@@ -67,6 +71,37 @@ void ReadSourceExif(ExifRecord& record, const std::string& sourcePath) {
     }
 }
 
+// The longer side of a thumbnail, as cameras make them (160 x 120).
+constexpr int kThumbnailSide = 160;
+
+// A thumbnail of the encoded output itself, fitted into kThumbnailSide on each side: it then shows
+// what the output shows, turned, resized, cropped or stamped. The output is decoded at the least
+// size libjpeg offers that keeps twice the thumbnail's size. Throws Error when it cannot be read.
+std::vector<std::uint8_t> ThumbnailOf(std::span<const std::uint8_t> jpeg) {
+    const DecodedPicture picture = ReadJpegReduced(jpeg, [](StoredSize stored, int) {
+        const int longer = std::max(stored.width, stored.height);
+        for (int divisor : {8, 4, 2})
+            if (longer / divisor >= 2 * kThumbnailSide) return divisor;
+        return 1;
+    });
+    const Raster& r = picture.raster;
+    const double scale = std::min(1.0, static_cast<double>(kThumbnailSide) / std::max(r.width(), r.height()));
+    const int width = std::max(1, static_cast<int>(std::lround(r.width() * scale)));
+    const int height = std::max(1, static_cast<int>(std::lround(r.height() * scale)));
+    constexpr int kBilinear = 1;  // the Resampling_filter list's index
+    return EncodeJpeg(ResampleBitmap(r, width, height, kBilinear), 80, false);
+}
+
+// A source's thumbnail made anew from the JPEG output, so that it matches it; one that cannot be
+// made is left out.
+void RenewThumbnail(ExifRecord& record, std::span<const std::uint8_t> jpeg) {
+    try {
+        record.SetThumbnail(ThumbnailOf(jpeg));
+    } catch (const Error&) {
+        record.DropThumbnail();
+    }
+}
+
 // What the choice leaves of the source's record.
 void LimitRecord(ExifRecord& record, int metadata) {
     if (metadata == kMetadataWithoutLocation) record.RemoveLocation();
@@ -81,7 +116,7 @@ void FillRecord(ExifRecord& record, const std::string& sourcePath, const QDateTi
     // does: their tag, which only repeats the container's turn, would turn them a second time.
     if (pixels == OutputPixels::Upright || PictureComesUpright(ExifContainerOf(ExtractFileExt(sourcePath)))) {
         // The thumbnail is stored as the source's pixels were, unturned: beside upright pixels it
-        // would show the picture on its side, so it is left out.
+        // would show the picture on its side. Left out here; a JPEG output makes a new one.
         if (record.Orientation().value_or(1) != 1) record.DropThumbnail();
         record.SetUpright();
     }
@@ -96,7 +131,9 @@ std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<cons
         ExifRecord record;
         ReadSourceExif(record, sourcePath);
         LimitRecord(record, metadata);
+        const bool thumbnail = record.HasThumbnail();
         FillRecord(record, sourcePath, now, pixels);
+        if (thumbnail) RenewThumbnail(record, jpeg);
         return record.RewriteJpeg(jpeg);
     } catch (const std::bad_alloc&) {
         throw Error("not enough memory for the EXIF data");

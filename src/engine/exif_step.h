@@ -39,7 +39,9 @@ enum class OutputPixels {
 // a block that is damaged, too large or cannot be read counts as none; a JPEG source's failures
 // throw Error with the message of the job's "FSE:" or "AFE:" line. The Orientation tag says 1 for
 // Upright pixels, and always for HEIF and AVIF sources, whose readers turn the picture by the
-// container. Of the source's block only what `metadata` allows is kept (MetadataChoice); with
+// container. A thumbnail in the source's block is made anew from `jpeg`, so that it shows the
+// output as it is (turned, resized, cropped). Of the source's block only what `metadata` allows
+// is kept (MetadataChoice); with
 // kNoMetadata the JPEG comes back as it was, without any block. Run it with the job lock held:
 // Exiv2 is not used by two jobs at once.
 std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<const std::uint8_t> jpeg,
@@ -49,7 +51,8 @@ std::vector<std::uint8_t> WithExif(const std::string& sourcePath, std::span<cons
 // The same EXIF data as a bare block (the TIFF structure) for an output of width x height pixels
 // in another format (WebP, AVIF, JPEG XL), which puts it into a chunk or box of its own. Empty,
 // so that the output gets no block at all, when the source has no EXIF block (the Software and
-// date alone are not worth one) or `metadata` is kNoMetadata.
+// date alone are not worth one) or `metadata` is kNoMetadata. Without the output's pixels at hand,
+// the source's thumbnail is kept while the pixels stay as stored and left out once they are turned.
 std::vector<std::uint8_t> ExifBlockFor(const std::string& sourcePath, const QDateTime& now, OutputPixels pixels,
                                        int width, int height, int metadata = kAllMetadata);
 

@@ -420,6 +420,18 @@ void ExifRecord::DropThumbnail() {
     Fenced([&] { Exiv2::ExifThumb(state_->exif).erase(); });
 }
 
+bool ExifRecord::HasThumbnail() const {
+    return Fenced([&] { return Exiv2::ExifThumbC(state_->exif).copy().size_ > 0; });
+}
+
+void ExifRecord::SetThumbnail(std::span<const std::uint8_t> jpeg) {
+    Fenced([&] {
+        Exiv2::ExifThumb thumb(state_->exif);
+        thumb.erase();
+        thumb.setJpegThumbnail(jpeg.data(), static_cast<long>(jpeg.size()));
+    });
+}
+
 std::vector<std::uint8_t> ExifRecord::TiffBlock(std::uint32_t width, std::uint32_t height) {
     return Fenced([&] {
         Exiv2::ExifData& exif = state_->exif;

@@ -81,6 +81,9 @@ public:
     void KeepOnlyEssentials();
     // Removes the embedded thumbnail (the second directory's picture and its tags).
     void DropThumbnail();
+    bool HasThumbnail() const;
+    // Puts this JPEG picture in as the thumbnail, in place of any earlier one.
+    void SetThumbnail(std::span<const std::uint8_t> jpeg);
 
     bool HasXmpPacket() const;
 
