@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -107,22 +108,33 @@ INSTANTIATE_TEST_SUITE_P(Cases, AvifColourCodes,
                                            AvifCase{"Bt2020", "9/13/9", kBt2020}),
                          test::CaseName());
 
+// A lossless HEIF of width x height samples of `bits` (8 or 10) with an nclx box of these codes.
 // libheif writes the image's nclx box only when told to (its default leaves it out for an old
 // macOS).
-std::vector<std::uint8_t> P3Heic() {
+using SampleFn = std::function<void(int x, int y, std::uint16_t rgb[3])>;
+std::vector<std::uint8_t> HeicWithCodes(int width, int height, int bits, int primaries, int transfer,
+                                        const SampleFn& sample) {
     std::unique_ptr<heif_context, void (*)(heif_context*)> context(heif_context_alloc(), heif_context_free);
     heif_image* raw = nullptr;
-    if (heif_image_create(kWidth, kHeight, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &raw).code != heif_error_Ok)
-        return {};
+    const heif_chroma chroma = bits > 8 ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB;
+    if (heif_image_create(width, height, heif_colorspace_RGB, chroma, &raw).code != heif_error_Ok) return {};
     std::unique_ptr<heif_image, void (*)(const heif_image*)> image(raw, heif_image_release);
-    heif_image_add_plane(image.get(), heif_channel_interleaved, kWidth, kHeight, 8);
+    heif_image_add_plane(image.get(), heif_channel_interleaved, width, height, bits);
     int stride = 0;
     std::uint8_t* plane = heif_image_get_plane(image.get(), heif_channel_interleaved, &stride);
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            const test::Rgba c = Sample(x, y);
-            std::uint8_t* p = plane + y * stride + 3 * x;
-            p[0] = c.r, p[1] = c.g, p[2] = c.b;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint16_t rgb[3];
+            sample(x, y, rgb);
+            for (int c = 0; c < 3; ++c) {
+                if (bits > 8) {
+                    std::uint8_t* p = plane + y * stride + 6 * x + 2 * c;
+                    p[0] = static_cast<std::uint8_t>(rgb[c] & 0xFF);
+                    p[1] = static_cast<std::uint8_t>(rgb[c] >> 8);
+                } else {
+                    plane[y * stride + 3 * x + c] = static_cast<std::uint8_t>(rgb[c]);
+                }
+            }
         }
     heif_encoder* rawEncoder = nullptr;
     if (heif_context_get_encoder_for_format(context.get(), heif_compression_HEVC, &rawEncoder).code != heif_error_Ok)
@@ -131,8 +143,8 @@ std::vector<std::uint8_t> P3Heic() {
     heif_encoder_set_lossless(encoder.get(), 1);
     heif_encoder_set_parameter(encoder.get(), "chroma", "444");
     heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
-    heif_nclx_color_profile_set_color_primaries(nclx, 12);
-    heif_nclx_color_profile_set_transfer_characteristics(nclx, 13);
+    heif_nclx_color_profile_set_color_primaries(nclx, static_cast<std::uint16_t>(primaries));
+    heif_nclx_color_profile_set_transfer_characteristics(nclx, static_cast<std::uint16_t>(transfer));
     heif_nclx_color_profile_set_matrix_coefficients(nclx, 0);
     nclx->full_range_flag = 1;
     heif_image_set_nclx_color_profile(image.get(), nclx);
@@ -152,6 +164,13 @@ std::vector<std::uint8_t> P3Heic() {
                        }};
     heif_context_write(context.get(), &writer, &bytes);
     return bytes;
+}
+
+std::vector<std::uint8_t> P3Heic() {
+    return HeicWithCodes(kWidth, kHeight, 8, 12, 13, [](int x, int y, std::uint16_t rgb[3]) {
+        const test::Rgba c = Sample(x, y);
+        rgb[0] = c.r, rgb[1] = c.g, rgb[2] = c.b;
+    });
 }
 
 // A PNG of the sample with a cICP chunk (and an sRGB iCCP, which the codes outrank) put in
@@ -201,6 +220,22 @@ TEST_F(ColourCodes, PqAvifIsToneMappedNotClipped) {
     EXPECT_GE(level(255) - level(191), 15);
     EXPECT_LE(level(10), 5) << "the darkest steps stay dark";
     EXPECT_FALSE(SettleColourProfile(picture).empty()) << "BT.2020 primaries, the sRGB curve after tone mapping";
+}
+
+// The same ramp as a 10-bit HEIF with an HLG nclx box: decoded at its depth and tone mapped.
+TEST_F(ColourCodes, DeepHlgHeifIsToneMappedNotClipped) {
+    const std::vector<std::uint8_t> heic = HeicWithCodes(256, 8, 10, 9, 18, [](int x, int, std::uint16_t rgb[3]) {
+        rgb[0] = rgb[1] = rgb[2] = static_cast<std::uint16_t>(x * 1023 / 255);
+    });
+    ASSERT_FALSE(heic.empty()) << "libheif encodes 10 bits with x265";
+    DecodedPicture picture = ReadHeif(heic);
+    const Raster& r = picture.raster;
+    auto level = [&r](int x) { return static_cast<int>(r.row(4)[x * (r.bitsPerPixel() / 8) + 1]); };
+    for (int x = 1; x < 256; ++x) ASSERT_GE(level(x), level(x - 1)) << x;
+    EXPECT_EQ(level(255), 255);
+    EXPECT_LT(level(230), level(255)) << "a bright highlight is not clipped to white";
+    EXPECT_LE(level(10), 5) << "the darkest steps stay dark";
+    EXPECT_FALSE(SettleColourProfile(picture).empty());
 }
 
 }  // namespace
