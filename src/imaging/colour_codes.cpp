@@ -57,6 +57,24 @@ struct Transfer {
     std::array<double, 5> parameters;
 };
 
+// The code of the curve TransferFor gives for a code: one per distinct curve (and per HDR
+// transfer, whose profiles differ in their description), so that the profiles built stay few
+// whatever codes the files hold.
+int CanonicalTransfer(int code) {
+    switch (code) {
+        case kTransferBt709:
+        case 6:
+        case 14:
+        case 15: return kTransferBt709;
+        case 4:
+        case 5:
+        case kTransferLinear:
+        case kTransferPq:
+        case kTransferHlg: return code;
+        default: return kTransferSrgb;
+    }
+}
+
 Transfer TransferFor(int code) {
     switch (code) {
         // BT.709 and the curves identical to it (BT.601, BT.2020 at 10 and 12 bits): the inverse
@@ -141,7 +159,7 @@ std::vector<std::uint8_t> ProfileForColourCodes(const ColourCodes& codes) {
     static std::mutex mutex;
     static std::map<std::pair<int, int>, std::vector<std::uint8_t>> built;
     const Transfer transfer = TransferFor(codes.transfer);
-    const std::pair<int, int> key{codes.primaries, codes.transfer};
+    const std::pair<int, int> key{codes.primaries, CanonicalTransfer(codes.transfer)};
     {
         std::lock_guard lock(mutex);
         if (auto found = built.find(key); found != built.end()) return found->second;
