@@ -119,6 +119,10 @@ constexpr std::array kTable{
     Bool("JXL_recompress_jpeg", true, &O::jxlRecompressJpeg, "CheckBox18"),
     Choice("Metadata", kAllMetadata, 0, 3, &O::metadata, "ComboBox7"),
     Bool("Fast_jpeg_downscale", false, &O::fastJpegDownscale, "CheckBox19"),
+    Bool("JPG_optimize_coding", true, &O::jpegOptimizedTables, "CheckBox20"),
+    Bool("GIF_adaptive_palette", true, &O::gifAdaptivePalette, "CheckBox21"),
+    Bool("PNG_palette", false, &O::pngPalette, "CheckBox22"),
+    Bool("PNG_reduce", true, &O::pngReduceLayout, "CheckBox23"),
 };
 
 constexpr const char* kSettingsSection = "Settings";

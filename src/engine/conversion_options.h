@@ -80,6 +80,17 @@ struct ConversionOptions {
     // A JPEG source that the resize makes much smaller is decoded at 1/2, 1/4 or 1/8 of its size
     // (still at least twice the target), then resized as usual: faster, very slightly different.
     bool fastJpegDownscale;
+    // Baseline JPEGs with Huffman tables made for the picture (the same pixels, fewer bytes);
+    // off: the standard tables.
+    bool jpegOptimizedTables;
+    // GIF outputs of true-colour pictures in a palette of their own with error diffusion; off: the
+    // fixed 216-colour cube.
+    bool gifAdaptivePalette;
+    // PNG outputs of true-colour pictures in an adaptive palette of up to 256 colours (lossy).
+    bool pngPalette;
+    // PNG outputs in the smallest layout that keeps every pixel (grey, palette, no opaque alpha);
+    // off: the layout the picture has.
+    bool pngReduceLayout;
 };
 
 // What happens to a source's embedded ICC profile (the option Colour_profile).

@@ -45,7 +45,7 @@ const Raster& OpaqueSrgbImage(const WorkingImageSet& images, const ConversionOpt
 std::vector<std::uint8_t> EncodeJpegOf(const WorkingImageSet& images, const ConversionOptions& options, bool progressive) {
     std::optional<Raster> blended;
     return EncodeJpeg(Opaque(images.image, images, options, blended), options.jpegQuality, progressive,
-                      images.iccProfile);
+                      images.iccProfile, options.jpegOptimizedTables);
 }
 
 std::vector<std::uint8_t> WriteJpeg(const WorkingImageSet& images, const ConversionOptions& options) {
@@ -54,6 +54,8 @@ std::vector<std::uint8_t> WriteJpeg(const WorkingImageSet& images, const Convers
 
 std::vector<std::uint8_t> WritePng(const WorkingImageSet& images, const ConversionOptions& options) {
     PngSettings png{options.pngCompression, options.pngAllFilters, options.pngInterlace};
+    png.reduceLayout = options.pngReduceLayout;
+    png.adaptivePalette = options.pngPalette;
     return EncodePng(images.image, MaskOf(images), png, images.iccProfile);
 }
 
@@ -64,7 +66,7 @@ std::vector<std::uint8_t> WriteBmp(const WorkingImageSet& images, const Conversi
 
 std::vector<std::uint8_t> WriteGif(const WorkingImageSet& images, const ConversionOptions& options) {
     std::optional<Raster> converted, blended;
-    return EncodeGif(OpaqueSrgbImage(images, options, converted, blended));
+    return EncodeGif(OpaqueSrgbImage(images, options, converted, blended), options.gifAdaptivePalette);
 }
 
 std::vector<std::uint8_t> WriteJp2(const WorkingImageSet& images, const ConversionOptions& options) {

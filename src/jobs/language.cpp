@@ -18,7 +18,6 @@ constexpr std::array kFixedKeys{
     // File list (column captions) and the option pages' lists, items separated by ";".
     "PathColumn", "NameColumn", "TypeColumn", "SizeColumn", "ImgSizeColumn", "FilterList", "PositionList", "ColourProfileList",
     "MetadataList",
-    "MetadataList",
     // Message captions and texts, folder browser titles.
     "Confirmation", "ExitConfirmation", "ClearFilelist", "FilelistEmpty", "Cancelled!", "Error", "Information",
     "AddDir", "SelectDir", "OpenByHand",
@@ -48,7 +47,7 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformCheckBox11Hint", "ZelvanMainformCheckBox12", "ZelvanMainformCheckBox12Hint",
     "ZelvanMainformCheckBox14", "ZelvanMainformCheckBox14Hint", "ZelvanMainformCheckBox15",
     "ZelvanMainformCheckBox15Hint", "ZelvanMainformLabel26", "ZelvanMainformComboBox6Hint",
-    "ZelvanMainformLabel27", "ZelvanMainformPngBitBtn8Hint", "ZelvanMainformLabel38", "ZelvanMainformComboBox7Hint", "ZelvanMainformLabel38", "ZelvanMainformComboBox7Hint",
+    "ZelvanMainformLabel27", "ZelvanMainformPngBitBtn8Hint", "ZelvanMainformLabel38", "ZelvanMainformComboBox7Hint",
     // The WebP, AVIF and JPEG XL page.
     "ZelvanMainformGroupBox4", "ZelvanMainformLabel29", "ZelvanMainformTrackBar4Hint", "ZelvanMainformLabel31",
     "ZelvanMainformSpinEdit7Hint", "ZelvanMainformCheckBox16", "ZelvanMainformCheckBox16Hint",
@@ -56,6 +55,9 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformSpinEdit8Hint", "ZelvanMainformGroupBox6", "ZelvanMainformLabel35", "ZelvanMainformTrackBar6Hint",
     "ZelvanMainformLabel37", "ZelvanMainformSpinEdit9Hint", "ZelvanMainformCheckBox17", "ZelvanMainformCheckBox17Hint",
     "ZelvanMainformCheckBox18", "ZelvanMainformCheckBox18Hint",
+    "ZelvanMainformCheckBox20", "ZelvanMainformCheckBox20Hint", "ZelvanMainformCheckBox21",
+    "ZelvanMainformCheckBox21Hint", "ZelvanMainformCheckBox22", "ZelvanMainformCheckBox22Hint",
+    "ZelvanMainformCheckBox23", "ZelvanMainformCheckBox23Hint",
     // Buttons, the resize group and its radio buttons, the option pages.
     "ZelvanMainformCloseButton", "ZelvanMainformPngBitBtn2", "ZelvanMainformPngBitBtn2Hint", "ZelvanMainformPngBitBtn3", "ZelvanMainformPngBitBtn4",
     "ZelvanMainformPngBitBtn5", "ZelvanMainformPngBitBtn6", "ZelvanMainformPngBitBtn7", "ZelvanMainformGroupBox3",

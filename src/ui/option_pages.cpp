@@ -277,9 +277,13 @@ void OptionPages::BuildEncoderPages() {
     // The slider's value label, then the check boxes below it; the texts stand until the
     // language file's are applied.
     BuildEncoderPage({"TabSheet1", "JPG", "Label1", "Качество: ", "Label3", "JPG_quality", 2, "%",
-                      {{{"JPG_progressive", "Прогресивный"}}}});
+                      {{{"JPG_progressive", "Прогресивный"}, {"JPG_optimize_coding", "Optimized Huffman tables"}}}});
     BuildEncoderPage({"TabSheet2", "PNG", "Label2", "Сжатие: ", "Label4", "PNG_compression", 1, "",
-                      {{{"Png_interlace", "Interlaced (Adam7)"}, {"Png_filter", "Filter (Reduces size)"}}}});
+                      {{{"Png_interlace", "Interlaced (Adam7)"},
+                        {"Png_filter", "Filter (Reduces size)"},
+                        {"PNG_reduce", "Smallest lossless layout"},
+                        {"PNG_palette", "Palette PNG (256 colours, lossy)"},
+                        {"GIF_adaptive_palette", "Adaptive palette for GIF"}}}});
     BuildEncoderPage({"TabSheet8", "JPEG 2000", "Label20", "Качество:", "Label21", "J2K_quality", 2, "%",
                       {{{"J2K_Lossless", "Lossless"}}}});
     BuildModernFormatsPage();

@@ -118,7 +118,7 @@ private:
         const char* sliderKey;
         int tickInterval;
         const char* valueSuffix;
-        std::array<Check, 3> checks;
+        std::array<Check, 5> checks;
     };
     void BuildEncoderPage(const EncoderPage& page);
     void BuildEncoderPages();

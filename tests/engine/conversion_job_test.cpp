@@ -134,7 +134,7 @@ TEST_F(ConversionJobTest, AutomaticFormatKeepsTheSmallerCandidate) {
     std::string flat = Run(src("flat.png"), "GIF");
     EXPECT_EQ(flat, out() + "flat.PNG");
     test::PngImage png = test::ReadPngFile(flat);
-    EXPECT_EQ(png.colourType, 6);
+    EXPECT_EQ(png.colourType, 3) << "two colours with their opacity: a palette with tRNS";
     EXPECT_EQ(png.rgba[3], 0);
     EXPECT_EQ(png.rgba[4 * 99 + 3], 255);
     // A .jpg source never gets a PNG candidate, however flat.
@@ -191,7 +191,7 @@ TEST_F(ConversionJobTest, TransparencySurvivesIntoTheOutput) {
     options->resizePercent = 50;
     test::PngImage png = test::ReadPngFile(Run(src("indexed.png"), "PNG"));
     ASSERT_EQ(png.width, 10);
-    EXPECT_EQ(png.colourType, 6);
+    EXPECT_EQ(png.colourType, 3) << "the few colours of the resized picture, with their opacity, make a palette";
     EXPECT_EQ(png.rgba[3], 0) << "left half transparent";
     EXPECT_EQ(png.rgba[4 * 9 + 3], 255);
     options->resizeMode = 0;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "imaging/writers/adaptive_palette.h"
 #include "imaging/writers/writers.h"
 
 namespace zelvan {
@@ -147,10 +148,8 @@ constexpr std::array<std::uint8_t, 256> MakeLevelTable() {
 }
 constexpr std::array<std::uint8_t, 256> kLevel = MakeLevelTable();
 
-}  // namespace
-
-std::vector<std::uint8_t> EncodeGif(const Raster& image) {
-    if (image.empty()) throw Error("GIF: there is no image to write");
+// A palette raster with its own palette, anything else in the fixed 216-colour cube.
+std::vector<std::uint8_t> EncodeInPalette(const Raster& image) {
     const int width = image.width();
     const int height = image.height();
     if (width > 65535 || height > 65535)
@@ -228,6 +227,14 @@ std::vector<std::uint8_t> EncodeGif(const Raster& image) {
     lzw.Finish();
     out.push_back(0x3B);  // trailer
     return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeGif(const Raster& image, bool adaptivePalette) {
+    if (image.empty()) throw Error("GIF: there is no image to write");
+    if (adaptivePalette && image.bitsPerPixel() > 8) return EncodeInPalette(ToAdaptivePalette(image).image);
+    return EncodeInPalette(image);
 }
 
 }  // namespace zelvan

@@ -33,6 +33,7 @@ struct CompressJob {
     const Raster* image = nullptr;
     int quality = 0;
     bool progressive = false;
+    bool optimizedTables = false;
     const std::uint8_t* iccProfile = nullptr;  // in APP2 segments after the JFIF marker
     unsigned int iccProfileSize = 0;
     std::uint8_t* rowBuffer = nullptr;  // one 24-bit row, for palette rasters only
@@ -75,6 +76,9 @@ bool CompressFenced(CompressJob& job) {
     // marker, standard Huffman tables.
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, job.quality, TRUE);
+    // Tables made for this picture's own symbols: a second pass over the coefficients, the same
+    // pixels, a few per cent fewer bytes. Progressive files get them whatever this says.
+    cinfo.optimize_coding = job.optimizedTables ? TRUE : FALSE;
     if (job.progressive) jpeg_simple_progression(&cinfo);
     jpeg_start_compress(&cinfo, TRUE);
     // Split into as many segments as it takes.
@@ -104,7 +108,7 @@ bool CompressFenced(CompressJob& job) {
 }  // namespace
 
 std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool progressive,
-                                     std::span<const std::uint8_t> iccProfile) {
+                                     std::span<const std::uint8_t> iccProfile, bool optimizedTables) {
     if (image.empty()) throw Error("JPEG: there is no image to write");
     // 255 segments of 65519 bytes at most.
     if (iccProfile.size() > 255u * 65519u) throw Error("JPEG: the colour profile is too large to embed");
@@ -115,6 +119,7 @@ std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool prog
     job.image = &image;
     job.quality = quality;
     job.progressive = progressive;
+    job.optimizedTables = optimizedTables;
     job.iccProfile = iccProfile.data();
     job.iccProfileSize = static_cast<unsigned int>(iccProfile.size());
     job.rowBuffer = rowBuffer.data();

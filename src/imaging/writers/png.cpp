@@ -17,6 +17,7 @@
 
 #include "base/error.h"
 #include "imaging/transparency.h"
+#include "imaging/writers/adaptive_palette.h"
 #include "imaging/writers/writers.h"
 
 namespace zelvan {
@@ -24,7 +25,7 @@ namespace {
 
 constexpr std::size_t kIdatSize = 65535;
 
-enum ColourType : std::uint8_t { kGrey = 0, kRgb = 2, kIndexed = 3, kRgba = 6 };
+enum ColourType : std::uint8_t { kGrey = 0, kRgb = 2, kIndexed = 3, kGreyAlpha = 4, kRgba = 6 };
 enum Filter : std::uint8_t { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
 
 void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -73,7 +74,11 @@ bool IsGreyRamp(const std::vector<PaletteEntry>& palette) {
 // RGBA with a mask.
 class RowConverter {
 public:
-    RowConverter(const Raster& image, const Raster* mask) : image_(image), mask_(mask) {
+    // `greyWithAlpha`: a true-colour image whose pixels are all grey, written as grey and alpha.
+    // `paletteEntries`: how many palette entries the PLTE chunk lists (0: all of them).
+    RowConverter(const Raster& image, const Raster* mask, bool greyWithAlpha = false, int paletteEntries = 0)
+        : image_(image), mask_(mask) {
+        paletteEntries_ = paletteEntries > 0 ? static_cast<std::size_t>(paletteEntries) : image.palette().size();
         if (mask_) {
             if (mask_->width() != image.width() || mask_->height() != image.height() || mask_->bitsPerPixel() < 24)
                 throw Error("PNG: the alpha mask does not match the image");
@@ -96,6 +101,11 @@ public:
                 return;
             }
         }
+        if (greyWithAlpha && mask_) {
+            colourType_ = kGreyAlpha;
+            channels_ = 2;
+            return;
+        }
         colourType_ = mask_ ? kRgba : kRgb;
         channels_ = mask_ ? 4 : 3;
     }
@@ -107,7 +117,7 @@ public:
     // entry that is not opaque, empty when all are.
     std::vector<std::uint8_t> PaletteChunk() const {
         std::vector<std::uint8_t> plte;
-        for (std::size_t i = 0; i < image_.palette().size(); ++i)
+        for (std::size_t i = 0; i < std::min(paletteEntries_, image_.palette().size()); ++i)
             plte.insert(plte.end(), paletteRgb_[i].begin(), paletteRgb_[i].end());
         return plte;
     }
@@ -144,6 +154,15 @@ public:
             return;
         }
         const int step = bpp / 8;
+        if (colourType_ == kGreyAlpha) {
+            const std::uint8_t* m = mask_->row(y) + 2;
+            const int mb = maskBytes_;
+            for (int x = 0; x < width; ++x, src += step, dst += 2, m += mb) {
+                dst[0] = src[0];
+                dst[1] = *m;
+            }
+            return;
+        }
         if (colourType_ == kRgb) {
             for (int x = 0; x < width; ++x, src += step, dst += 3) {
                 dst[0] = src[2];
@@ -170,6 +189,7 @@ private:
     int maskBytes_ = 3;
     std::array<std::array<std::uint8_t, 3>, 256> paletteRgb_{};
     std::vector<std::uint8_t> entryOpacity_;
+    std::size_t paletteEntries_ = 0;
 };
 
 // Loops over rows run in fixed blocks of 16 bytes with a short tail: the compiler turns a
@@ -346,6 +366,9 @@ void GatherPixels(const std::uint8_t* full, int width, const Adam7Pass& p, int c
         case 1:
             for (int i = 0; i < count; ++i, src += step) dst[i] = *src;
             break;
+        case 2:
+            for (int i = 0; i < count; ++i, src += step, dst += 2) std::memcpy(dst, src, 2);
+            break;
         case 3:
             for (int i = 0; i < count; ++i, src += step, dst += 3) std::memcpy(dst, src, 3);
             break;
@@ -353,6 +376,53 @@ void GatherPixels(const std::uint8_t* full, int width, const Adam7Pass& p, int c
             for (int i = 0; i < count; ++i, src += step, dst += 4) std::memcpy(dst, src, 4);
             break;
     }
+}
+
+bool AllOpaque(const Raster& mask) {
+    const int step = mask.bitsPerPixel() / 8;
+    for (int y = 0; y < mask.height(); ++y) {
+        const std::uint8_t* m = mask.row(y) + 2;
+        for (int x = 0; x < mask.width(); ++x, m += step)
+            if (*m != 255) return false;
+    }
+    return true;
+}
+
+// True when every pixel of a true-colour image has red = green = blue.
+bool AllGrey(const Raster& image) {
+    const int step = image.bitsPerPixel() / 8;
+    for (int y = 0; y < image.height(); ++y) {
+        const std::uint8_t* p = image.row(y);
+        for (int x = 0; x < image.width(); ++x, p += step)
+            if (p[0] != p[1] || p[1] != p[2]) return false;
+    }
+    return true;
+}
+
+// A true-colour image's grey level per pixel as an 8-bit raster with the grey ramp.
+Raster GreyRaster(const Raster& image) {
+    Raster grey(image.width(), image.height(), 8);
+    grey.SetGreyPalette();
+    const int step = image.bitsPerPixel() / 8;
+    for (int y = 0; y < image.height(); ++y) {
+        const std::uint8_t* p = image.row(y);
+        std::uint8_t* dst = grey.row(y);
+        for (int x = 0; x < image.width(); ++x, p += step) dst[x] = p[0];
+    }
+    return grey;
+}
+
+std::vector<std::uint8_t> EncodeLayout(const Raster& image, const Raster* alphaMask, bool greyWithAlpha,
+                                       const PngSettings& settings, std::span<const std::uint8_t> iccProfile,
+                                       int paletteEntries = 0);
+
+std::vector<std::uint8_t> EncodePalettePicture(const PalettePicture& picture, const PngSettings& settings,
+                                               std::span<const std::uint8_t> iccProfile) {
+    // Only the entries in use are listed: a short palette costs a few bytes instead of 768.
+    if (picture.opacity.empty())
+        return EncodeLayout(picture.image, nullptr, false, settings, iccProfile, picture.colourCount);
+    const Raster mask = PaletteOpacityMask(picture.image, picture.opacity);
+    return EncodeLayout(picture.image, &mask, false, settings, iccProfile, picture.colourCount);
 }
 
 }  // namespace
@@ -363,7 +433,29 @@ std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask
     if (settings.compressionLevel < 0 || settings.compressionLevel > 9)
         throw Error("PNG: compression level " + std::to_string(settings.compressionLevel) +
                     " is outside 0 to 9");
-    const RowConverter converter(image, alphaMask);
+    // Palette pictures already have the smallest layout that keeps them.
+    if (image.bitsPerPixel() <= 8) return EncodeLayout(image, alphaMask, false, settings, iccProfile);
+    if (settings.adaptivePalette) return EncodePalettePicture(ToAdaptivePalette(image, alphaMask), settings, iccProfile);
+    if (!settings.reduceLayout) return EncodeLayout(image, alphaMask, false, settings, iccProfile);
+
+    // The smallest layout that keeps every pixel: an opacity that is everywhere full is no
+    // opacity; grey pixels without opacity are grey; at most 256 colours (with their opacity)
+    // are a palette; grey with opacity is grey and alpha. Samples are 8 bits here already: the
+    // raster carries no deeper ones, so there is no 16-bit layout to reduce.
+    const Raster* mask = alphaMask && !AllOpaque(*alphaMask) ? alphaMask : nullptr;
+    const bool grey = AllGrey(image);
+    if (grey && !mask) return EncodeLayout(GreyRaster(image), nullptr, false, settings, iccProfile);
+    if (std::optional<PalettePicture> palette = ExactPalette(image, mask))
+        return EncodePalettePicture(*palette, settings, iccProfile);
+    return EncodeLayout(image, mask, grey, settings, iccProfile);
+}
+
+namespace {
+
+std::vector<std::uint8_t> EncodeLayout(const Raster& image, const Raster* alphaMask, bool greyWithAlpha,
+                                       const PngSettings& settings, std::span<const std::uint8_t> iccProfile,
+                                       int paletteEntries) {
+    const RowConverter converter(image, alphaMask, greyWithAlpha, paletteEntries);
     const int width = image.width();
     const int height = image.height();
     const int channels = converter.channels();
@@ -441,4 +533,5 @@ std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask
     return out;
 }
 
+}  // namespace
 }  // namespace zelvan

@@ -15,24 +15,33 @@ namespace zelvan {
 // pixels are in); without one the pixels are sRGB.
 
 // Baseline (or progressive) colour JFIF at a quality of 1 to 100; any depth is accepted, a
-// fourth byte is dropped and palettes are expanded.
+// fourth byte is dropped and palettes are expanded. Huffman tables are optimised for the picture
+// (the same pixels in fewer bytes) unless `optimizedTables` asks for the standard ones.
 std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool progressive,
-                                     std::span<const std::uint8_t> iccProfile = {});
+                                     std::span<const std::uint8_t> iccProfile = {}, bool optimizedTables = true);
 
 struct PngSettings {
     int compressionLevel = 9;  // zlib level 0 to 9
     bool allFilters = true;    // choose among all five row filters, else None only
     bool interlace = false;    // Adam7
+    // Lossless: true-colour pictures written in the smallest layout that keeps every pixel
+    // (grey, palette with tRNS, grey and alpha; an opacity that is everywhere full dropped).
+    bool reduceLayout = true;
+    // Lossy: true-colour pictures in a palette of their own of up to 256 colours (with opacity),
+    // with error diffusion; pictures of at most 256 colours stay exact.
+    bool adaptivePalette = false;
 };
 // 8 bits per sample. A palette raster keeps its palette and indices (colour type 3, with tRNS when
 // the mask's opacity follows the palette entries; 0 when the palette is the grey ramp and there is
-// no mask); otherwise 6 with an alpha mask (opacity in the third byte of each mask pixel), 2
-// without.
+// no mask); a true-colour one is reduced as the settings say, else 6 with an alpha mask (opacity
+// in the third byte of each mask pixel), 2 without.
 std::vector<std::uint8_t> EncodePng(const Raster& image, const Raster* alphaMask, const PngSettings& settings,
                                     std::span<const std::uint8_t> iccProfile = {});
 
-// GIF87a: palette rasters keep their palette and indices, others go to the 216-colour cube.
-std::vector<std::uint8_t> EncodeGif(const Raster& image);
+// GIF87a: palette rasters keep their palette and indices; others get a palette of their own
+// (exact for at most 256 colours, else 256 colours with error diffusion), or with
+// `adaptivePalette` off the fixed 216-colour cube, each channel truncated to its level.
+std::vector<std::uint8_t> EncodeGif(const Raster& image, bool adaptivePalette = true);
 
 // Run-length true-colour Targa, 32-bit with the mask's opacity when a mask is given.
 std::vector<std::uint8_t> EncodeTga(const Raster& image, const Raster* alphaMask);

@@ -3,12 +3,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 
 #include "base/error.h"
 #include "imaging/raster.h"
+#include "imaging/readers/readers.h"
 #include "imaging/writers/writers.h"
+#include "support/fixtures.h"
 #include "support/test_support.h"
 
 namespace zelvan {
@@ -76,6 +79,7 @@ std::string Giftext(const Bytes& gif) {
     return test::RunCommand("giftext " + test::ShellQuote(dir / "in.gif") + " 2>&1").output;
 }
 
+// The fixed palette, kept as a choice.
 TEST(GifWriter, TrueColourGoesToTheCubeWithoutDithering) {
     ASSERT_TRUE(test::HaveProgram("convert"));
     ASSERT_TRUE(test::HaveProgram("giftext"));
@@ -101,7 +105,7 @@ TEST(GifWriter, TrueColourGoesToTheCubeWithoutDithering) {
             p[0] = static_cast<std::uint8_t>(values[x]);  // blue steps
             expected.push_back(static_cast<std::uint8_t>(levels[x]));
         }
-        const Bytes gif = EncodeGif(image);
+        const Bytes gif = EncodeGif(image, false);
 
         const Bytes header = {'G', 'I', 'F', '8', '7', 'a', n, 0, 2, 0, 0x77, 0, 0,
                               0x2C, 0, 0, 0, 0, n, 0, 2, 0, 0x87};
@@ -208,6 +212,79 @@ TEST(GifWriter, RejectsSidesAbove65535) {
         EXPECT_EQ(0u, std::string(e.what()).rfind("GIF: ", 0)) << e.what();
     }
     EXPECT_NO_THROW(EncodeGif(Raster(65535, 1, 8)));
+}
+
+// The first photo of the benchmark corpus, else a corpus JPEG, else the textured picture, at most
+// 512 pixels a side (its middle).
+Raster TestPhoto() {
+    std::vector<std::string> candidates;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm/zc/jpeg", ec))
+        candidates.push_back(entry.path().string());
+    std::sort(candidates.begin(), candidates.end());
+    candidates.push_back(test::CorporaDir() +
+                         "/gdk-pixbuf-tests/usr/libexec/installed-tests/gdk-pixbuf/bug143608-comment.jpg");
+    for (const std::string& path : candidates) {
+        if (!std::filesystem::exists(path)) continue;
+        const Raster full = ReadJpeg(test::ReadBytes(path)).raster.ToBgr24();
+        const int w = std::min(full.width(), 512), h = std::min(full.height(), 512);
+        Raster crop(w, h, 24);
+        const int x0 = (full.width() - w) / 2, y0 = (full.height() - h) / 2;
+        for (int y = 0; y < h; ++y) std::copy_n(full.row(y0 + y) + 3 * x0, 3 * w, crop.row(y));
+        return crop;
+    }
+    return test::TexturedPicture(512, 384);
+}
+
+// Mean of red, green and blue over all pixels.
+double MeanLevel(const Raster& image) {
+    double sum = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const Rgb c = image.PixelColour(x, y);
+            sum += c.red + c.green + c.blue;
+        }
+    return sum / (3.0 * image.width() * image.height());
+}
+
+double MeanLevel(const GifImage& gif) {
+    double sum = 0;
+    for (std::uint8_t i : gif.indices) sum += gif.colours[i].red + gif.colours[i].green + gif.colours[i].blue;
+    return sum / (3.0 * static_cast<double>(gif.indices.size()));
+}
+
+// A photo in 256 colours of its own with error diffusion keeps its brightness; the fixed cube
+// with truncated levels makes it darker.
+TEST(GifWriter, AdaptivePaletteKeepsAPhotosMeanBrightness) {
+    const Raster photo = TestPhoto();
+    const double source = MeanLevel(photo);
+    const GifImage adaptive = DecodeWithGiflib(EncodeGif(photo));
+    ASSERT_EQ(photo.width() * photo.height(), static_cast<int>(adaptive.indices.size()));
+    EXPECT_NEAR(source, MeanLevel(adaptive), 2.0);
+    // Every channel error is diffused, so no colour of the picture drifts either.
+    const GifImage fixed = DecodeWithGiflib(EncodeGif(photo, false));
+    EXPECT_GT(source - MeanLevel(fixed), 2.0) << "the fixed palette no longer darkens: is it still the old one?";
+}
+
+// True-colour pictures of at most 256 colours keep every pixel.
+TEST(GifWriter, AdaptivePaletteKeepsFewColoursExactly) {
+    for (int colours : {1, 2, 200, 256}) {
+        SCOPED_TRACE(colours);
+        Raster image(40, 30, 32);
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x) {
+                const int k = (x * 7 + y * 13) % colours;
+                std::uint8_t* p = image.row(y) + 4 * x;
+                p[0] = static_cast<std::uint8_t>(k), p[1] = static_cast<std::uint8_t>(255 - k);
+                p[2] = static_cast<std::uint8_t>(k * 3), p[3] = static_cast<std::uint8_t>(x);  // padding
+            }
+        const GifImage gif = DecodeWithGiflib(EncodeGif(image));
+        ASSERT_EQ(1200u, gif.indices.size());
+        int mismatches = 0;
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 40; ++x) mismatches += gif.colours[gif.indices[static_cast<std::size_t>(y * 40 + x)]] != image.PixelColour(x, y);
+        EXPECT_EQ(0, mismatches);
+    }
 }
 
 }  // namespace

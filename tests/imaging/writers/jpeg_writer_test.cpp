@@ -168,21 +168,27 @@ std::string ToPpm(const Raster& image) {
 TEST(JpegWriter, FileEqualsCjpegFromRgbWhateverTheDepth) {
     ASSERT_TRUE(test::HaveProgram("cjpeg"));
     // cjpeg feeds RGB rows to libjpeg's defaults with the same quality scaling, so any depth
-    // must give its very bytes.
+    // must give its very bytes: with -optimize for the default tables made for the picture, without
+    // it for the standard ones.
     struct Case {
         int bpp;
         bool progressive;
+        bool optimizedTables;
     };
-    for (const Case c : {Case{32, false}, Case{24, true}, Case{8, true}, Case{1, false}}) {
-        SCOPED_TRACE(testing::Message() << "bpp " << c.bpp << " progressive " << c.progressive);
+    for (const Case c : {Case{32, false, true}, Case{32, false, false}, Case{24, true, true}, Case{8, true, false},
+                         Case{1, false, true}, Case{1, false, false}}) {
+        SCOPED_TRACE(testing::Message() << "bpp " << c.bpp << " progressive " << c.progressive << " optimized "
+                                        << c.optimizedTables);
         const Raster image = TestImage(c.bpp);
         test::TempDir dir;
         const std::string ppm = ToPpm(image);
         test::WriteBytes(dir / "in.ppm", Bytes(ppm.begin(), ppm.end()));
         const auto cjpeg = test::RunCommand(std::string("cjpeg -quality 80 -baseline ") +
-                                            (c.progressive ? "-progressive " : "") + test::ShellQuote(dir / "in.ppm"));
+                                            (c.progressive ? "-progressive " : "") +
+                                            (c.optimizedTables ? "-optimize " : "") + test::ShellQuote(dir / "in.ppm"));
         ASSERT_EQ(0, cjpeg.exitStatus);
-        EXPECT_TRUE(Bytes(cjpeg.output.begin(), cjpeg.output.end()) == EncodeJpeg(image, 80, c.progressive));
+        EXPECT_TRUE(Bytes(cjpeg.output.begin(), cjpeg.output.end()) ==
+                    EncodeJpeg(image, 80, c.progressive, {}, c.optimizedTables));
     }
     // Whatever the fourth byte holds, it is not part of the picture.
     Raster otherAlpha = TestImage(32);
@@ -200,6 +206,21 @@ TEST(JpegWriter, LibjpegFailureBecomesAnError) {
     } catch (const Error& e) {
         EXPECT_EQ(0u, std::string(e.what()).rfind("JPEG: ", 0)) << e.what();
         EXPECT_NE(std::string::npos, std::string(e.what()).find("65500")) << e.what();
+    }
+}
+
+// Tables made for the picture change only how the coefficients are coded: djpeg gives the same
+// pixels, the file is smaller. Progressive files have them either way.
+TEST(JpegWriter, OptimizedTablesKeepPixelsAndShrinkTheFile) {
+    ASSERT_TRUE(test::HaveProgram("djpeg"));
+    const Raster photo = test::TexturedPicture(320, 240);
+    for (int quality : {50, 85, 95}) {
+        SCOPED_TRACE(quality);
+        const Bytes standard = EncodeJpeg(photo, quality, false, {}, false);
+        const Bytes optimized = EncodeJpeg(photo, quality, false);
+        EXPECT_LT(optimized.size(), standard.size());
+        EXPECT_EQ(test::Pixels(DecodeWithDjpeg(standard)), test::Pixels(DecodeWithDjpeg(optimized)));
+        EXPECT_TRUE(EncodeJpeg(photo, quality, true, {}, false) == EncodeJpeg(photo, quality, true));
     }
 }
 

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -197,6 +198,7 @@ TEST(PngWriter, FilterChoiceFollowsTheRepeatCount) {
         SCOPED_TRACE(c.name);
         PngSettings settings;
         settings.allFilters = c.allFilters;
+        settings.reduceLayout = false;  // RGB rows whatever the colours
         const Bytes png = EncodePng(c.image, nullptr, settings);
         EXPECT_EQ(c.expected, FilterTypes(png, static_cast<std::size_t>(c.image.width()) * 3));
     }
@@ -242,6 +244,7 @@ TEST(PngWriter, RoundTripsThroughLibpngForEveryColourTypeAndDepth) {
             PngSettings settings;
             settings.interlace = interlace;
             settings.compressionLevel = 6;
+            settings.reduceLayout = false;  // every layout as the raster has it
             const Bytes png = EncodePng(image, c.transparency == kNone ? nullptr : &mask, settings);
 
             const auto chunks = ParseChunks(png);
@@ -499,6 +502,149 @@ TEST(HalftonePalette, NearestIndexMatchesExhaustiveSearch) {
             ADD_FAILURE() << c[0] << "," << c[1] << "," << c[2] << ": " << got << " instead of " << expected;
     }
     EXPECT_EQ(0, mismatches);
+}
+
+// Pixels of the decoded PNG that differ from the raster and the mask's opacity (255 without one).
+int CountRgbaMismatches(const Raster& image, const Raster* mask, const Decoded& d) {
+    if (d.width != image.width() || d.height != image.height()) return -1;
+    int mismatches = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const Rgb c = image.PixelColour(x, y);
+            const int alpha = mask ? mask->row(y)[3 * x + 2] : 255;
+            const std::uint8_t* p = &d.rgba[4 * (static_cast<std::size_t>(y) * d.width + x)];
+            mismatches += p[0] != c.red || p[1] != c.green || p[2] != c.blue || p[3] != alpha;
+        }
+    return mismatches;
+}
+
+// Grey pixels, with `levels` grey levels.
+Raster GreyRaster(int width, int height, int bpp, int levels) {
+    Raster r(width, height, bpp);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) std::fill_n(r.row(y) + x * (bpp / 8), 3, static_cast<std::uint8_t>((x + 3 * y) % levels * (255 / std::max(1, levels - 1))));
+    return r;
+}
+
+// A colour raster of `colours` colours; at 32 bits the fourth byte is noise.
+Raster FewColours(int width, int height, int bpp, int colours) {
+    Raster r = PatternRaster(width, height, bpp, 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = r.row(y) + x * (bpp / 8);
+            const int k = (x * 5 + y * 3) % colours;
+            p[0] = static_cast<std::uint8_t>(k), p[1] = static_cast<std::uint8_t>(200 - k / 2), p[2] = 40;
+        }
+    return r;
+}
+
+Raster ConstantMask(int width, int height, std::uint8_t opacity) {
+    Raster m(width, height, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) m.row(y)[3 * x + 2] = opacity;
+    return m;
+}
+
+// Opacity of at most four levels.
+Raster FewOpacities(int width, int height) {
+    Raster m(width, height, 24);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) m.row(y)[3 * x + 2] = static_cast<std::uint8_t>((x / 3 % 4) * 85);
+    return m;
+}
+
+// True-colour pictures go into the smallest layout that keeps every pixel; with the reduction
+// off they keep RGB or RGBA.
+TEST(PngWriter, ReductionsKeepEveryPixel) {
+    struct Case {
+        const char* name;
+        Raster image;
+        std::optional<Raster> mask;
+        int reducedType;
+        int keptType;
+    };
+    const int w = 37, h = 23;
+    Case cases[] = {
+        {"grey", GreyRaster(w, h, 24, 256), std::nullopt, 0, 2},
+        {"grey at 32 bits with an opaque mask", GreyRaster(w, h, 32, 256), ConstantMask(w, h, 255), 0, 6},
+        {"grey with many opacities", GreyRaster(w, h, 24, 256), MaskFor(w, h), 4, 6},
+        {"two greys with few opacities", GreyRaster(w, h, 24, 2), FewOpacities(w, h), 3, 6},
+        {"200 colours", FewColours(w, h, 24, 200), std::nullopt, 3, 2},
+        {"256 colours at 32 bits", FewColours(w, h, 32, 256), std::nullopt, 3, 2},
+        {"few colours with few opacities", FewColours(w, h, 24, 30), FewOpacities(w, h), 3, 6},
+        {"many colours with an opaque mask", PatternRaster(w, h, 24, 5), ConstantMask(w, h, 255), 2, 6},
+        {"many colours with opacity", PatternRaster(w, h, 24, 5), MaskFor(w, h), 6, 6},
+        {"many colours", PatternRaster(w, h, 32, 5), std::nullopt, 2, 2},
+    };
+    for (const Case& c : cases) {
+        for (bool reduce : {true, false}) {
+            SCOPED_TRACE(testing::Message() << c.name << (reduce ? ", reduced" : ", kept"));
+            PngSettings settings;
+            settings.reduceLayout = reduce;
+            const Raster* mask = c.mask ? &*c.mask : nullptr;
+            const Bytes png = EncodePng(c.image, mask, settings);
+            const auto chunks = ParseChunks(png);
+            ASSERT_FALSE(chunks.empty());
+            EXPECT_EQ(reduce ? c.reducedType : c.keptType, chunks[0].data[9]);
+            EXPECT_EQ(0, CountRgbaMismatches(c.image, mask, DecodeWithLibpng(png)));
+        }
+    }
+}
+
+// On pictures with grain, where row filters cannot predict much, a byte per pixel beats three.
+TEST(PngWriter, ReductionsMakeGrainyPicturesSmaller) {
+    std::mt19937 rng(9);
+    Raster grey(256, 192, 24), colours(256, 192, 24);
+    std::vector<std::array<std::uint8_t, 3>> palette(200);
+    for (auto& e : palette) e = {static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng())};
+    for (int y = 0; y < 192; ++y)
+        for (int x = 0; x < 256; ++x) {
+            std::fill_n(grey.row(y) + 3 * x, 3, static_cast<std::uint8_t>(x / 2 + rng() % 9));
+            std::copy_n(palette[rng() % 200].data(), 3, colours.row(y) + 3 * x);
+        }
+    PngSettings kept;
+    kept.reduceLayout = false;
+    for (const Raster* image : {&grey, &colours}) {
+        const Bytes reduced = EncodePng(*image, nullptr, PngSettings{});
+        EXPECT_LT(reduced.size(), EncodePng(*image, nullptr, kept).size());
+        EXPECT_EQ(0, CountRgbaMismatches(*image, nullptr, DecodeWithLibpng(reduced)));
+    }
+}
+
+// A palette PNG: pictures of at most 256 colours exactly, others in 256 colours that keep the
+// picture's mean, in a file smaller than the RGB one.
+TEST(PngWriter, PalettePngIsExactForFewColoursAndCloseForMany) {
+    PngSettings palette;
+    palette.adaptivePalette = true;
+    const Raster few = FewColours(40, 30, 24, 60);  // 240 colours with their opacity
+    const Raster mask = FewOpacities(40, 30);
+    const Bytes exact = EncodePng(few, &mask, palette);
+    EXPECT_EQ(3, ParseChunks(exact)[0].data[9]);
+    EXPECT_EQ(0, CountRgbaMismatches(few, &mask, DecodeWithLibpng(exact)));
+
+    // Smooth colours with grain, as a photo has: RGB rows cannot predict the grain away.
+    Raster photo(256, 192, 24);
+    std::mt19937 rng(8);
+    for (int y = 0; y < 192; ++y)
+        for (int x = 0; x < 256; ++x)
+            for (int c = 0; c < 3; ++c)
+                photo.row(y)[3 * x + c] = static_cast<std::uint8_t>(std::clamp(
+                    (c == 0 ? x : c == 1 ? y : (x + y) / 2) + static_cast<int>(rng() % 17) - 8, 0, 255));
+    const Bytes lossy = EncodePng(photo, nullptr, palette);
+    const Bytes rgb = EncodePng(photo, nullptr, PngSettings{});
+    EXPECT_EQ(3, ParseChunks(lossy)[0].data[9]);
+    EXPECT_LT(lossy.size(), rgb.size());
+    const Decoded d = DecodeWithLibpng(lossy);
+    double source = 0, written = 0;
+    for (int y = 0; y < 192; ++y)
+        for (int x = 0; x < 256; ++x) {
+            const Rgb c = photo.PixelColour(x, y);
+            const std::uint8_t* p = &d.rgba[4 * (static_cast<std::size_t>(y) * 256 + x)];
+            source += c.red + c.green + c.blue;
+            written += p[0] + p[1] + p[2];
+            EXPECT_EQ(255, p[3]);
+        }
+    EXPECT_NEAR(source / (3.0 * 256 * 192), written / (3.0 * 256 * 192), 2.0);
 }
 
 }  // namespace
