@@ -11,7 +11,7 @@
 //
 // Speed and memory: the loops work on four floats at a time; the blurs and the error maps of a
 // channel are made in one sweep down the picture (see ChannelSweep), so a comparison holds the
-// two pictures in linear light and in XYB and little else.
+// two pictures in XYB, at half size in linear light, and little else.
 
 #include "imaging/visual_quality.h"
 
@@ -141,36 +141,29 @@ const std::array<float, 256>& LinearOfByte() {
     return table;
 }
 
-// The picture in linear light; with a mask, first blended in sRGB over a grey of `background`
-// (a fraction of full scale), as the pixels would be shown.
-void ToLinear(const Raster& image, const Raster* mask, float background, LinearPicture& out) {
+// Row y of the picture in linear light; with a mask, first blended in sRGB over a grey of
+// `background` (a fraction of full scale), as the pixels would be shown.
+void LinearRow(const Raster& image, const Raster* mask, float background, int y, std::uint8_t* bgr, float* r,
+               float* g, float* b) {
     const int width = image.width();
-    const int height = image.height();
-    for (Plane& p : out.rgb) p.Resize(width, height);
     const std::array<float, 256>& linear = LinearOfByte();
-    std::vector<std::uint8_t> bgr(static_cast<std::size_t>(width) * 3);
-    const int maskStep = mask ? mask->bitsPerPixel() / 8 : 0;
-    for (int y = 0; y < height; ++y) {
-        image.ExpandRowToBgr(y, bgr.data());
-        float* r = out.rgb[0].row(y);
-        float* g = out.rgb[1].row(y);
-        float* b = out.rgb[2].row(y);
-        if (!mask) {
-            for (int x = 0; x < width; ++x) {
-                b[x] = linear[bgr[3 * x]];
-                g[x] = linear[bgr[3 * x + 1]];
-                r[x] = linear[bgr[3 * x + 2]];
-            }
-            continue;
-        }
-        const std::uint8_t* m = mask->row(y) + 2;
+    image.ExpandRowToBgr(y, bgr);
+    if (!mask) {
         for (int x = 0; x < width; ++x) {
-            const float a = m[static_cast<std::size_t>(x) * maskStep] / 255.0f;
-            const float under = (1.0f - a) * background;
-            b[x] = static_cast<float>(SrgbToLinear(a * (bgr[3 * x] / 255.0f) + under));
-            g[x] = static_cast<float>(SrgbToLinear(a * (bgr[3 * x + 1] / 255.0f) + under));
-            r[x] = static_cast<float>(SrgbToLinear(a * (bgr[3 * x + 2] / 255.0f) + under));
+            b[x] = linear[bgr[3 * x]];
+            g[x] = linear[bgr[3 * x + 1]];
+            r[x] = linear[bgr[3 * x + 2]];
         }
+        return;
+    }
+    const int maskStep = mask->bitsPerPixel() / 8;
+    const std::uint8_t* m = mask->row(y) + 2;
+    for (int x = 0; x < width; ++x) {
+        const float a = m[static_cast<std::size_t>(x) * maskStep] / 255.0f;
+        const float under = (1.0f - a) * background;
+        b[x] = static_cast<float>(SrgbToLinear(a * (bgr[3 * x] / 255.0f) + under));
+        g[x] = static_cast<float>(SrgbToLinear(a * (bgr[3 * x + 1] / 255.0f) + under));
+        r[x] = static_cast<float>(SrgbToLinear(a * (bgr[3 * x + 2] / 255.0f) + under));
     }
 }
 
@@ -198,46 +191,76 @@ void Halve(const LinearPicture& in, LinearPicture& out) {
 
 // XYB of the linear picture, shifted and scaled so that every channel lies within 0 to 1 for
 // sRGB colours and B carries B - Y: the SSIM formula needs differences of at most 1.
-void ToPositiveXyb(const LinearPicture& in, std::array<Plane, 3>& xyb) {
+void XybRow(const float* r, const float* g, const float* b, float* px, float* py, float* pb, int width) {
     // Cone responses from linear RGB, with a bias that keeps the cube root away from its
     // infinite slope at zero.
     constexpr float kM[9] = {0.30f, 0.622f, 0.078f, 0.23f, 0.692f, 0.078f,
                              0.24342268924547819f, 0.20476744424496821f, 0.55180986650955360f};
     constexpr float kBias = 0.0037930732552754493f;
     const float biasRoot = std::cbrt(kBias);
-    const int width = in.width();
-    const int height = in.height();
-    for (Plane& p : xyb) p.Resize(width, height);
-    auto convert = [&](Vec r, Vec g, Vec b, Vec& px, Vec& py, Vec& pb) {
-        const Vec l = CubeRoot(Max(Splat(0.0f), kM[0] * r + kM[1] * g + kM[2] * b + kBias)) - biasRoot;
-        const Vec m = CubeRoot(Max(Splat(0.0f), kM[3] * r + kM[4] * g + kM[5] * b + kBias)) - biasRoot;
-        const Vec s = CubeRoot(Max(Splat(0.0f), kM[6] * r + kM[7] * g + kM[8] * b + kBias)) - biasRoot;
+    auto convert = [&](Vec red, Vec green, Vec blue, Vec& outX, Vec& outY, Vec& outB) {
+        const Vec l = CubeRoot(Max(Splat(0.0f), kM[0] * red + kM[1] * green + kM[2] * blue + kBias)) - biasRoot;
+        const Vec m = CubeRoot(Max(Splat(0.0f), kM[3] * red + kM[4] * green + kM[5] * blue + kBias)) - biasRoot;
+        const Vec s = CubeRoot(Max(Splat(0.0f), kM[6] * red + kM[7] * green + kM[8] * blue + kBias)) - biasRoot;
         const Vec cy = 0.5f * (l + m);
-        px = 0.5f * (l - m) * 14.0f + 0.42f;
-        py = cy + 0.01f;
-        pb = (s - cy) + 0.55f;
+        outX = 0.5f * (l - m) * 14.0f + 0.42f;
+        outY = cy + 0.01f;
+        outB = (s - cy) + 0.55f;
     };
-    for (int y = 0; y < height; ++y) {
-        const float* r = in.rgb[0].row(y);
-        const float* g = in.rgb[1].row(y);
-        const float* b = in.rgb[2].row(y);
-        float* px = xyb[0].row(y);
-        float* py = xyb[1].row(y);
-        float* pb = xyb[2].row(y);
-        int x = 0;
-        for (; x + kLanes <= width; x += kLanes) {
-            Vec vx, vy, vb;
-            convert(Load(r + x), Load(g + x), Load(b + x), vx, vy, vb);
-            Store(px + x, vx);
-            Store(py + x, vy);
-            Store(pb + x, vb);
+    int x = 0;
+    for (; x + kLanes <= width; x += kLanes) {
+        Vec vx, vy, vb;
+        convert(Load(r + x), Load(g + x), Load(b + x), vx, vy, vb);
+        Store(px + x, vx);
+        Store(py + x, vy);
+        Store(pb + x, vb);
+    }
+    for (; x < width; ++x) {
+        Vec vx, vy, vb;
+        convert(Splat(r[x]), Splat(g[x]), Splat(b[x]), vx, vy, vb);
+        px[x] = vx[0];
+        py[x] = vy[0];
+        pb[x] = vb[0];
+    }
+}
+
+void ToPositiveXyb(const LinearPicture& in, std::array<Plane, 3>& xyb) {
+    for (Plane& p : xyb) p.Resize(in.width(), in.height());
+    for (int y = 0; y < in.height(); ++y)
+        XybRow(in.rgb[0].row(y), in.rgb[1].row(y), in.rgb[2].row(y), xyb[0].row(y), xyb[1].row(y), xyb[2].row(y),
+               in.width());
+}
+
+// The first scale straight from the picture: its XYB, and its half size in linear light for the
+// next scale, two rows at a time, so that the full-size picture is never held in linear light.
+void FirstScale(const Raster& image, const Raster* mask, float background, std::array<Plane, 3>& xyb,
+                LinearPicture& half) {
+    const int width = image.width();
+    const int height = image.height();
+    for (Plane& p : xyb) p.Resize(width, height);
+    for (Plane& p : half.rgb) p.Resize((width + 1) / 2, (height + 1) / 2);
+    const auto w = static_cast<std::size_t>(width);
+    std::vector<std::uint8_t> bgr(w * 3);
+    std::vector<float> rows(w * 6);
+    float* upper[3] = {rows.data(), rows.data() + w, rows.data() + 2 * w};
+    float* lower[3] = {rows.data() + 3 * w, rows.data() + 4 * w, rows.data() + 5 * w};
+    for (int y = 0; y < height; y += 2) {
+        LinearRow(image, mask, background, y, bgr.data(), upper[0], upper[1], upper[2]);
+        XybRow(upper[0], upper[1], upper[2], xyb[0].row(y), xyb[1].row(y), xyb[2].row(y), width);
+        // A last odd row is averaged with itself.
+        float* const* second = upper;
+        if (y + 1 < height) {
+            LinearRow(image, mask, background, y + 1, bgr.data(), lower[0], lower[1], lower[2]);
+            XybRow(lower[0], lower[1], lower[2], xyb[0].row(y + 1), xyb[1].row(y + 1), xyb[2].row(y + 1), width);
+            second = lower;
         }
-        for (; x < width; ++x) {
-            Vec vx, vy, vb;
-            convert(Splat(r[x]), Splat(g[x]), Splat(b[x]), vx, vy, vb);
-            px[x] = vx[0];
-            py[x] = vy[0];
-            pb[x] = vb[0];
+        for (int c = 0; c < 3; ++c) {
+            float* dst = half.rgb[c].row(y / 2);
+            for (int x = 0; x < (width + 1) / 2; ++x) {
+                const int x0 = 2 * x;
+                const int x1 = std::min(x0 + 1, width - 1);
+                dst[x] = (upper[c][x0] + upper[c][x1] + second[c][x0] + second[c][x1]) * 0.25f;
+            }
         }
     }
 }
@@ -540,20 +563,30 @@ private:
 // Works through the scales of one comparison, reusing every buffer.
 class Comparison {
 public:
-    // The score of the two linear pictures (consumed: they are halved in place of themselves).
-    double Score(LinearPicture& reference, LinearPicture& distorted) {
+    double Score(const Raster& reference, const Raster& distorted, const Raster* referenceMask,
+                 const Raster* distortedMask, float background) {
         std::array<std::array<ChannelNorms, 3>, kScaleCount> norms{};
         int scales = 0;
+        // A scale is measured while the one before it is at least 8 pixels a side, as the
+        // published metric does: its last scale may be smaller.
+        int previousWidth = reference.width(), previousHeight = reference.height();
         for (int scale = 0; scale < kScaleCount; ++scale) {
-            if (reference.width() < kMinimumSide || reference.height() < kMinimumSide) break;
-            if (scale > 0) {
-                Halve(reference, halved_);
-                std::swap(reference, halved_);
-                Halve(distorted, halved_);
-                std::swap(distorted, halved_);
+            if (previousWidth < kMinimumSide || previousHeight < kMinimumSide) break;
+            if (scale == 0) {
+                FirstScale(reference, referenceMask, background, xyb1_, one_);
+                FirstScale(distorted, distortedMask, background, xyb2_, two_);
+            } else {
+                if (scale > 1) {
+                    Halve(one_, halved_);
+                    std::swap(one_, halved_);
+                    Halve(two_, halved_);
+                    std::swap(two_, halved_);
+                }
+                ToPositiveXyb(one_, xyb1_);
+                ToPositiveXyb(two_, xyb2_);
             }
-            ToPositiveXyb(reference, xyb1_);
-            ToPositiveXyb(distorted, xyb2_);
+            previousWidth = xyb1_[0].width();
+            previousHeight = xyb1_[0].height();
             for (int c = 0; c < 3; ++c) norms[scale][c] = sweep_.Measure(xyb1_[c], xyb2_[c]);
             ++scales;
         }
@@ -576,17 +609,14 @@ public:
 
 private:
     ChannelSweep sweep_;
-    LinearPicture halved_;
+    LinearPicture one_, two_, halved_;  // the two pictures at the next scale, in linear light
     std::array<Plane, 3> xyb1_, xyb2_;
 };
 
 double ScoreOver(const Raster& reference, const Raster& distorted, const Raster* referenceMask,
                  const Raster* distortedMask, float background) {
-    LinearPicture one, two;
-    ToLinear(reference, referenceMask, background, one);
-    ToLinear(distorted, distortedMask, background, two);
     Comparison comparison;
-    return comparison.Score(one, two);
+    return comparison.Score(reference, distorted, referenceMask, distortedMask, background);
 }
 
 void CheckMask(const Raster& image, const Raster* mask) {
