@@ -157,6 +157,7 @@ ProgressWindow::~ProgressWindow() { errors_.SetListener(nullptr); }
 
 void ProgressWindow::PrepareForRun(int fileCount, const std::string& outputFolder) {
     outputFolder_ = outputFolder;
+    showsCompletedRun_ = false;
     openFolderButton_->setEnabled(false);
     cancelOrCloseButton_->setText(Tr(lookups_, "progressformPngBitBtn1CaptionCancel"));
     taskbar_->SetMaximum(fileCount);
@@ -242,6 +243,7 @@ void ProgressWindow::CompleteRun() {
     if (scheduler_.CloseWhenDone()) CloseByProgram();
     WriteCompletionFigures();
     WriteCompletionTime();
+    showsCompletedRun_ = true;
 }
 
 void ProgressWindow::CloseByProgram() { close(); }

@@ -49,6 +49,8 @@ public:
     // All of the completion's window steps in their order: closes the window when Cancel asked
     // for it, then the figures and the time. Call once the scheduler's run has finished.
     void CompleteRun();
+    // The window shows the completed run's figures (CompleteRun came after the last PrepareForRun).
+    bool ShowsCompletedRun() const { return showsCompletedRun_; }
     // The program closes the window (a run cancelled earlier has completed, a job could not be
     // started); goes through the close query like any close.
     void CloseByProgram();
@@ -116,6 +118,7 @@ private:
     TaskbarProgress* taskbar_;
 
     std::size_t shownLines_ = 0;
+    bool showsCompletedRun_ = false;
     // Coalesces the error list's wake-ups: at most one is queued at a time.
     std::shared_ptr<std::atomic<bool>> syncQueued_ = std::make_shared<std::atomic<bool>>(false);
     TerminateQuestion terminateQuestion_;

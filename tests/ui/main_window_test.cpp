@@ -108,7 +108,7 @@ protected:
         poll.setInterval(2);
         QObject::connect(&poll, &QTimer::timeout, [&] {
             if (whileRunning) whileRunning();
-            if (window.RunScheduler().Finished() && window.Progress()->isVisible()) window.Progress()->close();
+            if (window.Progress()->ShowsCompletedRun() && window.Progress()->isVisible()) window.Progress()->close();
         });
         poll.start();
         QElapsedTimer clock;
