@@ -11,6 +11,9 @@
 #   ws20 the same over 20,000 files: peak resident size no higher than the baseline's
 #   w1 w3 w4 w2 (as in targets.sh) this build against the baseline: no slower
 #
+# This build's extra settings go in ZELVAN_SMALL_EXTRA, e.g. `--set JPG_optimize_coding=0` to
+# write the very bytes of a baseline that predates optimised Huffman tables (equal work).
+#
 # The pictures are made once with ImageMagick (plasma fractals of five seeds, copied) into
 # CORPUS/small. Check that the machine is idle first (uptime).
 set -euo pipefail
@@ -35,24 +38,28 @@ make_pictures() {  # folder count
 }
 make_pictures "$C/small/2000" 2000
 
-# halve CLI IN OUT: one run, 2 threads, halved into JPEG 85, no EXIF, outputs replaced.
+# halve CLI IN OUT [SETTINGS...]: one run, 2 threads, halved into JPEG 85, no EXIF, outputs replaced.
 halve() {
-  QT_QPA_PLATFORM=offscreen "$1" --set Threads=2 --set Rename_enabled=0 --set Exif=0 --set Overwrite=1 \
-    --set Output_format=0 --set JPG_quality=85 --set Selected_mode=2 --set Resize_percent=50 -o "$3" "$2" >/dev/null
+  local cli=$1 in=$2 out=$3
+  shift 3
+  QT_QPA_PLATFORM=offscreen "$cli" --set Threads=2 --set Rename_enabled=0 --set Exif=0 --set Overwrite=1 \
+    --set Output_format=0 --set JPG_quality=85 --set Selected_mode=2 --set Resize_percent=50 "$@" -o "$out" "$in" >/dev/null
 }
 export -f halve
 
-# cpu CLI IN OUT: wall seconds, CPU seconds and their ratio, peak resident size, of one run.
+EXTRA=${ZELVAN_SMALL_EXTRA:-}
+
+# cpu CLI IN OUT [SETTINGS...]: wall seconds, CPU seconds and their ratio, peak resident size, of one run.
 cpu() {
-  /usr/bin/time -f '%e %U %S %M' -o "$O/time.txt" bash -c 'halve "$@"' _ "$1" "$2" "$3"
+  /usr/bin/time -f '%e %U %S %M' -o "$O/time.txt" bash -c 'halve "$@"' _ "$@"
   read -r wall user sys kib < "$O/time.txt"
   python3 -c "w,u,s,k=$wall,$user,$sys,$kib; print('wall %.2f s, CPU %.2f s, CPU/wall %.2f, peak %d MiB' % (w, u+s, (u+s)/w, k//1024))"
 }
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "ws (2,000 files), this build: $(cpu "$ZELVAN_CLI" "$C/small/2000" "$O/ws")"
+echo "ws (2,000 files), this build: $(cpu "$ZELVAN_CLI" "$C/small/2000" "$O/ws" $EXTRA)"
 [ -n "$BASE" ] && echo "ws (2,000 files), baseline:   $(cpu "$BASE" "$C/small/2000" "$O/ws-base")"
-args=(-n ws-zelvan "bash -c 'halve $ZELVAN_CLI $C/small/2000 $O/ws'")
+args=(-n ws-zelvan "bash -c 'halve $ZELVAN_CLI $C/small/2000 $O/ws $EXTRA'")
 [ -n "$BASE" ] && args+=(-n ws-baseline "bash -c 'halve $BASE $C/small/2000 $O/ws-base'")
 hyperfine -N -r "$N" -w 1 --export-json "$O/ws.json" "${args[@]}" >/dev/null 2>&1
 python3 - "$O/ws.json" <<'PY'
@@ -65,7 +72,7 @@ PY
 
 if [ "${ZELVAN_BENCH_20000:-1}" = 1 ]; then
   make_pictures "$C/small/20000" 20000
-  echo "ws20 (20,000 files), this build: $(cpu "$ZELVAN_CLI" "$C/small/20000" "$O/ws20")"
+  echo "ws20 (20,000 files), this build: $(cpu "$ZELVAN_CLI" "$C/small/20000" "$O/ws20" $EXTRA)"
   [ -n "$BASE" ] && echo "ws20 (20,000 files), baseline:   $(cpu "$BASE" "$C/small/20000" "$O/ws20-base")"
   rm -rf "$O/ws20" "$O/ws20-base"
 fi

@@ -15,6 +15,8 @@
 #   w4  50 % Mitchell -> BMP                  target: at most 1.4 x the djpeg floor
 #   w2  JPEG -> PNG level 9, the 6 smallest   target: at most 0.3 x every peer, files no
 #       photos                                larger than ImageMagick's
+#   ws  2,000 small JPEGs halved (bench/small-files.sh): CPU/wall at least 1.8 with 2 threads,
+#       and against ZELVAN_CLI_BASELINE
 #   peak resident size of each tool on w1, w2 and w4 (GNU time), Zelvan's per worker, and of
 #   one worker on one photo (fit and re-encode), baseline and progressive photos apart
 #
@@ -171,4 +173,6 @@ for mode in fit reencode; do
     echo "$mode, $kind photos ($(grep -c "^$kind" "$R/jpeg-kinds.txt")): $(( largest / 1024 )) MiB ($largestName)"
   done
 done
+# Many small files (and, with ZELVAN_CLI_BASELINE, this build against an earlier one).
+"$HERE/small-files.sh" "$C" "$N"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
