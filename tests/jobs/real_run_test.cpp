@@ -15,6 +15,17 @@
 namespace zelvan {
 namespace {
 
+// Quick PNG outputs into `folder` under the sources' own names.
+ConversionOptions PngRunOptions(const std::string& folder, int threads) {
+    ConversionOptions options = DefaultConversionOptions();
+    options.threads = threads;
+    options.outputFormat = 1;
+    options.pngCompression = 1;
+    options.outputFolder = folder;
+    options.renameEnabled = false;
+    return options;
+}
+
 TEST(RealRun, ConvertsEveryFileAndCountsEachOnce) {
     test::TempDir dir;
     std::vector<std::string> sources;
@@ -29,12 +40,7 @@ TEST(RealRun, ConvertsEveryFileAndCountsEachOnce) {
     LifetimeCounters lifetime;
     ErrorList errors;
     Scheduler scheduler(lifetime, errors, "");
-    ConversionOptions options = DefaultConversionOptions();
-    options.threads = 3;
-    options.outputFormat = 1;
-    options.pngCompression = 1;
-    options.outputFolder = dir / "out";
-    options.renameEnabled = false;
+    ConversionOptions options = PngRunOptions(dir / "out", 3);
     ASSERT_EQ(PrepareRunOptions(options, sources.size()), PrepareResult::Ok);
     scheduler.BeginRun(options, sources, "Done:");
 
@@ -78,12 +84,7 @@ TEST(RealRun, ManySmallFilesOnAPoolReportEachFileOnce) {
         std::lock_guard<std::mutex> lock(seenLock);
         ++finished[job.sourcePath];
     });
-    ConversionOptions options = DefaultConversionOptions();
-    options.threads = 4;
-    options.outputFormat = 1;
-    options.pngCompression = 1;
-    options.outputFolder = dir / "out";
-    options.renameEnabled = false;
+    ConversionOptions options = PngRunOptions(dir / "out", 4);
     ASSERT_EQ(PrepareRunOptions(options, sources.size()), PrepareResult::Ok);
     ASSERT_TRUE(scheduler.BeginRun(options, sources, "Done:"));
     ASSERT_TRUE(scheduler.WaitUntilFinished(std::chrono::seconds(60)));
