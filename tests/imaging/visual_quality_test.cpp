@@ -123,29 +123,8 @@ TEST(VisualQuality, DepthDoesNotCount) {
     EXPECT_NEAR(VisualQualityScore(bgr, other), VisualQualityScore(wide, other), 1e-9);
 }
 
-// A middle crop of the first benchmark corpus photo, else of a corpus JPEG, else the textured
-// picture: a real photo shows compression the way users see it.
-Raster TestPhoto() {
-    std::vector<std::string> candidates;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm/zc/jpeg", ec))
-        candidates.push_back(entry.path().string());
-    std::sort(candidates.begin(), candidates.end());
-    candidates.push_back(CorporaDir() + "/gdk-pixbuf-tests/usr/libexec/installed-tests/gdk-pixbuf/bug143608-comment.jpg");
-    for (const std::string& path : candidates) {
-        if (!std::filesystem::exists(path)) continue;
-        const Raster full = ReadJpeg(ReadBytes(path)).raster.ToBgr24();
-        const int side = std::min({full.width(), full.height(), 384});
-        Raster crop(side, side, 24);
-        const int x0 = (full.width() - side) / 2, y0 = (full.height() - side) / 2;
-        for (int y = 0; y < side; ++y) std::copy_n(full.row(y0 + y) + 3 * x0, 3 * side, crop.row(y));
-        return crop;
-    }
-    return TexturedPicture(384, 384);
-}
-
 TEST(VisualQuality, FallsAsJpegQualityFalls) {
-    const Raster photo = TestPhoto();
+    const Raster photo = test::PhotoCrop(384, 384);
     double previous = 100.0;
     for (int quality : {100, 95, 90, 80, 70, 50, 30, 15, 5}) {
         const double score = VisualQualityScore(photo, Decoded(EncodeJpeg(photo, quality, false)));

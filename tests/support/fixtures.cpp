@@ -3,12 +3,15 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 
 #include "base/error.h"
+#include "imaging/readers/readers.h"
 #include "support/test_support.h"
 
 namespace zelvan::test {
@@ -125,6 +128,25 @@ std::vector<std::uint8_t> MakePngChunks(int width, int height, int colourType, i
     PutChunk(out, "IDAT", packed);
     PutChunk(out, "IEND", {});
     return out;
+}
+
+Raster PhotoCrop(int maxWidth, int maxHeight) {
+    std::vector<std::string> candidates;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm/zc/jpeg", ec))
+        candidates.push_back(entry.path().string());
+    std::sort(candidates.begin(), candidates.end());
+    candidates.push_back(CorporaDir() + "/gdk-pixbuf-tests/usr/libexec/installed-tests/gdk-pixbuf/bug143608-comment.jpg");
+    for (const std::string& path : candidates) {
+        if (!std::filesystem::exists(path)) continue;
+        const Raster full = ReadJpeg(ReadBytes(path)).raster.ToBgr24();
+        const int w = std::min(full.width(), maxWidth), h = std::min(full.height(), maxHeight);
+        Raster crop(w, h, 24);
+        const int x0 = (full.width() - w) / 2, y0 = (full.height() - h) / 2;
+        for (int y = 0; y < h; ++y) std::copy_n(full.row(y0 + y) + 3 * x0, 3 * w, crop.row(y));
+        return crop;
+    }
+    return TexturedPicture(maxWidth, maxHeight);
 }
 
 Raster TexturedPicture(int width, int height) {

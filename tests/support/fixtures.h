@@ -55,6 +55,10 @@ RgbaImage DecodePngWithLibpng(const std::string& path);
 // holds it): transparent in the first four columns, ramps after them.
 Raster TexturedPicture(int width, int height);
 Raster RampMask(int width, int height);
+// A real photo as users compress them: the middle, at most maxWidth x maxHeight, of the first
+// benchmark corpus photo (/dev/shm/zc/jpeg), else of a corpus JPEG, else the textured picture of
+// that size.
+Raster PhotoCrop(int maxWidth, int maxHeight);
 
 // A binary PPM as djpeg writes it, as a 24-bit raster; empty when it is not an 8-bit one.
 Raster ReadPpm(const std::string& ppm);

@@ -214,28 +214,6 @@ TEST(GifWriter, RejectsSidesAbove65535) {
     EXPECT_NO_THROW(EncodeGif(Raster(65535, 1, 8)));
 }
 
-// The first photo of the benchmark corpus, else a corpus JPEG, else the textured picture, at most
-// 512 pixels a side (its middle).
-Raster TestPhoto() {
-    std::vector<std::string> candidates;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm/zc/jpeg", ec))
-        candidates.push_back(entry.path().string());
-    std::sort(candidates.begin(), candidates.end());
-    candidates.push_back(test::CorporaDir() +
-                         "/gdk-pixbuf-tests/usr/libexec/installed-tests/gdk-pixbuf/bug143608-comment.jpg");
-    for (const std::string& path : candidates) {
-        if (!std::filesystem::exists(path)) continue;
-        const Raster full = ReadJpeg(test::ReadBytes(path)).raster.ToBgr24();
-        const int w = std::min(full.width(), 512), h = std::min(full.height(), 512);
-        Raster crop(w, h, 24);
-        const int x0 = (full.width() - w) / 2, y0 = (full.height() - h) / 2;
-        for (int y = 0; y < h; ++y) std::copy_n(full.row(y0 + y) + 3 * x0, 3 * w, crop.row(y));
-        return crop;
-    }
-    return test::TexturedPicture(512, 384);
-}
-
 // Mean of red, green and blue over all pixels.
 double MeanLevel(const Raster& image) {
     double sum = 0;
@@ -256,7 +234,7 @@ double MeanLevel(const GifImage& gif) {
 // A photo in 256 colours of its own with error diffusion keeps its brightness; the fixed cube
 // with truncated levels makes it darker.
 TEST(GifWriter, AdaptivePaletteKeepsAPhotosMeanBrightness) {
-    const Raster photo = TestPhoto();
+    const Raster photo = test::PhotoCrop(512, 512);
     const double source = MeanLevel(photo);
     const GifImage adaptive = DecodeWithGiflib(EncodeGif(photo));
     ASSERT_EQ(photo.width() * photo.height(), static_cast<int>(adaptive.indices.size()));
