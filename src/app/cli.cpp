@@ -1,4 +1,6 @@
 #include "app/cli.h"
+#include "app/cli_arguments.h"
+#include "app/cli_files.h"
 
 #include <algorithm>
 #include <array>
@@ -40,55 +42,7 @@
 namespace zelvan {
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: zelvan-cli [--settings FILE] [--set KEY=VALUE]... [-o DIR] [PATH | -]...\n"
-    "\n"
-    "Converts image files and folder trees as one run, the way Zelvan's Convert does.\n"
-    "\n"
-    "  PATH              a file with an accepted extension, or a folder (scanned recursively)\n"
-    "  -                 read paths from standard input, one per line\n"
-    "  --settings FILE   read options from FILE (sections [Settings] and [Text_Font])\n"
-    "  --set KEY=VALUE   set one option by its settings key (letter case ignored)\n"
-    "  -o DIR            the output folder (the same as --set Output_path=DIR)\n"
-    "  --list-options    list every KEY with its type, default and range\n"
-    "  --help            show this text\n"
-    "  --version         show the version\n"
-    "\n"
-    "Short forms, each the same as its --set, applied in order:\n"
-    "  -f, --format FMT  jpeg, png, bmp, gif, jp2, tga (Output_format), or auto (Auto_format)\n"
-    "  -q, --quality N   the quality of the output format the command line chooses\n"
-    "  --resize WxH      fit into W x H, keeping proportions; --resize N% scales by N percent\n"
-    "  --filter NAME     nearest, bilinear, hermite, bell, bspline, lanczos3, mitchell\n"
-    "  --rename MASK     rename outputs by MASK ([N] name, [C] counter, [W]x[H] size, [E] ext)\n"
-    "  --overwrite       replace existing outputs (Overwrite=1)\n"
-    "  -j, --threads N   convert N files at once\n"
-    "  --metadata WHICH  all, no-location (no GPS), minimal (copyright, artist, camera, dates)\n"
-    "                    or none: the source's metadata the outputs carry (Metadata)\n"
-    "\n"
-    "Runs for scripts and clusters:\n"
-    "  --dry-run         write nothing; print one line per file: what would happen (write,\n"
-    "                    replace, skip, refuse, clash), the source and the output path(s)\n"
-    "  --json            print one JSON object per finished file and a summary object\n"
-    "                    instead of the error list\n"
-    "  -0, --null        paths read with - are separated by NUL bytes (find -print0)\n"
-    "  --keep-tree       mirror each folder PATH's tree below the output folder\n"
-    "  --skip-existing   skip files whose final output exists (resume a stopped run)\n"
-    "  --shard I/N       convert only the files at places p with p mod N = I (0 <= I < N)\n"
-    "                    of the whole list, numbered as in one run of the whole list\n"
-    "\n"
-    "Examples:\n"
-    "  zelvan-cli -f png -o out photos/\n"
-    "  zelvan-cli -f jpeg -q 80 --resize 1600x1600 --rename '[N]_small[E]' -o out a.tif b.bmp\n"
-    "  find photos -name '*.jpg' -print0 | zelvan-cli -0 --keep-tree --skip-existing --json -o out -\n"
-    "\n"
-    "Standard output lists the run's errors, then a separator and the summary line.\n"
-    "Exit status: 0 when every file converted, 1 when some failed, 2 for a usage error.\n";
-
 constexpr const char* kDefaultSummary = "Files processed:";
-
-struct UsageError : Error {
-    using Error::Error;
-};
 
 std::string LangIniPath() { return FindLanguageFile(ProgramFolder(), DataFolder(ZELVAN_DATA_DIR)); }
 
@@ -146,206 +100,6 @@ private:
     bool enabled_;
     bool shown_ = false;
 };
-
-struct Shard {
-    std::size_t index = 0;
-    std::size_t count = 1;
-};
-
-struct Arguments {
-    std::optional<std::string> settingsFile;
-    // --set and the short forms, in the order given.
-    std::vector<std::pair<std::string, std::string>> sets;
-    // -q: resolved against the format the whole command line chooses.
-    std::optional<std::string> quality;
-    std::vector<std::string> paths;
-    std::optional<Shard> shard;
-    bool help = false;
-    bool version = false;
-    bool listOptions = false;
-    bool dryRun = false;
-    bool json = false;
-    bool nullSeparated = false;
-    bool keepTree = false;
-    bool skipExisting = false;
-};
-
-// The resampling filters by the names of the window's list, in its order.
-constexpr std::array<std::string_view, 7> kFilterNames{"nearest", "bilinear", "hermite", "bell",
-                                                        "bspline", "lanczos3", "mitchell"};
-
-std::optional<int> ParseCount(std::string_view text) {
-    if (text.empty() || text.size() > 9) return std::nullopt;
-    int n = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        n = n * 10 + (c - '0');
-    }
-    return n;
-}
-
-// -f: a format of the registry by its extension or its name ("jpeg", "JPEG 2000"), or "auto".
-void AddFormat(Arguments& a, const std::string& name) {
-    const std::string wanted = ToLowerAscii(name);
-    if (wanted == "auto") {
-        a.sets.emplace_back("Auto_format", "1");
-        return;
-    }
-    auto compact = [](std::string_view text) {
-        std::string out;
-        for (char c : text)
-            if (c != ' ' && c != '-') out += c;
-        return ToLowerAscii(out);
-    };
-    for (const OutputFormat& format : OutputFormats()) {
-        if (compact(format.extension) == compact(wanted) || compact(format.caption) == compact(wanted) ||
-            (format.extension == "JP2" && wanted == "j2k")) {
-            a.sets.emplace_back("Output_format", std::to_string(format.number));
-            a.sets.emplace_back("Auto_format", "0");
-            return;
-        }
-    }
-    std::string known;
-    for (const OutputFormat& format : OutputFormats()) known += " " + ToLowerAscii(format.extension);
-    throw UsageError("unknown format \"" + name + "\" (known:" + known + ", auto)");
-}
-
-// --resize WxH fits into the box keeping proportions; --resize N% scales.
-void AddResize(Arguments& a, const std::string& value) {
-    if (!value.empty() && value.back() == '%') {
-        std::optional<int> percent = ParseCount(std::string_view(value).substr(0, value.size() - 1));
-        if (!percent) throw UsageError("--resize needs WxH or N%, not \"" + value + "\"");
-        a.sets.emplace_back("Selected_mode", "2");
-        a.sets.emplace_back("Resize_percent", std::to_string(*percent));
-        return;
-    }
-    const std::size_t x = ToLowerAscii(value).find('x');
-    std::optional<int> w = x == std::string::npos ? std::nullopt : ParseCount(std::string_view(value).substr(0, x));
-    std::optional<int> h = x == std::string::npos ? std::nullopt : ParseCount(std::string_view(value).substr(x + 1));
-    if (!w || !h) throw UsageError("--resize needs WxH or N%, not \"" + value + "\"");
-    a.sets.emplace_back("Selected_mode", "1");
-    a.sets.emplace_back("Resize_proportional", "1");
-    a.sets.emplace_back("Resize_width", std::to_string(*w));
-    a.sets.emplace_back("Resize_height", std::to_string(*h));
-}
-
-void AddFilter(Arguments& a, const std::string& name) {
-    std::string wanted = ToLowerAscii(name);
-    if (wanted == "b-spline") wanted = "bspline";
-    for (std::size_t i = 0; i < kFilterNames.size(); ++i) {
-        if (kFilterNames[i] == wanted) {
-            a.sets.emplace_back("Resampling_filter", std::to_string(i));
-            return;
-        }
-    }
-    std::string known;
-    for (std::string_view f : kFilterNames) known += " " + std::string(f);
-    throw UsageError("unknown filter \"" + name + "\" (known:" + known + ")");
-}
-
-// --metadata: the Metadata choice by name, in the choice's order.
-void AddMetadata(Arguments& a, const std::string& name) {
-    static constexpr std::array<std::string_view, 4> kNames{"all", "no-location", "minimal", "none"};
-    const std::string wanted = ToLowerAscii(name);
-    for (std::size_t i = 0; i < kNames.size(); ++i) {
-        if (kNames[i] == wanted) {
-            a.sets.emplace_back("Metadata", std::to_string(i));
-            return;
-        }
-    }
-    throw UsageError("unknown metadata choice \"" + name + "\" (known: all no-location minimal none)");
-}
-
-Shard ParseShard(const std::string& value) {
-    const std::size_t slash = value.find('/');
-    std::optional<int> index = slash == std::string::npos ? std::nullopt : ParseCount(std::string_view(value).substr(0, slash));
-    std::optional<int> count = slash == std::string::npos ? std::nullopt : ParseCount(std::string_view(value).substr(slash + 1));
-    if (!index || !count || *count < 1 || *index >= *count)
-        throw UsageError("--shard needs I/N with 0 <= I < N, not \"" + value + "\"");
-    return {static_cast<std::size_t>(*index), static_cast<std::size_t>(*count)};
-}
-
-Arguments ParseArguments(const std::vector<std::string>& args) {
-    Arguments a;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        // "--name=value" and "-qVALUE" carry their values with them.
-        std::optional<std::string> attached;
-        if (!optionsEnded && arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
-            attached = arg.substr(arg.find('=') + 1);
-            arg.erase(arg.find('='));
-        } else if (!optionsEnded && arg.size() > 2 && arg[0] == '-' && arg[1] != '-' &&
-                   std::string_view("fqjo").find(arg[1]) != std::string_view::npos) {
-            attached = arg.substr(2);
-            arg.erase(2);
-        }
-        auto next = [&]() -> std::string {
-            if (attached) {
-                std::string value = *attached;
-                attached.reset();
-                return value;
-            }
-            if (i + 1 >= args.size()) throw UsageError("option " + arg + " needs a value");
-            return args[++i];
-        };
-        if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
-            a.paths.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            a.help = true;
-        } else if (arg == "--version") {
-            a.version = true;
-        } else if (arg == "--settings") {
-            a.settingsFile = next();
-        } else if (arg == "--set") {
-            const std::string kv = next();
-            std::size_t eq = kv.find('=');
-            if (eq == std::string::npos || eq == 0) throw UsageError("--set needs KEY=VALUE, not \"" + kv + "\"");
-            a.sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
-        } else if (arg == "-o") {
-            a.sets.emplace_back("Output_path", next());
-        } else if (arg == "-f" || arg == "--format") {
-            AddFormat(a, next());
-        } else if (arg == "-q" || arg == "--quality") {
-            a.quality = next();
-        } else if (arg == "--resize") {
-            AddResize(a, next());
-        } else if (arg == "--filter") {
-            AddFilter(a, next());
-        } else if (arg == "--rename") {
-            a.sets.emplace_back("Rename_enabled", "1");
-            a.sets.emplace_back("Rename_mask", next());
-        } else if (arg == "--overwrite") {
-            a.sets.emplace_back("Overwrite", "1");
-        } else if (arg == "-j" || arg == "--threads") {
-            a.sets.emplace_back("Threads", next());
-        } else if (arg == "--metadata") {
-            AddMetadata(a, next());
-        } else if (arg == "--list-options") {
-            a.listOptions = true;
-        } else if (arg == "--dry-run") {
-            a.dryRun = true;
-        } else if (arg == "--json") {
-            a.json = true;
-        } else if (arg == "-0" || arg == "--null") {
-            a.nullSeparated = true;
-        } else if (arg == "--keep-tree") {
-            a.keepTree = true;
-        } else if (arg == "--skip-existing") {
-            a.skipExisting = true;
-        } else if (arg == "--shard") {
-            a.shard = ParseShard(next());
-        } else {
-            throw UsageError("unknown option " + arg);
-        }
-        if (attached) throw UsageError("option " + arg + " takes no value");
-    }
-    return a;
-}
 
 // The key -q sets: the quality of the chosen format (the automatic choice's JPEG candidate).
 std::string QualityKey(const ConversionOptions& options) {
@@ -411,65 +165,6 @@ void ListOptions(std::ostream& out) {
         }
         out << info.key << '\t' << type << '\t' << OptionText(defaults, info) << '\t' << range << '\n';
     }
-}
-
-// A file of the run and where its output goes.
-struct FoundFile {
-    std::string path;
-    std::string subfolder;  // --keep-tree: its folder below the scanned folder argument
-};
-
-// The files of the run in the order given; folders in the order of their scan.
-std::vector<FoundFile> CollectFiles(const Arguments& a, bool renaming, std::istream& in, std::ostream& err) {
-    std::vector<FoundFile> files;
-    auto addPath = [&](const std::string& given) {
-        // Jobs name their sources by full path, as the file list does.
-        std::string path = std::filesystem::absolute(given).lexically_normal().string();
-        if (DirectoryExists(path)) {
-            const std::string root = path.empty() || path.back() == '/' ? path : path + "/";
-            ScanFolder(path, {[&](const std::string& file) {
-                                  std::string subfolder;
-                                  if (a.keepTree) subfolder = ExtractFilePath(std::string_view(file).substr(root.size()));
-                                  // The rename mask would replace tokens in the folder's name too.
-                                  if (renaming && HasRenameTokens(subfolder)) {
-                                      err << "zelvan-cli: " << file
-                                          << ": its folder's name holds rename tokens, skipped\n";
-                                      return true;
-                                  }
-                                  files.push_back({file, std::move(subfolder)});
-                                  return true;
-                              },
-                              nullptr});
-        } else if (!FileExists(path)) {
-            err << "zelvan-cli: " << given << ": no such file or folder, skipped\n";
-        } else if (!IsAcceptedExtension(ExtractFileExt(path))) {
-            err << "zelvan-cli: " << given << ": not an accepted image file, skipped\n";
-        } else {
-            files.push_back({path, {}});
-        }
-    };
-    for (const std::string& path : a.paths) {
-        if (path != "-") {
-            addPath(path);
-            continue;
-        }
-        std::string line;
-        while (std::getline(in, line, a.nullSeparated ? '\0' : '\n')) {
-            if (!a.nullSeparated && !line.empty() && line.back() == '\r') line.pop_back();
-            if (!line.empty()) addPath(line);
-        }
-    }
-    return files;
-}
-
-// The files this process converts: all, or its shard's, numbered by their places in the list.
-std::vector<QueuedFile> QueueOf(const std::vector<FoundFile>& files, const std::optional<Shard>& shard) {
-    std::vector<QueuedFile> queue;
-    for (std::size_t p = 0; p < files.size(); ++p) {
-        if (shard && p % shard->count != shard->index) continue;
-        queue.push_back({files[p].path, files[p].subfolder, static_cast<std::int32_t>(p + 1)});
-    }
-    return queue;
 }
 
 // The dry run's verdict on one file, in the words of its output line.
@@ -762,7 +457,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::istream& in, std::
     try {
         Arguments a = ParseArguments(args);
         if (a.help) {
-            out << kUsage;
+            out << UsageText();
             return 0;
         }
         if (a.version) {
