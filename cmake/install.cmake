@@ -34,6 +34,7 @@ foreach(program zelvan zelvan-cli)
 endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/lang.ini ${ZELVAN_HELP_FILES} DESTINATION ${ZELVAN_SHARE_DIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/recipes DESTINATION ${ZELVAN_SHARE_DIR} FILES_MATCHING PATTERN "*.ini")
 install(FILES ${PROJECT_SOURCE_DIR}/data/zelvan.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size ${ZELVAN_ICON_SIZES})
   install(FILES ${PROJECT_SOURCE_DIR}/data/icons/zelvan-${size}.png

@@ -13,6 +13,7 @@
 #include "engine/mask_language.h"
 #include "engine/output_formats.h"
 #include "engine/output_naming.h"
+#include "engine/recipe.h"
 #include "engine/resize_planning.h"
 #include "engine/text_stamp.h"
 #include "imaging/colour_profile.h"
@@ -195,7 +196,11 @@ std::optional<LoadedSource> ConversionJob::Load(OutputWork& first) {
     try {
         std::unique_lock<std::mutex> lock(*env_.jobLock, std::defer_lock);
         if (IsRawExtension(ExtractFileExt(sourcePath))) lock.lock();
-        loaded = LoadSource(sourcePath, env_.rawPluginPath, DecodeReductionRequest(first.options));
+        // Reduced only as far as the output wanting the most pixels allows.
+        std::vector<const ConversionOptions*> wanting;
+        for (const OutputWork& w : *work_)
+            if (!w.done) wanting.push_back(&w.options);
+        loaded = LoadSource(sourcePath, env_.rawPluginPath, SmallestDecodeReduction(wanting));
     } catch (const LoadFailure& failure) {
         switch (failure.kind()) {
             case LoadFailure::Kind::Picture: ReportSource(JobError::Source, sourcePath, failure.what()); break;
@@ -255,6 +260,8 @@ bool ConversionJob::ProduceOutput(OutputWork& work, WorkingImageSet images, bool
     if (options.colourProfile == kConvertToSrgb && !ConvertColoursToSrgb(work, images)) return false;
     if (options.textStampEnabled) StampText(work, images);
     if (options.renameEnabled) Rename(work, images);
+    work.output.result.outputWidth = images.image.width();
+    work.output.result.outputHeight = images.image.height();
     work.sourcePixelsKept = pixelsAsDecoded && !options.textStampEnabled && images.image.width() == width &&
                             images.image.height() == height &&
                             !(sourceProfile && options.colourProfile != kKeepColourProfile);

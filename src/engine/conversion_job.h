@@ -45,6 +45,8 @@ struct JobResult {
     std::string errorMessage;
     std::int64_t inputBytes = -1;   // the source file's size; -1 when it cannot be measured
     std::int64_t outputBytes = -1;  // the output's size; -1 without one
+    int outputWidth = 0;  // the output's pixels, once resized; 0 before
+    int outputHeight = 0;
     std::int64_t milliseconds = 0;  // from the job's start to its end
     // The output is the source file recompressed without loss (a JPEG into JPEG XL), not its
     // pixels encoded.

@@ -8,6 +8,7 @@
 #include "engine/mask_language.h"
 #include "jobs/memory_load.h"
 #include "jobs/output_plan.h"
+#include "jobs/recipe_run.h"
 
 namespace zelvan {
 
@@ -139,7 +140,8 @@ bool Scheduler::BeginRun(const ConversionOptions& options, std::vector<QueuedFil
 
 std::size_t Scheduler::JobLimit() const {
     if (!options_) return 1;
-    if (outputFormat_ && outputFormat_->oneJobAtATime) return 1;
+    if (outputFormat_ && outputFormat_->oneJobAtATime && !recipeOutputs_) return 1;
+    if (recipeOutputs_ && AnyOutputAloneAtATime(*recipeOutputs_)) return 1;
     return static_cast<std::size_t>(options_->threads > 0 ? options_->threads : 1);
 }
 
@@ -188,7 +190,8 @@ std::unique_ptr<ConversionJob> Scheduler::MakeJob(QueuedFile file, std::int32_t 
     auto job = std::make_unique<ConversionJob>(env);
     job->sourcePath = file.sourcePath;
     job->jobNumber = file.jobNumber > 0 ? file.jobNumber : number;
-    job->AddOutput(outputFormat_, InitialDestinationPath(*options_, outputFormat_, file));
+    if (recipeOutputs_) AddRecipeOutputs(*job, *recipeOutputs_, file);
+    else job->AddOutput(outputFormat_, InitialDestinationPath(*options_, outputFormat_, file));
     if (skipExisting_) {
         job->skipExisting = true;
         job->existingOutput = [options = options_, dates = maskDates_](const ConversionJob& j, const JobOutput& o) {

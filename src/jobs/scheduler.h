@@ -20,6 +20,8 @@
 
 namespace zelvan {
 
+struct RunOutput;
+
 // One file of a run's queue.
 struct QueuedFile {
     std::string sourcePath;
@@ -115,6 +117,9 @@ public:
     // Called once the run has completed (summary line appended), on the worker that completed
     // it, or on the thread of BeginRun when no worker could be made.
     void SetRunFinished(std::function<void()> finished) { runFinished_ = std::move(finished); }
+    // Before BeginRun: every job makes these outputs (a recipe's) instead of the run's single one;
+    // nullptr for the single one.
+    void SetRecipeOutputs(std::shared_ptr<const std::vector<RunOutput>> outputs) { recipeOutputs_ = std::move(outputs); }
 
 private:
     void Work();
@@ -157,6 +162,7 @@ private:
     std::function<std::thread(std::function<void()>)> threadMaker_;
     std::function<void(const ConversionJob&)> jobFinished_;
     std::function<void()> runFinished_;
+    std::shared_ptr<const std::vector<RunOutput>> recipeOutputs_;
 };
 
 }  // namespace zelvan
