@@ -270,6 +270,12 @@ std::string JobJson(const ConversionJob& job, const JobOutput& output) {
     line.Text("source", job.sourcePath)
         .OptionalText("output", r.outputPath.empty() ? std::nullopt : std::optional(r.outputPath))
         .Text("status", StatusWord(r.status))
+std::string ScoreText(double score) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", score);
+    return text;
+}
+
         .OptionalText("code", code)
         .OptionalText("message", message)
         .Number("input_bytes", r.inputBytes)
@@ -291,6 +297,10 @@ public:
         struct sigaction action {};
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
+    // A target size or visual quality: the quality chosen, the score reached, a target missed.
+    if (r.chosenQuality) line.Number("quality", *r.chosenQuality);
+    if (r.visualScore) line.Raw("score", ScoreText(*r.visualScore));
+    line.OptionalText("note", r.note.empty() ? std::nullopt : std::optional(r.note));
         // Restarted calls: the libraries the jobs use do not all retry an interrupted read.
         action.sa_flags = SA_RESTART;
         Watch(SIGINT, action, previousInt_);

@@ -1,5 +1,7 @@
 #include "app/cli_arguments.h"
 
+#include <cmath>
+
 #include "base/path_util.h"
 #include "engine/output_formats.h"
 
@@ -30,6 +32,12 @@ constexpr const char* kUsage =
     "  -j, --threads N   convert N files at once\n"
     "  --metadata WHICH  all, no-location (no GPS), minimal (copyright, artist, camera, dates)\n"
     "                    or none: the source's metadata the outputs carry (Metadata)\n"
+    "  --target-size N   JPEG, WebP, AVIF, JPEG XL: the best quality whose file is at most N\n"
+    "                    bytes (200000, 200K, 1.5M; counted in whole KiB, rounded down); a\n"
+    "                    file larger even at the lowest quality is written at it, with a line\n"
+    "                    saying so (Target_mode=1, Target_size in KiB)\n"
+    "  --target-quality S  the same formats: the smallest file whose SSIMULACRA 2 score is at\n"
+    "                    least S (90 visually lossless, 80 high, 70 web; Target_mode=2)\n"
     "\n"
     "Runs for scripts and clusters:\n"
     "  --dry-run         write nothing; print one line per file: what would happen (write,\n"
@@ -58,6 +66,24 @@ std::optional<int> ParseCount(std::string_view text) {
         n = n * 10 + (c - '0');
     }
     return n;
+}
+
+// --target-size: bytes, or KiB and MiB with K or M ("200K", "1.5M").
+void AddTargetSize(Arguments& a, const std::string& text) {
+    const std::string bad = "--target-size needs a size in bytes, or with K or M (200K), not \"" + text + "\"";
+    std::string number = text;
+    double unit = 1;
+    if (!number.empty() && (number.back() == 'K' || number.back() == 'k')) unit = 1024;
+    if (!number.empty() && (number.back() == 'M' || number.back() == 'm')) unit = 1024 * 1024;
+    if (unit != 1) number.pop_back();
+    if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos ||
+        number.find('.') != number.rfind('.') || number == ".")
+        throw UsageError(bad);
+    // The option counts whole KiB: a size in bytes is rounded down, so the file stays within it.
+    const double kib = std::floor(std::stod(number) * unit / 1024);
+    if (!(kib >= 1) || kib > 2097151) throw UsageError(bad + ": at least 1K, less than 2G");
+    a.sets.emplace_back("Target_mode", "1");
+    a.sets.emplace_back("Target_size", std::to_string(static_cast<long long>(kib)));
 }
 
 // -f: a format of the registry by its extension or its name ("jpeg", "JPEG 2000"), or "auto".
@@ -203,6 +229,11 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
             a.sets.emplace_back("Threads", next());
         } else if (arg == "--metadata") {
             AddMetadata(a, next());
+        } else if (arg == "--target-size") {
+            AddTargetSize(a, next());
+        } else if (arg == "--target-quality") {
+            a.sets.emplace_back("Target_mode", "2");
+            a.sets.emplace_back("Target_quality", next());
         } else if (arg == "--list-options") {
             a.listOptions = true;
         } else if (arg == "--dry-run") {

@@ -16,6 +16,7 @@
 #include "engine/recipe.h"
 #include "engine/resize_planning.h"
 #include "engine/text_stamp.h"
+#include "engine/target_encoding.h"
 #include "imaging/colour_profile.h"
 
 namespace zelvan {
@@ -63,6 +64,11 @@ void ConversionJob::Report(OutputWork& work, JobError error, const std::string& 
 }
 
 // The source failed: one line, and every output still pending fails with it.
+void ConversionJob::Note(OutputWork& work, const std::string& path, const std::string& message) {
+    work.output.result.note = message;
+    env_.errors->AppendLine(path + ": " + message);
+}
+
 void ConversionJob::ReportSource(JobError error, const std::string& path, const std::string& message) {
     bool lineWritten = false;
     for (OutputWork& work : *work_) {
@@ -375,21 +381,36 @@ bool ConversionJob::WriteChosenFormat(OutputWork& work, const WorkingImageSet& i
     if (!format) return true;
     bool nameTaken = false;
     const bool encoded = Encoding(work, JobError::Save, [&] {
-        std::optional<std::vector<std::uint8_t>> recompressed;
-        if (work.sourcePixelsKept) recompressed = RecompressedSource(*format, work.options, sourcePath);
         std::optional<std::string> exifFailure;
-        std::vector<std::uint8_t> bytes = recompressed            ? std::move(*recompressed)
-                                          : format->encodeWithExif ? EncodeWithExif(work, *format, images, exifFailure)
-                                                                   : format->encode(images, work.options);
+        // The whole file, EXIF included, so that a target size counts every byte.
+        const auto encodeWith = [&](const ConversionOptions& options) {
+            exifFailure.reset();
+            std::vector<std::uint8_t> bytes = format->encodeWithExif
+                                                  ? EncodeWithExif(work, *format, images, exifFailure, options)
+                                                  : format->encode(images, options);
+            if (!bytes.empty() && !format->encodeWithExif) exifFailure = AddExif(work, *format, images, bytes);
+            return bytes;
+        };
+        std::optional<std::vector<std::uint8_t>> recompressed;
+        std::optional<TargetSearchResult> searched = EncodeForTarget(*format, work.options, images, encodeWith);
+        // A target asks for the pixels at a searched quality, not for the source's own file.
+        if (work.sourcePixelsKept && !searched) recompressed = RecompressedSource(*format, work.options, sourcePath);
+        std::vector<std::uint8_t> bytes = searched       ? std::move(searched->bytes)
+                                          : recompressed ? std::move(*recompressed)
+                                                         : encodeWith(work.options);
         if (bytes.empty()) return;
-        // A recompressed source keeps its own metadata (less its EXIF with Exif off): the original is
-        // rebuilt from it.
-        if (!recompressed && !format->encodeWithExif) exifFailure = AddExif(work, *format, images, bytes);
+        // (The EXIF block, and so exifFailure, is the same at every quality a search tried.)
+        if (searched) {
+            work.output.result.chosenQuality = searched->quality;
+            work.output.result.visualScore = searched->score;
+        }
         nameTaken = !WriteOutput(work, work.output.destinationPath, bytes);
         work.output.result.recompressedSource = !nameTaken && recompressed;
         if (!nameTaken && exifFailure) throw Error(*exifFailure);
     });
     return encoded && !nameTaken;
+        if (!nameTaken && searched && searched->missed)
+            Note(work, work.output.destinationPath, TargetMissedNote(work.options, *searched));
 }
 
 // Writes the output under its final name, which no other output of the run may write and which,
@@ -448,7 +469,8 @@ std::optional<std::string> ConversionJob::AddExif(OutputWork& work, const Output
 // output without one; its message comes back in `exifFailure` for the line after the write.
 std::vector<std::uint8_t> ConversionJob::EncodeWithExif(OutputWork& work, const OutputFormat& output,
                                                         const WorkingImageSet& images,
-                                                        std::optional<std::string>& exifFailure) {
+                                                        std::optional<std::string>& exifFailure,
+                                                        const ConversionOptions& options) {
     std::vector<std::uint8_t> block;
     if (output.carriesExif && work.options.keepExif) {
         try {
@@ -460,7 +482,7 @@ std::vector<std::uint8_t> ConversionJob::EncodeWithExif(OutputWork& work, const 
             exifFailure = e.what();
         }
     }
-    return output.encodeWithExif(images, work.options, block);
+    return output.encodeWithExif(images, options, block);
 }
 
 void ConversionJob::CountOutput(const OutputWork& work) {

@@ -51,6 +51,12 @@ struct JobResult {
     // The output is the source file recompressed without loss (a JPEG into JPEG XL), not its
     // pixels encoded.
     bool recompressedSource = false;
+    // A target size or visual quality: the quality the search chose, and the score of the
+    // output written (visual quality only).
+    std::optional<int> chosenQuality;
+    std::optional<double> visualScore;
+    // What the output's line says beside a success (a target not reached); empty for nothing.
+    std::string note;
 };
 
 // One output of a source: how it is made (its options: the run's, or a recipe's changes to them),
@@ -125,7 +131,8 @@ private:
     std::optional<std::string> AddExif(OutputWork& work, const OutputFormat& output, const WorkingImageSet& images,
                                        std::vector<std::uint8_t>& bytes);
     std::vector<std::uint8_t> EncodeWithExif(OutputWork& work, const OutputFormat& output,
-                                             const WorkingImageSet& images, std::optional<std::string>& exifFailure);
+                                             const WorkingImageSet& images, std::optional<std::string>& exifFailure,
+                                             const ConversionOptions& options);
     template <typename Step>
     bool Encoding(OutputWork& work, JobError error, Step step);
     void CountOutput(const OutputWork& work);
@@ -133,6 +140,8 @@ private:
     // A line for one output, or one line for the source that every output still pending shares.
     void Report(OutputWork& work, JobError error, const std::string& path, const std::string& message);
     void ReportSource(JobError error, const std::string& path, const std::string& message);
+    // A line about an output that was still written: it does not count as a failure.
+    void Note(OutputWork& work, const std::string& path, const std::string& message);
     static void FinishResult(OutputWork& work);
 
     JobEnvironment env_;

@@ -123,6 +123,9 @@ constexpr std::array kTable{
     Bool("GIF_adaptive_palette", true, &O::gifAdaptivePalette, "CheckBox21"),
     Bool("PNG_palette", false, &O::pngPalette, "CheckBox22"),
     Bool("PNG_reduce", true, &O::pngReduceLayout, "CheckBox23"),
+    Choice("Target_mode", 0, 0, 2, &O::targetMode, "ComboBox18"),
+    Int("Target_size", 200, 1, 2097151, &O::targetSizeKiB, "SpinEdit18"),
+    Int("Target_quality", 80, 1, 100, &O::targetScore, "SpinEdit19"),
 };
 
 constexpr const char* kSettingsSection = "Settings";

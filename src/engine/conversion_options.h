@@ -91,6 +91,11 @@ struct ConversionOptions {
     // PNG outputs in the smallest layout that keeps every pixel (grey, palette, no opaque alpha);
     // off: the layout the picture has.
     bool pngReduceLayout;
+    // Instead of the format's quality, search the quality for a goal (a TargetModeChoice of
+    // engine/target_encoding.h): at most targetSizeKiB KiB, or a visual quality of targetScore.
+    int targetMode;
+    int targetSizeKiB;
+    int targetScore;  // a SSIMULACRA 2 score, 1 to 100
 };
 
 // What happens to a source's embedded ICC profile (the option Colour_profile).

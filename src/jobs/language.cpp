@@ -17,7 +17,7 @@ std::string InFolder(std::string folder, const char* name) {
 constexpr std::array kFixedKeys{
     // File list (column captions) and the option pages' lists, items separated by ";".
     "PathColumn", "NameColumn", "TypeColumn", "SizeColumn", "ImgSizeColumn", "FilterList", "PositionList", "ColourProfileList",
-    "MetadataList",
+    "MetadataList", "TargetModeList",
     // Message captions and texts, folder browser titles.
     "Confirmation", "ExitConfirmation", "ClearFilelist", "FilelistEmpty", "Cancelled!", "Error", "Information",
     "AddDir", "SelectDir", "OpenByHand",
@@ -57,7 +57,8 @@ constexpr std::array kWindowKeys{
     "ZelvanMainformCheckBox18", "ZelvanMainformCheckBox18Hint",
     "ZelvanMainformCheckBox20", "ZelvanMainformCheckBox20Hint", "ZelvanMainformCheckBox21",
     "ZelvanMainformCheckBox21Hint", "ZelvanMainformCheckBox22", "ZelvanMainformCheckBox22Hint",
-    "ZelvanMainformCheckBox23", "ZelvanMainformCheckBox23Hint",
+    "ZelvanMainformCheckBox23", "ZelvanMainformCheckBox23Hint", "ZelvanMainformGroupBox18", "ZelvanMainformLabel39",
+    "ZelvanMainformComboBox18Hint", "ZelvanMainformSpinEdit18Hint", "ZelvanMainformSpinEdit19Hint", "ZelvanMainformLabel40",
     // Buttons, the resize group and its radio buttons, the option pages.
     "ZelvanMainformCloseButton", "ZelvanMainformPngBitBtn2", "ZelvanMainformPngBitBtn2Hint", "ZelvanMainformPngBitBtn3", "ZelvanMainformPngBitBtn4",
     "ZelvanMainformPngBitBtn5", "ZelvanMainformPngBitBtn6", "ZelvanMainformPngBitBtn7", "ZelvanMainformGroupBox3",

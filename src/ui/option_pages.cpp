@@ -268,6 +268,7 @@ void OptionPages::BuildEncoderPage(const EncoderPage& p) {
         if (!check.key) break;
         grid->addWidget(OptionCheckBox(page, check.key, QString::fromUtf8(check.text)), row++, 0, 1, 3);
     }
+    if (p.withTarget) grid->addWidget(BuildTargetGroup(page), row++, 0, 1, 3);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(row, 1);
     addTab(page, QString::fromUtf8(p.tab));
@@ -277,7 +278,8 @@ void OptionPages::BuildEncoderPages() {
     // The slider's value label, then the check boxes below it; the texts stand until the
     // language file's are applied.
     BuildEncoderPage({"TabSheet1", "JPG", "Label1", "Качество: ", "Label3", "JPG_quality", 2, "%",
-                      {{{"JPG_progressive", "Прогресивный"}, {"JPG_optimize_coding", "Optimized Huffman tables"}}}});
+                      {{{"JPG_progressive", "Прогресивный"}, {"JPG_optimize_coding", "Optimized Huffman tables"}}},
+                      true});
     BuildEncoderPage({"TabSheet2", "PNG", "Label2", "Сжатие: ", "Label4", "PNG_compression", 1, "",
                       {{{"Png_interlace", "Interlaced (Adam7)"},
                         {"Png_filter", "Filter (Reduces size)"},
@@ -287,6 +289,34 @@ void OptionPages::BuildEncoderPages() {
     BuildEncoderPage({"TabSheet8", "JPEG 2000", "Label20", "Качество:", "Label21", "J2K_quality", 2, "%",
                       {{{"J2K_Lossless", "Lossless"}}}});
     BuildModernFormatsPage();
+}
+
+QGroupBox* OptionPages::BuildTargetGroup(QWidget* page) {
+    auto* box = Named(new QGroupBox("Target (JPEG, WebP, AVIF, JPEG XL)", page), "GroupBox18");
+    auto* grid = new QGridLayout(box);
+    QLabel* modeCaption = MakeLabel("Label39", "Quality:", box);
+    QComboBox* mode = MakeOptionList(box, "Target_mode", {"As set", "File size at most", "Visual quality at least"});
+    QSpinBox* size = OptionSpinBox(box, "Target_size");
+    size->setSuffix(" KiB");
+    QSpinBox* score = OptionSpinBox(box, "Target_quality");
+    QLabel* scoreHint = MakeLabel("Label40", "90 visually lossless, 80 high, 70 web", box);
+    modeCaption->setBuddy(mode);
+    grid->addWidget(modeCaption, 0, 0);
+    grid->addWidget(mode, 0, 1);
+    grid->addWidget(size, 0, 2);
+    grid->addWidget(score, 0, 3);
+    grid->addWidget(scoreHint, 1, 1, 1, 3);
+    grid->setColumnStretch(4, 1);
+    // Only the box of the chosen target is shown: a size and a score side by side would read as
+    // two conditions.
+    const auto follow = [mode, size, score, scoreHint] {
+        size->setVisible(mode->currentIndex() == 1);
+        score->setVisible(mode->currentIndex() == 2);
+        scoreHint->setVisible(mode->currentIndex() == 2);
+    };
+    connect(mode, &QComboBox::currentIndexChanged, box, follow);
+    follow();
+    return box;
 }
 
 // WebP, AVIF and JPEG XL share one page, a group each, one above the other and kept low so that
@@ -843,6 +873,7 @@ void OptionPages::ApplyLanguageLists(const LanguageFile& file) {
     ReplaceItems(textPosition_, ListItems(file.LookupText("PositionList")));
     ReplaceItems(colourProfile_, ListItems(file.LookupText("ColourProfileList")));
     ReplaceItems(metadata_, ListItems(file.LookupText("MetadataList")));
+    ReplaceItems(findChild<QComboBox*>("ComboBox18"), ListItems(file.LookupText("TargetModeList")));
     selectDirTitle_ = Tr(file, "SelectDir");
     // The captions' widths are the pages' least width.
     updateGeometry();

@@ -119,10 +119,13 @@ private:
         int tickInterval;
         const char* valueSuffix;
         std::array<Check, 5> checks;
+        bool withTarget = false;  // the target size / visual quality controls below the checks
     };
     void BuildEncoderPage(const EncoderPage& page);
     void BuildEncoderPages();
     void BuildModernFormatsPage();
+    // Target size and target visual quality, for every lossy format; enables the box its mode uses.
+    QGroupBox* BuildTargetGroup(QWidget* page);
     void BuildRenamePage();
     void BuildResizePage();
     void BuildTextPage();

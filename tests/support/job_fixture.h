@@ -48,6 +48,7 @@ protected:
         const std::int32_t processedBefore = run.processed.load();
         job.Execute();
         EXPECT_EQ(run.processed.load(), processedBefore + 1) << "a job counts itself once";
+        lastResult = job.outputs[0].result;
         return job.outputs[0].destinationPath;
     }
 
@@ -57,6 +58,7 @@ protected:
     LifetimeCounters lifetime;
     ErrorList errors;
     std::mutex jobLock;
+    JobResult lastResult;  // the last Run's
 };
 
 }  // namespace zelvan::test
