@@ -138,8 +138,8 @@ void ConversionJob::FinishResult(OutputWork& work) {
     } else if (work.foundTaken) {
         result.status = JobResult::Status::Skipped;
         // The automatic format's name got its extension only at the write.
-        for (const std::string& path : {destinationPath, ChangeFileExt(destinationPath, ".JPG"),
-                                        ChangeFileExt(destinationPath, ".PNG")}) {
+        for (const std::string& path : {destinationPath, ChangeFileExt(destinationPath, OutputExtension(work.options, "JPG")),
+                                        ChangeFileExt(destinationPath, OutputExtension(work.options, "PNG"))}) {
             if (FileExists(path)) {
                 result.outputPath = path;
                 break;
@@ -360,7 +360,7 @@ bool ConversionJob::WriteAutomaticFormat(OutputWork& work, const WorkingImageSet
     const bool encoded = Encoding(work, JobError::AutoFormat, [&] {
         AutoFormatChoice choice = ChooseAutoFormat(images, work.options, sourcePath);
         if (!choice.winner) return;
-        const std::string finalPath = ChangeFileExt(destinationPath, "." + std::string(choice.winner->extension));
+        const std::string finalPath = ChangeFileExt(destinationPath, OutputExtension(work.options, choice.winner->extension));
         const std::optional<std::string> exifFailure = AddExif(work, *choice.winner, images, choice.bytes);
         bool written = false;
         try {

@@ -126,6 +126,7 @@ constexpr std::array kTable{
     Choice("Target_mode", 0, 0, 2, &O::targetMode, "ComboBox18"),
     Int("Target_size", 200, 1, 2097151, &O::targetSizeKiB, "SpinEdit18"),
     Int("Target_quality", 80, 1, 100, &O::targetScore, "SpinEdit19"),
+    Bool("Lower_case_extension", false, &O::lowerCaseExtension, nullptr),
 };
 
 constexpr const char* kSettingsSection = "Settings";

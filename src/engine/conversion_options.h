@@ -96,6 +96,9 @@ struct ConversionOptions {
     int targetMode;
     int targetSizeKiB;
     int targetScore;  // a SSIMULACRA 2 score, 1 to 100
+    // Outputs named with the format's extension in lower case ("photo.png"), as the command line
+    // names them by default; off: as the format table spells it ("photo.PNG").
+    bool lowerCaseExtension;
 };
 
 // What happens to a source's embedded ICC profile (the option Colour_profile).

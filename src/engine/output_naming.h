@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "engine/conversion_options.h"
 #include "engine/mask_language.h"
@@ -15,5 +16,9 @@ namespace zelvan {
 // options.renameEnabled is true.
 std::string RenamedDestinationPath(const ConversionOptions& options, const MaskSubject& subject,
                                    const MaskDateConventions& dates);
+
+// The extension, with its dot, that an output of the format with the given extension ("PNG")
+// gets: in lower case when the options ask for it.
+std::string OutputExtension(const ConversionOptions& options, std::string_view formatExtension);
 
 }  // namespace zelvan

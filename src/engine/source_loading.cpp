@@ -66,20 +66,43 @@ LoadedSource LoadRaw(const std::string& sourcePath, const std::string& rawPlugin
 LoadedSource LoadPicture(const std::string& sourcePath, const DecodeReductionFn& chooseReduction) {
     std::string extension = ExtractFileExt(sourcePath);
     ReaderFn reader = FindReader(extension);
-    if (!reader) {
-        if (EqualsIgnoreCase(extension, ".emf") || EqualsIgnoreCase(extension, ".wmf"))
-            throw LoadFailure(LoadFailure::Kind::Picture, "Windows metafiles cannot be read on this system");
-        throw LoadFailure(LoadFailure::Kind::Picture,
-                          extension.empty() ? std::string("No image reader for a file without extension")
-                                            : "No image reader for the extension \"" + extension + "\"");
-    }
     LoadedSource loaded;
     try {
         std::vector<std::uint8_t> bytes = ReadFileBytes(sourcePath);
         // Only libjpeg can decode a picture smaller at less cost; every other reader decodes it whole.
-        loaded.picture = chooseReduction && reader == ReadJpeg ? ReadJpegReduced(bytes, chooseReduction) : reader(bytes);
+        auto decode = [&](ReaderFn read) {
+            return chooseReduction && read == ReadJpeg ? ReadJpegReduced(bytes, chooseReduction) : read(bytes);
+        };
+        // The extension's reader first; where it has none or fails, the reader the file's first
+        // bytes name (a JPEG saved as "photo.png" or without extension), with the extension's
+        // message kept when both fail.
+        ReaderFn bySignature = FindReaderBySignature(bytes);
+        if (!reader && !bySignature) {
+            if (EqualsIgnoreCase(extension, ".emf") || EqualsIgnoreCase(extension, ".wmf"))
+                throw LoadFailure(LoadFailure::Kind::Picture, "Windows metafiles cannot be read on this system");
+            throw LoadFailure(LoadFailure::Kind::Picture,
+                              extension.empty() ? std::string("No image reader for a file without extension")
+                                                : "No image reader for the extension \"" + extension + "\"");
+        }
+        if (!reader) {
+            loaded.picture = decode(bySignature);
+        } else if (!bySignature || bySignature == reader) {
+            loaded.picture = decode(reader);
+        } else {
+            try {
+                loaded.picture = decode(reader);
+            } catch (const Error& first) {
+                try {
+                    loaded.picture = decode(bySignature);
+                } catch (const Error&) {
+                    throw Error(first.what());
+                }
+            }
+        }
         loaded.sourceSize = bytes.size() > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(bytes.size());
     } catch (const Error& e) {
+    } catch (const LoadFailure&) {
+        throw;
         throw LoadFailure(LoadFailure::Kind::Picture, e.what());
     } catch (const std::bad_alloc&) {
         throw LoadFailure(LoadFailure::Kind::Picture, "not enough memory to decode the file");

@@ -173,8 +173,9 @@ OutputPlan PlanOutput(const ConversionOptions& options, const std::string& sourc
         if (plan.sizeUnknown) path = ReplaceToken(ReplaceToken(path, kWidthStandIn, "[W]"), kHeightStandIn, "[H]");
     }
     if (options.autoFormat) {
-        plan.paths.push_back(ChangeFileExt(path, ".JPG"));
-        if (!SkipsPngCandidate(ExtractFileExt(sourcePath))) plan.paths.push_back(ChangeFileExt(path, ".PNG"));
+        plan.paths.push_back(ChangeFileExt(path, OutputExtension(options, "JPG")));
+        if (!SkipsPngCandidate(ExtractFileExt(sourcePath)))
+            plan.paths.push_back(ChangeFileExt(path, OutputExtension(options, "PNG")));
     } else {
         plan.paths.push_back(path);
     }

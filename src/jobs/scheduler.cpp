@@ -5,6 +5,7 @@
 
 #include "base/file_io.h"
 #include "base/path_util.h"
+#include "engine/output_naming.h"
 #include "engine/mask_language.h"
 #include "jobs/memory_load.h"
 #include "jobs/output_plan.h"
@@ -53,7 +54,8 @@ PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCou
 
 std::string InitialDestinationPath(const ConversionOptions& options, const OutputFormat* format,
                                    const QueuedFile& file) {
-    const std::string extension = format ? "." + std::string(format->extension) : ".";
+    if (!file.outputName.empty()) return options.outputFolder + file.outputSubfolder + file.outputName;
+    const std::string extension = format ? OutputExtension(options, format->extension) : ".";
     return options.outputFolder + file.outputSubfolder + ChangeFileExt(ExtractFileName(file.sourcePath), extension);
 }
 

@@ -30,6 +30,9 @@ struct QueuedFile {
     // The rename mask's counter; 0 gives the next number in start order. A shard of a list
     // numbers its files by their places in the whole list.
     std::int32_t jobNumber = 0;
+    // The output's file name as the caller chose it (zelvan-cli -o photo.webp); empty: the
+    // source's name with the format's extension.
+    std::string outputName = {};
 };
 
 // The path a job starts from: the output folder (options prepared by PrepareRunOptions), the

@@ -42,3 +42,6 @@ DecodedPicture ReadAvif(std::span<const std::uint8_t> bytes);
 ReaderFn FindReader(std::string_view extension);
 
 }  // namespace zelvan
+// The reader for a file's first bytes, for a file whose extension says nothing or the wrong
+// thing (a JPEG named "photo.png"); nullptr when no signature matches.
+ReaderFn FindReaderBySignature(std::span<const std::uint8_t> bytes);

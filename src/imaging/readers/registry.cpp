@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <array>
+#include <cstddef>
 
 #include "base/path_util.h"
 #include "imaging/readers/readers.h"
@@ -28,7 +30,49 @@ constexpr std::array kReaders{
     Registration{"avif", ReadAvif},
 };
 
+struct Signature {
+    std::size_t offset;
+    std::string_view bytes;
+    ReaderFn read;
+};
+
+using namespace std::string_view_literals;
+
+// Formats whose files begin with a distinctive mark. Targa, ICO, PCX and PNM have too weak a mark
+// to be told by it. An ISO base media file is told by its brand, after "ftyp".
+constexpr std::array kSignatures{
+    Signature{0, "\xFF\xD8\xFF"sv, ReadJpeg},
+    Signature{0, "\x89PNG\r\n\x1A\n"sv, ReadPng},
+    Signature{0, "GIF87a"sv, ReadGif},
+    Signature{0, "GIF89a"sv, ReadGif},
+    Signature{0, "BM"sv, ReadBmp},
+    Signature{0, "II*\0"sv, ReadTiff},
+    Signature{0, "MM\0*"sv, ReadTiff},
+    Signature{8, "WEBP"sv, ReadWebp},
+    Signature{0, "\0\0\0\x0CjP  \r\n\x87\n"sv, ReadJpeg2000},
+    Signature{0, "\xFF\x4F\xFF\x51"sv, ReadJpeg2000},
+    Signature{0, "\xFF\x0A"sv, ReadJxl},
+    Signature{0, "\0\0\0\x0CJXL \r\n\x87\n"sv, ReadJxl},
+    Signature{0, "\x01\xDA"sv, ReadSgi},
+    Signature{4, "ftypavif"sv, ReadAvif},
+    Signature{4, "ftypavis"sv, ReadAvif},
+    Signature{4, "ftypheic"sv, ReadHeif},
+    Signature{4, "ftypheix"sv, ReadHeif},
+    Signature{4, "ftypmif1"sv, ReadHeif},
+    Signature{4, "ftypmsf1"sv, ReadHeif},
+};
+
 }  // namespace
+
+ReaderFn FindReaderBySignature(std::span<const std::uint8_t> bytes) {
+    for (const Signature& s : kSignatures) {
+        if (bytes.size() < s.offset + s.bytes.size()) continue;
+        if (std::equal(s.bytes.begin(), s.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(s.offset),
+                       [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
+            return s.read;
+    }
+    return nullptr;
+}
 
 ReaderFn FindReader(std::string_view extension) {
     if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
