@@ -22,6 +22,7 @@
 #include "base/line_escape.h"
 #include "base/path_util.h"
 #include "app/json_text.h"
+#include "app/cli_recipe.h"
 #include "base/program_folder.h"
 #include "engine/conversion_options.h"
 #include "engine/extensions.h"
@@ -268,6 +269,7 @@ std::string JobJson(const ConversionJob& job, const JobOutput& output) {
     }
     JsonLine line;
     line.Text("source", job.sourcePath)
+        .OptionalText("name", output.name.empty() ? std::nullopt : std::optional(output.name))
         .OptionalText("output", r.outputPath.empty() ? std::nullopt : std::optional(r.outputPath))
         .Text("status", StatusWord(r.status))
 std::string ScoreText(double score) {
@@ -399,6 +401,19 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
         case PrepareResult::Ok: break;
     }
     std::vector<QueuedFile> queue = QueueOf(found, a.shard);
+    // A recipe or --output: each source makes every one of these outputs (cli_recipe.cpp).
+    const std::shared_ptr<const std::vector<RunOutput>> recipeOutputs =
+        CommandLineOutputs(a, options, RecipeFolders(ProgramFolder(), DataFolder(ZELVAN_DATA_DIR)));
+    if (recipeOutputs) {
+        if (!queue.empty() && !queue.front().outputName.empty())
+            throw UsageError("-o names one output file; several outputs need a folder");
+        if (a.dryRun) return RecipeDryRun(*recipeOutputs, queue, a.skipExisting, a.json, out);
+        if (const std::vector<OutputClash> clashes = FindRecipeClashes(*recipeOutputs, queue); !clashes.empty())
+            throw UsageError(ClashText(clashes.front()) + " (" + std::to_string(clashes.size()) +
+                             " in all, see --dry-run); put [O] in the rename mask or give the outputs subfolders");
+    }
+    std::optional<Manifest> manifest;
+    if (a.manifest && !a.dryRun) manifest.emplace(options.outputFolder);
     if (a.dryRun) return DryRun(options, queue, a.skipExisting, a.json, out);
 
     LifetimeCounters lifetime;
@@ -416,6 +431,11 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
             out.flush();
         });
     }
+    scheduler.SetRecipeOutputs(recipeOutputs);
+    if (manifest) scheduler.SetJobRunner([&manifest](ConversionJob& job) {
+        job.Execute();
+        manifest->Add(job);
+    });
     using Clock = std::chrono::steady_clock;
     // Watching before the workers start: a signal during the run always cancels it.
     InterruptWatch interrupt;
@@ -433,6 +453,15 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
         line.Show(scheduler, total);
     }
     line.Clear();
+    bool manifestWritten = true;
+    if (manifest) {
+        try {
+            manifest->Write(*a.manifest);
+        } catch (const Error& e) {
+            err << "zelvan-cli: --manifest " << *a.manifest << ": " << e.what() << '\n';
+            manifestWritten = false;
+        }
+    }
 
     const RunCounters& counters = scheduler.State().counters;
     if (a.json) {
@@ -457,7 +486,7 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
     out.flush();
     const bool allConverted = counters.failed.load() == 0 && counters.processed.load() == static_cast<std::int32_t>(total);
     if (const int signalNumber = interrupt.Received()) return 128 + signalNumber;
-    return allConverted ? 0 : 1;
+    return allConverted && manifestWritten ? 0 : 1;
 }
 
 }  // namespace

@@ -50,6 +50,17 @@ constexpr const char* kUsage =
     "  --shard I/N       convert only the files at places p with p mod N = I (0 <= I < N)\n"
     "                    of the whole list, numbered as in one run of the whole list\n"
     "\n"
+    "Several outputs from one decoding of each source (--dry-run, --json: one per output):\n"
+    "  --recipe NAME|FILE  make every output of a recipe: a name is looked up in\n"
+    "                    ~/.config/Zelvan/recipes/, then the shipped ones (web, email,\n"
+    "                    archive); the other flags set what its outputs inherit\n"
+    "  --output SPEC     add one output, SPEC 'KEY=VALUE,...' (repeatable): format, quality,\n"
+    "                    width, height, resize, filter, rename, metadata, target-size, name,\n"
+    "                    subfolder, or a KEY of --list-options; a comma in a value is \\,\n"
+    "                    [O] in a rename mask is the output's name\n"
+    "  --manifest FILE   write each source's outputs (path, format, width, height, bytes)\n"
+    "                    into FILE as JSON, with a srcset per type for outputs of several widths\n"
+    "\n"
     "Examples:\n"
     "  zelvan-cli -f png -o out photos/\n"
     "  zelvan-cli -f jpeg -q 80 --resize 1600x1600 --rename '[N]_small[E]' -o out a.tif b.bmp\n"
@@ -248,6 +259,12 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
             a.skipExisting = true;
         } else if (arg == "--shard") {
             a.shard = ParseShard(next());
+        } else if (arg == "--recipe") {
+            a.recipe = next();
+        } else if (arg == "--output") {
+            a.outputSpecs.push_back(next());
+        } else if (arg == "--manifest") {
+            a.manifest = next();
         } else {
             throw UsageError("unknown option " + arg);
         }

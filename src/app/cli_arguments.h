@@ -38,6 +38,11 @@ struct Arguments {
     bool nullSeparated = false;
     bool keepTree = false;
     bool skipExisting = false;
+    // --recipe NAME|FILE and --output 'KEY=VALUE,...': several outputs per source (cli_recipe.cpp);
+    // --manifest FILE: the run's outputs per source as one JSON document.
+    std::optional<std::string> recipe;
+    std::vector<std::string> outputSpecs;
+    std::optional<std::string> manifest;
 };
 
 // The resampling filters by the names of the window's list, in its order.
