@@ -17,6 +17,7 @@
 #include "imaging/colour_codes.h"
 #include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
+#include "imaging/readers/avif_coded_size.h"
 #include "imaging/readers/readers.h"
 
 namespace zelvan {
@@ -94,6 +95,13 @@ DecodedPicture ReadAvif(std::span<const std::uint8_t> bytes) {
     result = avifDecoderParse(decoder.get());
     if (result != AVIF_RESULT_OK) ThrowAvif("not a valid AVIF file", result, *decoder);
     CheckImageSize(decoder->image->width, decoder->image->height, "AVIF");
+    // The coded frames, whose sizes the codec allocates for, must agree with the container's
+    // size before anything is decoded.
+    avifExtent extent;
+    if (avifDecoderNthImageMaxExtent(decoder.get(), 0, &extent) == AVIF_RESULT_OK && extent.offset <= bytes.size() &&
+        extent.size <= bytes.size() - extent.offset)
+        CheckAvifCodedSize(bytes.subspan(static_cast<std::size_t>(extent.offset), extent.size),
+                           {decoder->image->width, decoder->image->height}, AvifPrimaryIsGrid(bytes));
 
     result = avifDecoderNextImage(decoder.get());
     if (result != AVIF_RESULT_OK) ThrowAvif("image data is damaged", result, *decoder);

@@ -4,6 +4,8 @@
 // Every chunk up to IEND is checked first (its CRC, its length, the order of the critical ones);
 // only then is the image data, the contents of the IDAT chunks joined, inflated into one buffer
 // of the size the header implies, and each row, its filter undone, converted into the raster.
+// Large pictures are inflated with zlib a row at a time instead, straight into the raster, so
+// that no buffer as large as the picture is held beside it.
 // Interlaced files take one sweep per pass, each pass's pixels put in their places.
 //
 // Only the pixels and their transparency are read: every other ancillary chunk (gamma, colour,
@@ -509,30 +511,111 @@ struct DecompressorDeleter {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
 
+constexpr std::uint8_t kImageDataType[4] = {'I', 'D', 'A', 'T'};
+
+// The two bytes of the zlib header, checked as the format allows them.
+void CheckZlibHeader(std::span<const std::uint8_t> in) {
+    if (in.size() < 2) FailChunk(kImageDataType, "not enough image data");
+    if ((in[0] >> 4) > 7) FailChunk(kImageDataType, "invalid window size");
+    if ((in[0] << 8 | in[1]) % 31 != 0) FailChunk(kImageDataType, "incorrect header check");
+    if ((in[0] & 0x0F) != 8) FailChunk(kImageDataType, "unknown compression method");
+    if (in[1] & 0x20) FailChunk(kImageDataType, "preset dictionary not allowed");
+}
+
 // The IDAT data as one zlib stream inflated into `out`, which it must fill exactly, ending where
 // the data ends.
 void InflateImageData(std::span<const std::uint8_t> in, std::uint8_t* out, std::size_t size) {
-    static constexpr std::uint8_t kImageData[4] = {'I', 'D', 'A', 'T'};
-    if (in.size() < 2) FailChunk(kImageData, "not enough image data");
-    if ((in[0] >> 4) > 7) FailChunk(kImageData, "invalid window size");
-    if ((in[0] << 8 | in[1]) % 31 != 0) FailChunk(kImageData, "incorrect header check");
-    if ((in[0] & 0x0F) != 8) FailChunk(kImageData, "unknown compression method");
-    if (in[1] & 0x20) FailChunk(kImageData, "preset dictionary not allowed");
-
+    CheckZlibHeader(in);
     std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(libdeflate_alloc_decompressor());
     if (!decompressor) Fail("not enough memory");
     std::size_t used = 0, produced = 0;
     switch (libdeflate_zlib_decompress_ex(decompressor.get(), in.data(), in.size(), out, size, &used, &produced)) {
         case LIBDEFLATE_SUCCESS:
-            if (produced < size) FailChunk(kImageData, "not enough image data");
-            if (used < in.size()) FailChunk(kImageData, "extra compressed data");
+            if (produced < size) FailChunk(kImageDataType, "not enough image data");
+            if (used < in.size()) FailChunk(kImageDataType, "extra compressed data");
             return;
         case LIBDEFLATE_INSUFFICIENT_SPACE:
-            FailChunk(kImageData, "too much image data");
+            FailChunk(kImageDataType, "too much image data");
         default:
-            FailChunk(kImageData, "damaged compressed data");
+            FailChunk(kImageDataType, "damaged compressed data");
     }
 }
+
+// Inflated image data above this size is inflated a row at a time into the raster, so that a
+// large picture (or a small file that claims one) takes little more than its raster; below it,
+// libdeflate's inflate of the whole data at once is several times faster than zlib's.
+constexpr std::uint64_t kInflateInPartsFrom = std::uint64_t{64} << 20;
+
+// The IDAT chunks' data as one zlib stream, inflated piece by piece with zlib, straight from the
+// chunks (never joined). Fails as InflateImageData does.
+class ImageDataStream {
+public:
+    explicit ImageDataStream(const std::vector<std::span<const std::uint8_t>>& pieces) : pieces_(pieces) {
+        std::uint8_t header[2];
+        std::size_t got = 0;
+        for (const auto& piece : pieces_)
+            for (std::size_t i = 0; i < piece.size() && got < 2; ++i) header[got++] = piece[i];
+        CheckZlibHeader({header, got});
+        if (inflateInit(&z_) != Z_OK) Fail("not enough memory");
+    }
+    ~ImageDataStream() { inflateEnd(&z_); }
+    ImageDataStream(const ImageDataStream&) = delete;
+    ImageDataStream& operator=(const ImageDataStream&) = delete;
+
+    // The next `size` bytes of inflated data.
+    void Read(std::uint8_t* out, std::size_t size) {
+        z_.next_out = out;
+        z_.avail_out = static_cast<uInt>(size);
+        while (z_.avail_out > 0) {
+            if (ended_) FailChunk(kImageDataType, "not enough image data");
+            if (!Feed()) FailChunk(kImageDataType, "not enough image data");
+            Step();
+        }
+    }
+
+    // The stream must end here, its checksum right, with no data after it.
+    void Finish() {
+        std::uint8_t extra = 0;
+        while (!ended_) {
+            z_.next_out = &extra;
+            z_.avail_out = 1;
+            if (!Feed()) FailChunk(kImageDataType, "damaged compressed data");
+            Step();
+            if (z_.avail_out == 0) FailChunk(kImageDataType, "too much image data");
+        }
+        if (z_.avail_in > 0) FailChunk(kImageDataType, "extra compressed data");
+        for (std::size_t i = next_; i < pieces_.size(); ++i)
+            if (!pieces_[i].empty()) FailChunk(kImageDataType, "extra compressed data");
+    }
+
+private:
+    // Input for the next step; false when every chunk is used up.
+    bool Feed() {
+        while (z_.avail_in == 0) {
+            if (next_ == pieces_.size()) return false;
+            const auto& piece = pieces_[next_++];
+            z_.next_in = const_cast<Bytef*>(piece.data());  // only read
+            z_.avail_in = static_cast<uInt>(piece.size());   // chunks are below 2^31 bytes
+        }
+        return true;
+    }
+
+    void Step() {
+        switch (inflate(&z_, Z_NO_FLUSH)) {
+            case Z_OK: return;
+            case Z_STREAM_END:
+                ended_ = true;
+                return;
+            case Z_MEM_ERROR: Fail("not enough memory");
+            default: FailChunk(kImageDataType, "damaged compressed data");
+        }
+    }
+
+    const std::vector<std::span<const std::uint8_t>>& pieces_;
+    std::size_t next_ = 0;
+    z_stream z_{};
+    bool ended_ = false;
+};
 
 // Hands the huge pages of the inflated data back to the kernel as the rows in them are done
 // with: the raster fills as they go, so that the two together take little more memory than
@@ -560,29 +643,70 @@ private:
     const std::uint8_t* end_;
 };
 
+// Rows of inflated data, each its filter type byte and its bytes, taken one after another from
+// the whole inflated data, whose pages are handed back as they are done with.
+class WholeImageRows {
+public:
+    static constexpr bool kRowsAhead = true;  // the next row is already there
+    WholeImageRows(std::uint8_t* data, std::size_t size) : next_(data), release_(data, size) {}
+
+    std::uint8_t* Next(std::size_t rowBytes, const std::uint8_t* previous) {
+        release_.Before(previous ? previous - 1 : next_);
+        std::uint8_t* row = next_;
+        next_ += 1 + rowBytes;
+        return row;
+    }
+    // The row that Next will give, for filters undone two rows at a time.
+    std::uint8_t* Ahead() const { return next_; }
+
+private:
+    std::uint8_t* next_;
+    ImageDataRelease release_;
+};
+
+// The same rows inflated one at a time into two row buffers that take turns: the row above
+// stays while the next one is inflated.
+class StreamedImageRows {
+public:
+    static constexpr bool kRowsAhead = false;
+    StreamedImageRows(ImageDataStream& stream, std::size_t maxRowBytes)
+        : stream_(stream), rows_{std::vector<std::uint8_t>(1 + maxRowBytes), std::vector<std::uint8_t>(1 + maxRowBytes)} {}
+
+    std::uint8_t* Next(std::size_t rowBytes, const std::uint8_t*) {
+        turn_ ^= 1;
+        stream_.Read(rows_[turn_].data(), 1 + rowBytes);
+        return rows_[turn_].data();
+    }
+    std::uint8_t* Ahead() const { return nullptr; }
+
+private:
+    ImageDataStream& stream_;
+    std::vector<std::uint8_t> rows_[2];
+    int turn_ = 0;
+};
+
 // Undoes the row filters of the inflated data and converts every row into the raster.
-void DecodeRows(const Header& h, const RowConversion& conversion, std::uint8_t* data, std::size_t size,
-                Raster& raster) {
-    ImageDataRelease release(data, size);
+template <class Rows>
+void DecodeRows(const Header& h, const RowConversion& conversion, Rows& rows, Raster& raster) {
     const std::size_t pixelBytes = h.FilterPixelBytes();
     const std::size_t outBytes = static_cast<std::size_t>(conversion.OutputBytes());
     std::vector<std::uint8_t> passRow;  // an interlaced row before its pixels go to their places
     if (h.interlaced) passRow.resize(h.width * outBytes);
     for (const Pass& p : PassesOf(h)) {
-        const std::uint32_t width = PassPixels(h.width, p.x0, p.dx), rows = PassPixels(h.height, p.y0, p.dy);
-        if (width == 0 || rows == 0) continue;
+        const std::uint32_t width = PassPixels(h.width, p.x0, p.dx), passRows = PassPixels(h.height, p.y0, p.dy);
+        if (width == 0 || passRows == 0) continue;
         const std::size_t rowBytes = static_cast<std::size_t>(h.RowBytes(width));
         const std::uint8_t* previous = nullptr;
         bool undone = false;  // the row was undone with the one above it
-        for (std::uint32_t j = 0; j < rows; ++j, data += 1 + rowBytes) {
-            release.Before(previous ? previous - 1 : data);
+        for (std::uint32_t j = 0; j < passRows; ++j) {
+            std::uint8_t* const data = rows.Next(rowBytes, previous);
             std::uint8_t* row = data + 1;
-            std::uint8_t* const next = row + rowBytes + 1;
             if (undone) {
                 undone = false;
-            } else if (previous && j + 1 < rows && data[0] == png::kFilterPaeth && next[-1] == png::kFilterPaeth) {
+            } else if (Rows::kRowsAhead && previous && j + 1 < passRows && data[0] == png::kFilterPaeth &&
+                       rows.Ahead()[0] == png::kFilterPaeth) {
                 // Two Paeth rows, most of a photograph: together where the processor allows.
-                undone = png::UnfilterPaethPair(row, next, previous, rowBytes, pixelBytes);
+                undone = png::UnfilterPaethPair(row, rows.Ahead() + 1, previous, rowBytes, pixelBytes);
                 if (!undone) png::UnfilterRow(png::kFilterPaeth, row, previous, rowBytes, pixelBytes);
             } else if (!png::UnfilterRow(data[0], row, previous, rowBytes, pixelBytes)) {
                 Fail("IDAT: unknown filter type " + std::to_string(data[0]));
@@ -600,9 +724,30 @@ void DecodeRows(const Header& h, const RowConversion& conversion, std::uint8_t* 
     }
 }
 
-}  // namespace
+// The fast path: the whole image data inflated at once into one buffer (with, when the file has
+// more than one IDAT chunk, their contents joined behind it), then its rows decoded.
+void DecodeWholeImageData(const Chunks& chunks, Raster& raster, const RowConversion& conversion) {
+    const Header& h = chunks.header;
+    const std::uint64_t inflatedBytes = InflatedBytes(h);
+    const std::size_t joinedBytes = chunks.imageData.size() > 1 ? chunks.imageDataBytes : 0;
+    if (inflatedBytes > std::numeric_limits<std::size_t>::max() - joinedBytes) Fail("image too large for this computer");
+    const std::size_t size = static_cast<std::size_t>(inflatedBytes);
+    const PictureMemory buffer = AllocatePictureMemory(size + joinedBytes, PictureBytes::Undefined);
+    if (!buffer)
+        Fail("not enough memory for an image of " + std::to_string(h.width) + "x" + std::to_string(h.height) + " pixels");
+    std::span<const std::uint8_t> compressed = chunks.imageData.front();
+    if (joinedBytes != 0) {
+        std::uint8_t* joined = buffer.get() + size;
+        for (const auto& piece : chunks.imageData) joined = std::copy(piece.begin(), piece.end(), joined);
+        compressed = {buffer.get() + size, joinedBytes};
+    }
+    InflateImageData(compressed, buffer.get(), size);
 
-DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
+    WholeImageRows rows(buffer.get(), size);
+    DecodeRows(h, conversion, rows, raster);
+}
+
+DecodedPicture ReadPngInflating(std::span<const std::uint8_t> bytes, bool inflateInParts) {
     const Chunks chunks = WalkChunks(bytes);
     const Header& h = chunks.header;
     const std::optional<std::span<const std::uint8_t>> transparency = TransparencyChunk(chunks);
@@ -619,23 +764,6 @@ DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     if (imageBytes / kMaxInflateRatio > bytes.size())
         throw Error("PNG: file is truncated (too short for an image of " + std::to_string(h.width) +
                     "x" + std::to_string(h.height) + " pixels)");
-
-    // One buffer for the inflated data and, when the file has more than one IDAT chunk, their
-    // contents joined behind it.
-    const std::uint64_t inflatedBytes = InflatedBytes(h);
-    const std::size_t joinedBytes = chunks.imageData.size() > 1 ? chunks.imageDataBytes : 0;
-    if (inflatedBytes > std::numeric_limits<std::size_t>::max() - joinedBytes) Fail("image too large for this computer");
-    const std::size_t size = static_cast<std::size_t>(inflatedBytes);
-    const PictureMemory buffer = AllocatePictureMemory(size + joinedBytes, PictureBytes::Undefined);
-    if (!buffer)
-        Fail("not enough memory for an image of " + std::to_string(h.width) + "x" + std::to_string(h.height) + " pixels");
-    std::span<const std::uint8_t> compressed = chunks.imageData.front();
-    if (joinedBytes != 0) {
-        std::uint8_t* joined = buffer.get() + size;
-        for (const auto& piece : chunks.imageData) joined = std::copy(piece.begin(), piece.end(), joined);
-        compressed = {buffer.get() + size, joinedBytes};
-    }
-    InflateImageData(compressed, buffer.get(), size);
 
     RowConversion conversion;
     conversion.colourType = h.colourType;
@@ -658,7 +786,15 @@ DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
             raster.palette()[i] = {rgb[2], rgb[1], rgb[0], 0};
         }
     }
-    DecodeRows(h, conversion, buffer.get(), size, raster);
+    const std::uint64_t inflatedBytes = InflatedBytes(h);
+    if (inflateInParts || inflatedBytes >= kInflateInPartsFrom) {
+        ImageDataStream stream(chunks.imageData);
+        StreamedImageRows rows(stream, static_cast<std::size_t>(h.RowBytes(h.width)));
+        DecodeRows(h, conversion, rows, raster);
+        stream.Finish();
+    } else {
+        DecodeWholeImageData(chunks, raster, conversion);
+    }
 
     DecodedPicture picture;
     picture.kind = PictureKind::Png;
@@ -678,5 +814,11 @@ DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) {
     picture.raster = std::move(raster);
     return picture;
 }
+
+}  // namespace
+
+DecodedPicture ReadPng(std::span<const std::uint8_t> bytes) { return ReadPngInflating(bytes, false); }
+
+DecodedPicture ReadPngInflatingInParts(std::span<const std::uint8_t> bytes) { return ReadPngInflating(bytes, true); }
 
 }  // namespace zelvan

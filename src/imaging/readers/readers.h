@@ -23,6 +23,8 @@ using DecodeReductionFn = std::function<int(StoredSize stored, int orientation)>
 // `reducedFrom` then holds the stored size. Without a function it is ReadJpeg.
 DecodedPicture ReadJpegReduced(std::span<const std::uint8_t> bytes, const DecodeReductionFn& chooseReduction);
 DecodedPicture ReadPng(std::span<const std::uint8_t> bytes);
+// ReadPng with the image data inflated a row at a time, as it is for large pictures.
+DecodedPicture ReadPngInflatingInParts(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadGif(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadBmp(std::span<const std::uint8_t> bytes);
 DecodedPicture ReadTiff(std::span<const std::uint8_t> bytes);

@@ -151,9 +151,9 @@ std::string PngSuiteDir() {
     return test::CorporaDir() + "/libsixel-examples/usr/share/doc/libsixel-examples/examples/images/pngsuite";
 }
 
-std::string ErrorOf(const Bytes& bytes) {
+std::string ErrorOf(const Bytes& bytes, ReaderFn read = ReadPng) {
     try {
-        ReadPng(bytes);
+        read(bytes);
     } catch (const Error& e) {
         return e.what();
     }
@@ -288,6 +288,9 @@ TEST(PngReader, DamagedFilesFail) {
         std::string error = ErrorOf(c.bytes);
         EXPECT_NE(error.find(c.message), std::string::npos) << "error: " << error;
         EXPECT_EQ(error.rfind("PNG: ", 0), 0u) << error;
+        // Large pictures are inflated in parts: the same damage, the same message.
+        const std::string inParts = ErrorOf(c.bytes, ReadPngInflatingInParts);
+        EXPECT_NE(inParts.find(c.message), std::string::npos) << "inflating in parts: " << inParts;
     }
 }
 
@@ -670,6 +673,31 @@ TEST(PngReader, LargeMadeFilesMatchLibpngExactly) {
         ASSERT_TRUE(ref.has_value());
         EXPECT_EQ(DiffFromLibpng(ReadPng(bytes), *ref), "");
     }
+}
+
+// Large pictures' image data is inflated a row at a time into the raster: every colour type and
+// depth, interlaced or not, spread over many IDAT chunks (an empty one among them), gives
+// libpng's pixels that way too.
+TEST(PngReader, InflatingInPartsMatchesLibpng) {
+    const int colourTypesAndDepths[][2] = {{0, 1}, {0, 4}, {0, 16}, {2, 8}, {2, 16}, {3, 2},
+                                           {3, 8}, {4, 8}, {4, 16}, {6, 8}, {6, 16}};
+    std::mt19937 rng(30);
+    for (const auto& [colourType, depth] : colourTypesAndDepths)
+        for (const bool interlaced : {false, true}) {
+            SCOPED_TRACE("colour type " + std::to_string(colourType) + ", " + std::to_string(depth) + " bits" +
+                         (interlaced ? ", interlaced" : ""));
+            const Bytes whole = MakePng(PngPlan{colourType, depth, interlaced, PNG_ALL_FILTERS, true, 61, 23}, rng);
+            ASSERT_FALSE(whole.empty());
+            std::vector<ChunkData> chunks = SplitChunks(whole);
+            std::vector<ChunkData> pieces = WithImageData(chunks, Deflated(Inflated(chunks)), 1 + rng() % 97);
+            pieces.insert(pieces.begin() + static_cast<std::ptrdiff_t>(IndexOf(pieces, "IDAT")) + 1, ChunkData{"IDAT", {}});
+            const Bytes split = JoinChunks(pieces);
+            for (const Bytes& bytes : {whole, split}) {
+                const std::optional<LibpngDecode> ref = DecodeWithLibpng(bytes);
+                ASSERT_TRUE(ref.has_value());
+                EXPECT_EQ(DiffFromLibpng(ReadPngInflatingInParts(bytes), *ref), "");
+            }
+        }
 }
 
 // The same over the corpora: every file the reader decodes holds exactly libpng's pixels (16-bit
