@@ -168,6 +168,14 @@ void ListOptions(std::ostream& out) {
     }
 }
 
+// "File already exists" says how a rerun goes on.
+std::string WithNextStep(const std::string& message) {
+    static constexpr std::string_view kExists = "File already exists";
+    if (message.size() < kExists.size() || message.compare(message.size() - kExists.size(), kExists.size(), kExists) != 0)
+        return message;
+    return message + " (--overwrite replaces it, --skip-existing leaves it)";
+}
+
 // The dry run's verdict on one file, in the words of its output line.
 struct PlannedFile {
     std::string source;
@@ -202,7 +210,10 @@ int DryRun(const ConversionOptions& options, const std::vector<QueuedFile>& queu
                 if (auto it = claimed.find(path); !clashWith && it != claimed.end()) clashWith = it->second;
             }
         }
-        if (skipExisting && existing) {
+        if (!FileExists(file.sourcePath)) {
+            planned.action = "fail";
+            planned.message = "no such file";
+        } else if (skipExisting && existing) {
             planned.action = "skip";
         } else if (!overwrite && !skipExisting && FileExists(destination)) {
             planned.action = "refuse";
@@ -229,7 +240,8 @@ int DryRun(const ConversionOptions& options, const std::vector<QueuedFile>& queu
                 .Text("plan", planned.action)
                 .Raw("outputs", outputs + "]")
                 .Boolean("size_known", !planned.plan.sizeUnknown)
-                .OptionalText("message", planned.message.empty() ? std::nullopt : std::optional(planned.message));
+                .OptionalText("message", planned.message.empty() ? std::nullopt
+                                                                 : std::optional(WithNextStep(planned.message)));
             out << line.Done() << '\n';
         } else {
             // Escaped, a name cannot add a tab field or a line of its own.
@@ -241,7 +253,7 @@ int DryRun(const ConversionOptions& options, const std::vector<QueuedFile>& queu
     if (json) {
         JsonLine summary;
         summary.Boolean("summary", true).Boolean("dry_run", true).Number("files", static_cast<std::int64_t>(queue.size()));
-        for (const char* action : {"write", "replace", "skip", "refuse", "clash"}) summary.Number(action, counts[action]);
+        for (const char* action : {"write", "replace", "skip", "refuse", "clash", "fail"}) summary.Number(action, counts[action]);
         out << summary.Done() << '\n';
     }
     out.flush();
@@ -258,6 +270,12 @@ const char* StatusWord(JobResult::Status status) {
 }
 
 // --json: one object per output of a finished job.
+std::string ScoreText(double score) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", score);
+    return text;
+}
+
 std::string JobJson(const ConversionJob& job, const JobOutput& output) {
     const JobResult& r = output.result;
     std::optional<std::string> code;
@@ -265,19 +283,13 @@ std::string JobJson(const ConversionJob& job, const JobOutput& output) {
     if (r.error) {
         std::string_view c = JobErrorCode(*r.error);
         if (!c.empty()) code = std::string(c.substr(0, c.size() - 1));  // without its colon
-        message = r.errorMessage;
+        message = WithNextStep(r.errorMessage);
     }
     JsonLine line;
     line.Text("source", job.sourcePath)
         .OptionalText("name", output.name.empty() ? std::nullopt : std::optional(output.name))
         .OptionalText("output", r.outputPath.empty() ? std::nullopt : std::optional(r.outputPath))
         .Text("status", StatusWord(r.status))
-std::string ScoreText(double score) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", score);
-    return text;
-}
-
         .OptionalText("code", code)
         .OptionalText("message", message)
         .Number("input_bytes", r.inputBytes)
@@ -285,6 +297,10 @@ std::string ScoreText(double score) {
         .Number("ms", r.milliseconds);
     // A JPEG XL output says whether it is the source JPEG recompressed or its pixels encoded.
     if (output.format && output.format->extension == "JXL") line.Boolean("jpeg_recompressed", r.recompressedSource);
+    // A target size or visual quality: the quality chosen, the score reached, a target missed.
+    if (r.chosenQuality) line.Number("quality", *r.chosenQuality);
+    if (r.visualScore) line.Raw("score", ScoreText(*r.visualScore));
+    line.OptionalText("note", r.note.empty() ? std::nullopt : std::optional(r.note));
     return line.Done();
 }
 
@@ -299,10 +315,6 @@ public:
         struct sigaction action {};
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
-    // A target size or visual quality: the quality chosen, the score reached, a target missed.
-    if (r.chosenQuality) line.Number("quality", *r.chosenQuality);
-    if (r.visualScore) line.Raw("score", ScoreText(*r.visualScore));
-    line.OptionalText("note", r.note.empty() ? std::nullopt : std::optional(r.note));
         // Restarted calls: the libraries the jobs use do not all retry an interrupted read.
         action.sa_flags = SA_RESTART;
         Watch(SIGINT, action, previousInt_);
@@ -360,6 +372,40 @@ struct JsonTotals {
     }
 };
 
+// The output format an -o name's extension names ("photo.webp", "photo.jpeg"), or none.
+const OutputFormat* FormatOfFileName(const std::string& name) {
+    std::string extension = ToLowerAscii(ExtractFileExt(name));
+    if (extension.size() < 2) return nullptr;
+    extension.erase(0, 1);
+    if (extension == "jpeg") extension = "jpg";
+    if (extension == "j2k") extension = "jp2";
+    for (const OutputFormat& format : OutputFormats())
+        if (ToLowerAscii(format.extension) == extension) return &format;
+    return nullptr;
+}
+
+// -o FILE with one input file: the output's name, its folder made the output folder and the
+// format the name's extension, unless -f chose one. None when -o names a folder.
+std::optional<std::string> ChooseOutputFile(const Arguments& a, ConversionOptions& options) {
+    if (!a.outputArgument || a.paths.size() != 1 || a.paths.front() == "-" || DirectoryExists(a.paths.front()))
+        return std::nullopt;
+    const std::string& given = *a.outputArgument;
+    if (given.empty() || given.back() == '/' || DirectoryExists(given)) return std::nullopt;
+    const OutputFormat* format = FormatOfFileName(given);
+    if (!format) return std::nullopt;
+    if (!a.formatGiven) {
+        options.outputFormat = format->number;
+        options.autoFormat = false;
+    } else if (options.autoFormat) {
+        throw UsageError("-o " + given + " names one file; -f auto would choose its extension by size");
+    }
+    const std::filesystem::path path = std::filesystem::absolute(given).lexically_normal();
+    options.outputFolder = path.parent_path().string();
+    // The name is written as given: the rename mask does not apply to it.
+    options.renameEnabled = false;
+    return path.filename().string();
+}
+
 int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& err, bool progress) {
     ConversionOptions options = DefaultConversionOptions();
     std::string language = "English";
@@ -377,6 +423,12 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
             throw UsageError(*a.settingsFile + ": " + e.what());
         }
     }
+    // The command line's own naming, as other command-line converters name their outputs, unless
+    // the window's naming is asked for by a settings file or a rename flag.
+    if (!a.settingsFile && !a.namingGiven) {
+        options.renameEnabled = false;
+        options.lowerCaseExtension = true;
+    }
     for (const auto& [key, value] : a.sets) {
         // The language names the summary line's texts: it is a setting of the file, not an option.
         if (EqualsIgnoreCase(key, "Language")) {
@@ -386,8 +438,15 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
             SetOption(options, key, value);
         }
     }
+    const std::optional<std::string> outputName = ChooseOutputFile(a, options);
     if (a.quality) SetOption(options, QualityKey(options), *a.quality);
     if (a.paths.empty()) throw UsageError("no PATH given (see --help)");
+    if (a.threadsAbove)
+        err << "zelvan-cli: -j " << *a.threadsAbove << " is more than " << kThreadsCap << "; converting "
+            << options.threads << " files at once\n";
+    if (options.renameEnabled && ToLowerAscii(options.renameMask).find("[e]") == std::string::npos)
+        err << "zelvan-cli: the rename mask \"" << options.renameMask
+            << "\" has no [E]: the outputs get no extension\n";
 
     std::vector<FoundFile> found = CollectFiles(a, options.renameEnabled, in, err);
     // Every shard refuses an empty list alike; a shard left without files has simply nothing to do.
@@ -401,6 +460,8 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
         case PrepareResult::Ok: break;
     }
     std::vector<QueuedFile> queue = QueueOf(found, a.shard);
+    if (outputName)
+        for (QueuedFile& file : queue) file.outputName = *outputName;
     // A recipe or --output: each source makes every one of these outputs (cli_recipe.cpp).
     const std::shared_ptr<const std::vector<RunOutput>> recipeOutputs =
         CommandLineOutputs(a, options, RecipeFolders(ProgramFolder(), DataFolder(ZELVAN_DATA_DIR)));
@@ -421,16 +482,14 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
     Scheduler scheduler(lifetime, errors, ProgramFolder() + "rawdll.so");
     const std::size_t total = queue.size();
     JsonTotals totals;
-    if (a.json) {
-        // On the workers, one call at a time.
-        scheduler.SetJobFinished([&](const ConversionJob& job) {
-            for (const JobOutput& output : job.outputs) {
-                totals.Add(output.result);
-                out << JobJson(job, output) << '\n';
-            }
-            out.flush();
-        });
-    }
+    // On the workers, one call at a time.
+    scheduler.SetJobFinished([&](const ConversionJob& job) {
+        for (const JobOutput& output : job.outputs) {
+            totals.Add(output.result);
+            if (a.json) out << JobJson(job, output) << '\n';
+        }
+        if (a.json) out.flush();
+    });
     scheduler.SetRecipeOutputs(recipeOutputs);
     if (manifest) scheduler.SetJobRunner([&manifest](ConversionJob& job) {
         job.Execute();
@@ -474,6 +533,7 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
             .Number("skipped", totals.skipped)
             .Number("input_bytes", totals.inputBytes)
             .Number("output_bytes", totals.outputBytes)
+            .Boolean("cancelled", cancelled)
             .Number("ms", std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() -
                                                                                  scheduler.State().startedAt)
                               .count());
@@ -481,7 +541,14 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
     } else {
         // The list keeps names as they are; printed, a name's control characters are escaped,
         // so each line stays one line and only the real separator and summary end the list.
-        for (const std::string& l : errors.Lines()) out << EscapeControlCharacters(l) << '\n';
+        const std::vector<std::string> lines = errors.Lines();
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            out << EscapeControlCharacters(WithNextStep(lines[i]));
+            // The summary line, last, counts the files that failed and were skipped too.
+            if (i + 1 == lines.size())
+                out << ", failed: " << totals.failed << ", skipped: " << totals.skipped << (cancelled ? ", cancelled" : "");
+            out << '\n';
+        }
     }
     out.flush();
     const bool allConverted = counters.failed.load() == 0 && counters.processed.load() == static_cast<std::int32_t>(total);

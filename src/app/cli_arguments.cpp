@@ -1,15 +1,17 @@
 #include "app/cli_arguments.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "base/path_util.h"
+#include "engine/conversion_options.h"
 #include "engine/output_formats.h"
 
 namespace zelvan {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: zelvan-cli [--settings FILE] [--set KEY=VALUE]... [-o DIR] [PATH | -]...\n"
+    "Usage: zelvan-cli [--settings FILE] [--set KEY=VALUE]... [-o DIR | -o FILE] [PATH | -]...\n"
     "\n"
     "Converts image files and folder trees as one run, the way Zelvan's Convert does.\n"
     "\n"
@@ -17,19 +19,26 @@ constexpr const char* kUsage =
     "  -                 read paths from standard input, one per line\n"
     "  --settings FILE   read options from FILE (sections [Settings] and [Text_Font])\n"
     "  --set KEY=VALUE   set one option by its settings key (letter case ignored)\n"
-    "  -o DIR            the output folder (the same as --set Output_path=DIR)\n"
+    "  -o DIR            the output folder (the same as --set Output_path=DIR); without -o,\n"
+    "                    outputs go to ~/zelvan-output/\n"
+    "  -o FILE           with one input file: write FILE, a name ending in a format's\n"
+    "                    extension (photo.webp); the format is the extension's unless -f\n"
+    "                    says otherwise\n"
     "  --list-options    list every KEY with its type, default and range\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
     "Short forms, each the same as its --set, applied in order:\n"
-    "  -f, --format FMT  jpeg, png, bmp, gif, jp2, tga (Output_format), or auto (Auto_format)\n"
+    "  -f, --format FMT  @FORMATS@ (Output_format),\n"
+    "                    or auto, the smaller of JPEG and PNG (Auto_format)\n"
     "  -q, --quality N   the quality of the output format the command line chooses\n"
     "  --resize WxH      fit into W x H, keeping proportions; --resize N% scales by N percent\n"
     "  --filter NAME     nearest, bilinear, hermite, bell, bspline, lanczos3, mitchell\n"
-    "  --rename MASK     rename outputs by MASK ([N] name, [C] counter, [W]x[H] size, [E] ext)\n"
+    "  --rename MASK     rename outputs by MASK ([N] name, [C] counter, [W]x[H] size, [E] ext);\n"
+    "                    without --rename, --settings or --set Rename_*, an output keeps its\n"
+    "                    source's name with the format's extension in lower case\n"
     "  --overwrite       replace existing outputs (Overwrite=1)\n"
-    "  -j, --threads N   convert N files at once\n"
+    "  -j, --threads N   convert up to N files at once (at most one per processor)\n"
     "  --metadata WHICH  all, no-location (no GPS), minimal (copyright, artist, camera, dates)\n"
     "                    or none: the source's metadata the outputs carry (Metadata)\n"
     "  --target-size N   JPEG, WebP, AVIF, JPEG XL: the best quality whose file is at most N\n"
@@ -45,7 +54,10 @@ constexpr const char* kUsage =
     "  --json            print one JSON object per finished file and a summary object\n"
     "                    instead of the error list\n"
     "  -0, --null        paths read with - are separated by NUL bytes (find -print0)\n"
-    "  --keep-tree       mirror each folder PATH's tree below the output folder\n"
+    "  --keep-tree       mirror each folder PATH's tree below the output folder; paths read\n"
+    "                    with - keep their folders relative to --base DIR (default: the\n"
+    "                    common folder of those paths)\n"
+    "  --base DIR        the folder that --keep-tree mirrors paths read with - from\n"
     "  --skip-existing   skip files whose final output exists (resume a stopped run)\n"
     "  --shard I/N       convert only the files at places p with p mod N = I (0 <= I < N)\n"
     "                    of the whole list, numbered as in one run of the whole list\n"
@@ -67,7 +79,9 @@ constexpr const char* kUsage =
     "  find photos -name '*.jpg' -print0 | zelvan-cli -0 --keep-tree --skip-existing --json -o out -\n"
     "\n"
     "Standard output lists the run's errors, then a separator and the summary line.\n"
-    "Exit status: 0 when every file converted, 1 when some failed, 2 for a usage error.\n";
+    "A file given twice is converted once; a missing or unreadable file is a failed file.\n"
+    "Exit status: 0 when every file converted, 1 when some failed, 2 for a usage error.\n"
+    "The manual page (man zelvan-cli) describes the --json records field by field.\n";
 
 std::optional<int> ParseCount(std::string_view text) {
     if (text.empty() || text.size() > 9) return std::nullopt;
@@ -95,6 +109,14 @@ void AddTargetSize(Arguments& a, const std::string& text) {
     if (!(kib >= 1) || kib > 2097151) throw UsageError(bad + ": at least 1K, less than 2G");
     a.sets.emplace_back("Target_mode", "1");
     a.sets.emplace_back("Target_size", std::to_string(static_cast<long long>(kib)));
+}
+
+// -j N: any N from 1 on, clamped to the processors; above the cap the run says what it uses.
+void AddThreads(Arguments& a, const std::string& value) {
+    std::optional<int> n = ParseCount(value);
+    if (!n || *n < 1) throw UsageError("-j needs a number of files at once, 1 or more, not \"" + value + "\"");
+    if (*n > kThreadsCap) a.threadsAbove = *n;
+    a.sets.emplace_back("Threads", std::to_string(std::min(*n, ProcessorCount())));
 }
 
 // -f: a format of the registry by its extension or its name ("jpeg", "JPEG 2000"), or "auto".
@@ -221,10 +243,13 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
             std::size_t eq = kv.find('=');
             if (eq == std::string::npos || eq == 0) throw UsageError("--set needs KEY=VALUE, not \"" + kv + "\"");
             a.sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+            if (EqualsIgnoreCase(kv.substr(0, std::min<std::size_t>(eq, 7)), "Rename_")) a.namingGiven = true;
         } else if (arg == "-o") {
-            a.sets.emplace_back("Output_path", next());
+            a.outputArgument = next();
+            a.sets.emplace_back("Output_path", *a.outputArgument);
         } else if (arg == "-f" || arg == "--format") {
             AddFormat(a, next());
+            a.formatGiven = true;
         } else if (arg == "-q" || arg == "--quality") {
             a.quality = next();
         } else if (arg == "--resize") {
@@ -234,10 +259,11 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
         } else if (arg == "--rename") {
             a.sets.emplace_back("Rename_enabled", "1");
             a.sets.emplace_back("Rename_mask", next());
+            a.namingGiven = true;
         } else if (arg == "--overwrite") {
             a.sets.emplace_back("Overwrite", "1");
         } else if (arg == "-j" || arg == "--threads") {
-            a.sets.emplace_back("Threads", next());
+            AddThreads(a, next());
         } else if (arg == "--metadata") {
             AddMetadata(a, next());
         } else if (arg == "--target-size") {
@@ -257,6 +283,8 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
             a.keepTree = true;
         } else if (arg == "--skip-existing") {
             a.skipExisting = true;
+        } else if (arg == "--base") {
+            a.base = next();
         } else if (arg == "--shard") {
             a.shard = ParseShard(next());
         } else if (arg == "--recipe") {
@@ -274,6 +302,13 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
 }
 
 
-const char* UsageText() { return kUsage; }
+std::string UsageText() {
+    std::string formats;
+    for (const OutputFormat& format : OutputFormats()) formats += (formats.empty() ? "" : ", ") + ToLowerAscii(format.extension);
+    std::string text = kUsage;
+    const std::string placeholder = "@FORMATS@";
+    text.replace(text.find(placeholder), placeholder.size(), formats);
+    return text;
+}
 
 }  // namespace zelvan

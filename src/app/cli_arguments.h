@@ -43,7 +43,21 @@ struct Arguments {
     std::optional<std::string> recipe;
     std::vector<std::string> outputSpecs;
     std::optional<std::string> manifest;
+    // -o as given: a folder, or with one input file a file name whose extension names a format.
+    std::optional<std::string> outputArgument;
+    // -f given: it chooses the format even where -o names a file.
+    bool formatGiven = false;
+    // --rename or a --set Rename_* key: the window's naming instead of the command line's.
+    bool namingGiven = false;
+    // --base DIR: --keep-tree mirrors paths read with - relative to DIR.
+    std::optional<std::string> base;
+    // -j beyond the cap, for the note that says what the run uses instead.
+    std::optional<int> threadsAbove;
 };
+
+// The most workers -j takes before it says it uses fewer; up to it, -j is quietly clamped to
+// the processor count, so a script written for a bigger machine runs unchanged.
+inline constexpr int kThreadsCap = 1024;
 
 // The resampling filters by the names of the window's list, in its order.
 inline constexpr std::array<std::string_view, 7> kFilterNames{"nearest", "bilinear", "hermite", "bell",
@@ -55,6 +69,6 @@ inline constexpr std::array<std::string_view, 7> kFilterNames{"nearest", "biline
 Arguments ParseArguments(const std::vector<std::string>& args);
 
 // The text of --help.
-const char* UsageText();
+std::string UsageText();
 
 }  // namespace zelvan

@@ -216,8 +216,8 @@ TEST(CommandLineDryRun, TellsWhichFilesWouldBeSkippedRefusedOrReplaced) {
     EXPECT_EQ(FilesBelow(dir / "out").size(), 1u);
 
     // A name that needs the size of a picture whose header is not read keeps [W] and [H].
-    test::CommandResult unknown = RunCommand(Cli() + " --dry-run --json -o " + ShellQuote(dir / "out") + " " +
-                                             ShellQuote(dir / "z.tga"));
+    test::CommandResult unknown = RunCommand(Cli() + " --set Rename_enabled=1 --dry-run --json -o " +
+                                             ShellQuote(dir / "out") + " " + ShellQuote(dir / "z.tga"));
     EXPECT_NE(unknown.output.find("z_001_[W]x[H].JPG\"],\"size_known\":false"), std::string::npos) << unknown.output;
 }
 
@@ -303,7 +303,7 @@ for line in open(sys.argv[1], encoding="utf-8", errors="surrogateescape"):
     const std::vector<std::string>& taken = bySource[hex(dir / "taken.bmp")];
     ASSERT_GE(taken.size(), 8u) << parsed.output;
     EXPECT_EQ(taken[1], "failed");
-    EXPECT_EQ(taken[7], "File_already_exists");
+    EXPECT_EQ(taken[7], "File_already_exists_(--overwrite_replaces_it,_--skip-existing_leaves_it)");
     EXPECT_EQ(summary, (std::vector<std::string>{"summary", "3", "1", "2", "0"}));
 }
 
@@ -348,7 +348,7 @@ TEST(CommandLineTrees, KeepTreeMirrorsATreeWithSameNamedFiles) {
     EXPECT_TRUE(fs::exists(dir / "out/odd[W]/y.PNG")) << "without renaming, tokens in folder names are names";
 
     // With renaming on, the mask would replace the folder's tokens: that file is named and left out.
-    test::CommandResult renamed = RunCommand(Cli() + " --keep-tree -f png -o " + ShellQuote(dir / "renamed") + " " +
+    test::CommandResult renamed = RunCommand(Cli() + " --set Rename_enabled=1 --keep-tree -f png -o " + ShellQuote(dir / "renamed") + " " +
                                              ShellQuote(dir / "in") + " 2>&1");
     EXPECT_EQ(renamed.exitStatus, 0) << renamed.output;
     EXPECT_NE(renamed.output.find("odd[W]/y.bmp: its folder's name holds rename tokens, skipped"), std::string::npos);
@@ -399,7 +399,7 @@ TEST(CommandLineResume, SkipExistingConvertsOnlyWhatIsMissing) {
 
         test::CommandResult third = RunCommand(command + " --skip-existing");
         EXPECT_EQ(third.exitStatus, 0);
-        EXPECT_EQ(third.output, "-----------------------\nFiles processed: 5\n") << "skips are not errors";
+        EXPECT_EQ(third.output, "-----------------------\nFiles processed: 5, failed: 0, skipped: 5\n") << "skips are not errors";
         EXPECT_EQ(FilesBelow(out), after);
     }
 }
@@ -416,14 +416,14 @@ TEST(CommandLineShards, NumbersFollowTheWholeList) {
     const std::string cli = Cli() + " -f png --rename '[C]-[N][E]' -o " + ShellQuote(dir / "out");
     test::CommandResult second = RunCommand(cli + " --shard 1/2" + sources);
     EXPECT_EQ(second.exitStatus, 0) << second.output;
-    EXPECT_EQ(second.output, "-----------------------\nFiles processed: 2\n");
+    EXPECT_EQ(second.output, "-----------------------\nFiles processed: 2, failed: 0, skipped: 0\n");
     std::set<std::string> names;
     for (const auto& [name, bytes] : FilesBelow(dir / "out")) names.insert(name);
     EXPECT_EQ(names, (std::set<std::string>{"002-b.PNG", "004-d.PNG"}));
 
     test::CommandResult empty = RunCommand(cli + " --shard 6/7" + sources);
     EXPECT_EQ(empty.exitStatus, 0) << empty.output;
-    EXPECT_EQ(empty.output, "-----------------------\nFiles processed: 0\n");
+    EXPECT_EQ(empty.output, "-----------------------\nFiles processed: 0, failed: 0, skipped: 0\n");
 }
 
 }  // namespace

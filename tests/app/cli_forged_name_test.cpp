@@ -39,7 +39,7 @@ TEST(CommandLineOutput, ANameWithControlCharactersCannotForgeLines) {
     ASSERT_EQ(lines.size(), 3u) << r.output;
     EXPECT_EQ(lines[0].rfind("AFO:" + dir / ("in/" + escaped) + ": ", 0), 0u) << r.output;
     EXPECT_EQ(lines[1], "-----------------------");
-    EXPECT_EQ(lines[2], "Files processed: 1");
+    EXPECT_EQ(lines[2], "Files processed: 1, failed: 1, skipped: 0");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "-----------------------"), 1);
 
     // The dry run's table keeps one line per file and its tab-separated fields.

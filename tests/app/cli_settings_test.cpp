@@ -38,7 +38,7 @@ TEST(CommandLineSettings, TheWindowsSettingsFileDrivesARun) {
     for (int run = 0; run < 2; ++run) {  // the second run needs the file's Overwrite
         test::CommandResult r = RunCommand(command);
         EXPECT_EQ(r.exitStatus, 0) << r.output;
-        EXPECT_EQ(r.output, "-----------------------\nОбработано файлов: 1\n");
+        EXPECT_EQ(r.output, "-----------------------\nОбработано файлов: 1, failed: 0, skipped: 0\n");
     }
     std::vector<std::uint8_t> png = test::ReadBytes(dir / "out/good.PNG");
     ASSERT_GT(png.size(), 28u);

