@@ -1,5 +1,6 @@
 #include "base/file_io.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -69,7 +70,7 @@ std::string LimitText(std::uint64_t bytes) {
 
 }  // namespace
 
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes) {
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes, const FileStartCheck& checkStart) {
     // Opened without waiting: a pipe without a writer would block open() for good. Only a
     // regular file is read, so the flag changes nothing for what is read.
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
@@ -81,19 +82,30 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t m
     if (size > maxBytes)
         throw Error("File is too large (" + std::to_string(size) + " bytes; the limit is " + LimitText(maxBytes) + ")");
 
-    // One buffer of the size the file has now; a file that grows meanwhile is read only that far.
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw Error("Cannot read file: " + SystemReason(errno));
+    // Reads into `to` until it is full or the file ends; the bytes read.
+    const auto readInto = [&](std::uint8_t* to, std::size_t wanted) {
+        std::size_t filled = 0;
+        while (filled < wanted) {
+            ssize_t n = ::read(fd.get(), to + filled, wanted - filled);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throw Error("Cannot read file: " + SystemReason(errno));
+            }
+            if (n == 0) break;  // the file shrank
+            filled += static_cast<std::size_t>(n);
         }
-        if (n == 0) break;  // the file shrank
-        filled += static_cast<std::size_t>(n);
+        return filled;
+    };
+    std::array<std::uint8_t, kFileStartBytes> start{};
+    std::size_t started = 0;
+    if (checkStart) {
+        started = readInto(start.data(), static_cast<std::size_t>(std::min<std::uint64_t>(size, start.size())));
+        checkStart(std::span(start.data(), started));
     }
-    bytes.resize(filled);
+    // One buffer of the size the file has now; a file that grows meanwhile is read only that far.
+    std::vector<std::uint8_t> bytes(std::max(static_cast<std::size_t>(size), started));
+    std::copy_n(start.begin(), started, bytes.begin());
+    bytes.resize(started + readInto(bytes.data() + started, bytes.size() - started));
     return bytes;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,11 +15,17 @@ namespace zelvan {
 // The largest file read whole: sources above it are refused before a byte is read.
 inline constexpr std::uint64_t kMaxReadBytes = std::uint64_t{2} << 30;
 
+// Looks at a file's first bytes (kFileStartBytes, fewer for a shorter file) before the rest is
+// read; throwing stops the reading there, before memory for the whole file is taken.
+using FileStartCheck = std::function<void(std::span<const std::uint8_t> start)>;
+inline constexpr std::size_t kFileStartBytes = 64;
+
 // Reads a whole regular file, by the size it has when opened and never more. Throws Error (with
 // the system's reason) when it cannot be opened or read, when it is not a regular file (a pipe
 // or a device is refused without waiting for a writer), or when it is larger than maxBytes (the
-// message names the limit).
-std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes = kMaxReadBytes);
+// message names the limit); with checkStart, whatever that throws about the first bytes.
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path, std::uint64_t maxBytes = kMaxReadBytes,
+                                        const FileStartCheck& checkStart = {});
 
 // Size of a regular file in bytes; -1 when it cannot be examined or is no regular file. Sizes
 // beyond 2 GiB - 1 are clamped, since the run's counters hold 32-bit sizes.

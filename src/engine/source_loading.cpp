@@ -68,7 +68,11 @@ LoadedSource LoadPicture(const std::string& sourcePath, const DecodeReductionFn&
     ReaderFn reader = FindReader(extension);
     LoadedSource loaded;
     try {
-        std::vector<std::uint8_t> bytes = ReadFileBytes(sourcePath);
+        // A file that begins with no format's mark, named for a format that always has one, is
+        // refused with its reader's own message before the rest of it is read.
+        std::vector<std::uint8_t> bytes = ReadFileBytes(sourcePath, kMaxReadBytes, [&](std::span<const std::uint8_t> start) {
+            if (reader && ReaderNeedsSignature(reader) && !FindReaderBySignature(start)) reader(start);
+        });
         // Only libjpeg can decode a picture smaller at less cost; every other reader decodes it whole.
         auto decode = [&](ReaderFn read) {
             return chooseReduction && read == ReadJpeg ? ReadJpegReduced(bytes, chooseReduction) : read(bytes);

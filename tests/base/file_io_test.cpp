@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -169,6 +172,63 @@ TEST(FileIo, SourcesAboveTheLimitAreRefusedByTheirSizeWithTheLimitNamed) {
     test::WriteBytes(path, std::vector<std::uint8_t>(4096, 5));
     EXPECT_EQ(ReadFileBytes(path, 4096), std::vector<std::uint8_t>(4096, 5));
     EXPECT_THROW(ReadFileBytes(path, 4095), Error);
+}
+
+// The first bytes are looked at before the rest is read: the check sees them (all of a short
+// file), and the file read after it passes is the whole file.
+TEST(FileIo, FirstBytesAreCheckedBeforeTheRest) {
+    test::TempDir dir;
+    for (const std::size_t size : {std::size_t{0}, std::size_t{10}, kFileStartBytes, std::size_t{100000}}) {
+        SCOPED_TRACE(size);
+        std::vector<std::uint8_t> content(size);
+        for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<std::uint8_t>(i * 7 + 1);
+        const std::string path = dir / "file.bin";
+        test::WriteBytes(path, content);
+        std::vector<std::uint8_t> seen;
+        const auto bytes = ReadFileBytes(path, kMaxReadBytes, [&](std::span<const std::uint8_t> start) {
+            seen.assign(start.begin(), start.end());
+        });
+        EXPECT_EQ(bytes, content);
+        EXPECT_EQ(seen, std::vector<std::uint8_t>(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(std::min(size, kFileStartBytes))));
+    }
+}
+
+// A check that refuses the first bytes of a file just under the limit stops the reading before
+// memory for the file is taken: in a child whose address space leaves no room for the file, the
+// check's message comes back, where reading the file whole fails for want of memory.
+TEST(FileIo, RefusedFirstBytesStopTheReadingOfAHugeFile) {
+    test::TempDir dir;
+    const std::string path = dir / "huge.png";
+    test::WriteBytes(path, {});
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(kMaxReadBytes - 1)), 0);
+    auto inSmallAddressSpace = [&](bool refuse) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            long pages = 0;
+            if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+                std::fclose(f);
+            }
+            const rlimit limit{static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE)) + (256u << 20),
+                               static_cast<rlim_t>(pages * ::sysconf(_SC_PAGESIZE)) + (256u << 20)};
+            ::setrlimit(RLIMIT_AS, &limit);
+            try {
+                ReadFileBytes(path, kMaxReadBytes, [&](std::span<const std::uint8_t>) {
+                    if (refuse) throw Error("PNG: not a PNG file");
+                });
+            } catch (const Error& e) {
+                ::_exit(std::string(e.what()) == "PNG: not a PNG file" ? 10 : 11);
+            } catch (const std::bad_alloc&) {
+                ::_exit(12);
+            }
+            ::_exit(13);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(inSmallAddressSpace(true), 10);
+    EXPECT_EQ(inSmallAddressSpace(false), 12);
 }
 
 TEST(PathUtil, ExtensionsAndNames) {

@@ -42,8 +42,11 @@ DecodedPicture ReadAvif(std::span<const std::uint8_t> bytes);
 // The reader registered for an extension ("jpg" or ".JPG": the dot is optional, letter case is
 // ignored); nullptr when no reader knows it.
 ReaderFn FindReader(std::string_view extension);
-
-}  // namespace zelvan
 // The reader for a file's first bytes, for a file whose extension says nothing or the wrong
 // thing (a JPEG named "photo.png"); nullptr when no signature matches.
 ReaderFn FindReaderBySignature(std::span<const std::uint8_t> bytes);
+// Whether the reader refuses every file that does not begin with its format's mark, so that a
+// file whose first bytes match no mark can be refused before the rest of it is read.
+bool ReaderNeedsSignature(ReaderFn read);
+
+}  // namespace zelvan

@@ -74,6 +74,13 @@ ReaderFn FindReaderBySignature(std::span<const std::uint8_t> bytes) {
     return nullptr;
 }
 
+bool ReaderNeedsSignature(ReaderFn read) {
+    // TIFF (BigTIFF's mark is not listed), BMP (OS/2 arrays), SGI and the ISO base media formats
+    // (brands beyond those listed) are left to their readers.
+    return read == ReadJpeg || read == ReadPng || read == ReadGif || read == ReadWebp || read == ReadJpeg2000 ||
+           read == ReadJxl;
+}
+
 ReaderFn FindReader(std::string_view extension) {
     if (!extension.empty() && extension.front() == '.') extension.remove_prefix(1);
     for (const Registration& r : kReaders)
