@@ -14,18 +14,14 @@ using namespace zelvan;
 
 namespace {
 
-// A later start: existing files first, then the request to show the window. Folders and
-// anything else stay behind.
+// A later start: existing files and folders in their order, then the request to show the
+// window.
 int HandOver(const SingleInstance& instance, const QStringList& arguments) {
-    auto send = [&](const QString& text) {
+    for (const QString& text : HandOverTexts(arguments)) {
         if (!instance.SendToRunningInstance(text))
             ShowMessageBox(nullptr, QMessageBox::NoIcon, QStringLiteral("Zelvan"),
                         QString::fromUtf8("Ошибка при передаче данных!"));
-    };
-    for (const QString& argument : arguments) {
-        if (QFileInfo(argument).isFile()) send(QFileInfo(argument).absoluteFilePath());
     }
-    send(QString::fromLatin1(kShowWindowRequest));
     return 0;
 }
 

@@ -24,6 +24,9 @@ constexpr std::array kFixedKeys{
     // Convert, the progress window and the run's summary.
     "NoFiles", "DirectoryCreateError", "FolderHasTokens", "Progressform", "progressformPngBitBtn1CaptionCancel",
     "progressformPngBitBtn1CaptionClose", "Stopping...", "KiB", "MiB", "second", "AllProcessed",
+    "CancelledRunSummary", "FileAlreadyExists", "NoMemoryForImage", "NoMemoryToDecode", "NoMemoryForColours",
+    "NoMemoryToEncode", "NotARegularFile", "SameOutputAs", "CannotOpenFile", "CannotReadFile", "CannotCreateFile",
+    "CannotWriteFile",
     // The update check.
     "Update", "UpToDate", "UpdateCheckError", "UpdateReq",
 };

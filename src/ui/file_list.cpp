@@ -554,6 +554,14 @@ void FileListView::AddCommandLinePaths(const std::vector<std::string>& paths) {
     SelectFirstRow();
 }
 
+bool FileListView::event(QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->matches(QKeySequence::SelectAll)) {
+        event->accept();
+        return true;
+    }
+    return QTreeWidget::event(event);
+}
+
 void FileListView::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         scanCancelled_ = true;

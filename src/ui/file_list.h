@@ -157,6 +157,9 @@ signals:
     void CurrentPathChanged(const std::string& path);
 
 protected:
+    // Ctrl+A selects every row while the list has the focus (the menu's Ctrl+A adds files
+    // elsewhere in the window).
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 

@@ -10,6 +10,10 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QStatusBar>
+#include <QTimer>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -306,6 +310,8 @@ void MainWindow::BuildLayout() {
     connect(convertShortcut_, &QAction::triggered, this, [this] {
         if (convertButton_->isEnabled()) onConvertClicked();
     });
+    // A control that claims a key for itself (ShortcutOverride) would keep it from the shortcut.
+    qApp->installEventFilter(this);
 
     connect(convertButton_, &QPushButton::clicked, this, &MainWindow::onConvertClicked);
     connect(exitButton_, &QPushButton::clicked, this, &QWidget::close);
@@ -322,6 +328,10 @@ void MainWindow::BuildLayout() {
     connect(fileList_, &FileListView::CurrentPathChanged, preview_,
             [this](const std::string& path) { preview_->ShowPreview(path); });
     connect(fileList_, &FileListView::RowsChanged, preview_, [this] {
+    // Hand-overs that came during a scan go in once it has ended (after its last flag is down).
+    connect(fileList_, &FileListView::AddingChanged, this, [this](bool adding) {
+        if (!adding && !handedOver_.empty()) QTimer::singleShot(0, this, &MainWindow::AddHandedOverPaths);
+    }, Qt::QueuedConnection);
         preview_->DropUnlisted([this](const std::string& path) { return fileList_->Lists(path); });
     });
     preview_->SetListHasRows([this] { return fileList_->RowCount() > 0; });
@@ -419,9 +429,11 @@ void MainWindow::UpdateControlStates(const FileListControlStates& states) {
 
 void MainWindow::AddCommandLine(const QStringList& arguments) {
     std::vector<std::string> paths;
-    for (const QString& argument : arguments) paths.push_back(argument.toStdString());
+    for (const QString& argument : arguments)
+        paths.push_back(QFile::encodeName(QFileInfo(argument).absoluteFilePath()).toStdString());
     fileList_->AddCommandLinePaths(paths);
     preview_->RememberBoxSize();
+    // Rows keep whole paths: a relative one would change its meaning with the working folder.
 }
 
 void MainWindow::ReceiveHandOver(const QString& text) {
@@ -432,8 +444,18 @@ void MainWindow::ReceiveHandOver(const QString& text) {
         activateWindow();
         return;
     }
-    const std::string path = text.toStdString();
-    if (FileExists(path) && IsAcceptedExtension(ExtractFileExt(path))) fileList_->AddFileToList(path);
+    handedOver_.push_back(QFile::encodeName(text).toStdString());
+    AddHandedOverPaths();
+}
+
+void MainWindow::AddHandedOverPaths() {
+    // A folder's scan lets the window take further hand-overs meanwhile: they queue behind it.
+    while (!handedOver_.empty() && !fileList_->FolderScanActive()) {
+        const std::string path = std::move(handedOver_.front());
+        handedOver_.pop_front();
+        if (DirectoryExists(path)) fileList_->AddFolderTree(path);
+        else if (FileExists(path) && IsAcceptedExtension(ExtractFileExt(path))) fileList_->AddFileToList(path);
+    }
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -473,6 +495,8 @@ void MainWindow::onConvertClicked() {
     if (!scheduler_->BeginRun(options, std::move(paths), language_.LookupText("AllProcessed"))) {
         // Not one worker could be made: the run has ended as a cancelled one.
         SyncConvertControls();
+    runFileCount_ = static_cast<int>(paths.size());
+    statusBar()->clearMessage();
         ShowMessage(QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Error creating thread!"));
         return;
     }
@@ -497,9 +521,36 @@ void MainWindow::ShowHelp() {
         if (FileExists(folder + name)) {
             OpenExternally(QUrl::fromLocalFile(QString::fromStdString(folder + name)), this);
             return;
+    // A cancelled run's window closes: the status bar keeps what became of the files.
+    if (scheduler_->CloseWhenDone()) statusBar()->showMessage(CancelledRunSummary());
         }
     }
 }
+QString MainWindow::CancelledRunSummary() const {
+    const RunCounters& counters = scheduler_->State().counters;
+    const int processed = counters.processed.load();
+    const int failed = counters.failed.load();
+    return Tr(language_, "CancelledRunSummary")
+        .arg(processed - failed)
+        .arg(failed)
+        .arg(std::max(0, runFileCount_ - processed));
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        for (const QKeySequence& key : convertShortcut_->shortcuts()) {
+            if (key == pressed) {
+                // Not claimed: the key goes on to the shortcut.
+                event->ignore();
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 
 void MainWindow::OpenExternally(const QUrl& url, QWidget* owner) {
     OpenOrShowWhere(owner, url, urlOpener_, messageBox_, Tr(language_, "Information"), Tr(language_, "OpenByHand"));

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QMainWindow>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -68,7 +69,8 @@ public:
     // Command-line arguments: accepted files are added, folders scanned.
     void AddCommandLine(const QStringList& arguments);
 
-    // A text handed over by a later start of the program.
+    // A text handed over by a later start of the program: a file is added, a folder scanned as
+    // a dropped one; texts that come while a scan runs wait for its end, in their order.
     void ReceiveHandOver(const QString& text);
 
     // Applies a language to the main window, then to the other three.
@@ -101,8 +103,13 @@ public:
     QString VersionText() const { return versionText_; }
     QString BuildDateText() const { return buildDateText_; }
 
+    // The line the status bar shows after a cancelled run: what became of the run's files.
+    QString CancelledRunSummary() const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Keeps Convert's keys for Convert whichever control of the window has the focus.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -121,6 +128,8 @@ private:
     // The scheduler's word that the run has completed, delivered on the window's thread.
     void onRunFinished();
     void ShowHelp();
+    // Adds the handed-over paths waiting, unless a scan runs (its end calls this again).
+    void AddHandedOverPaths();
     // Opens a file or address, or says where it is when nothing can open it.
     void OpenExternally(const QUrl& url, QWidget* owner);
     void ShowConvertHints();
@@ -150,6 +159,9 @@ private:
     // The file list's last states; Convert's are held back while a run is in progress.
     bool listAllowsConvertTool_ = false;
     bool listAllowsConvertButton_ = false;
+    // Handed-over paths waiting for a running scan to end.
+    std::deque<std::string> handedOver_;
+    int runFileCount_ = 0;
 
     // Controls; their objectNames are lang.ini keys.
     QMenu* fileMenu_ = nullptr;

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
@@ -37,6 +38,37 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, Qt::Al
     return label;
 }
 
+// A key that must not close the finished window: the repeats of a key held since Convert
+// (Ctrl+Return starts a run; a short run ends while the keys are still down and the Close
+// button has just become the default, which QPushButton clicks on Return whatever the
+// modifiers), and Return or Enter with a modifier.
+bool IsStrayCloseKey(const QKeyEvent& key) {
+    const int code = key.key();
+    if (code != Qt::Key_Return && code != Qt::Key_Enter && code != Qt::Key_Space) return false;
+    return key.isAutoRepeat() || (key.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier;
+}
+
+// The messages the jobs write themselves, in the words they write them, and their keys. A
+// message with a separator is followed by a detail of its own (a path, the system's reason).
+struct JobMessageText {
+    std::string_view english;
+    const char* key;
+    std::string_view separator;  // empty: the message is the whole rest of the line
+};
+constexpr JobMessageText kJobMessages[] = {
+    {"File already exists", "FileAlreadyExists", ""},
+    {"not enough memory for the image", "NoMemoryForImage", ""},
+    {"not enough memory to decode the file", "NoMemoryToDecode", ""},
+    {"not enough memory to convert the colours", "NoMemoryForColours", ""},
+    {"not enough memory to encode the image", "NoMemoryToEncode", ""},
+    {"not a regular file", "NotARegularFile", ""},
+    {"Same output as", "SameOutputAs", " "},
+    {"Cannot open file", "CannotOpenFile", ": "},
+    {"Cannot read file", "CannotReadFile", ": "},
+    {"Cannot create file", "CannotCreateFile", ": "},
+    {"Cannot write file", "CannotWriteFile", ": "},
+};
+
 bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) {
     QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Yes | QMessageBox::No, parent, kDialogFrame);
     box.setDefaultButton(QMessageBox::No);
@@ -44,6 +76,21 @@ bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) {
 }
 
 }  // namespace
+
+std::string LocalisedErrorLine(const std::string& line, const LanguageFile& texts) {
+    const std::string& language = texts.CurrentLanguage();
+    for (const JobMessageText& message : kJobMessages) {
+        // The message follows the path's ": "; a path may hold ": " itself, the message never.
+        const std::string marked = ": " + std::string(message.english) + std::string(message.separator);
+        const std::size_t at = !message.separator.empty() ? line.rfind(marked)
+                                : line.ends_with(marked)  ? line.size() - marked.size()
+                                                          : std::string::npos;
+        if (at == std::string::npos) continue;
+        const std::string translated = texts.WindowText(language, message.key, message.english);
+        return line.substr(0, at + 2) + translated + std::string(message.separator) + line.substr(at + marked.size());
+    }
+    return line;
+}
 
 ProgressWindow::ProgressWindow(Scheduler& scheduler, ErrorList& errors, const LanguageFile& lookups, QWidget* parent)
     : QDialog(parent),
@@ -89,6 +136,8 @@ ProgressWindow::ProgressWindow(Scheduler& scheduler, ErrorList& errors, const La
     openFolderButton_->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     openFolderButton_->setAutoDefault(false);
     openFolderButton_->setEnabled(false);
+    cancelOrCloseButton_->installEventFilter(this);
+    openFolderButton_->installEventFilter(this);
 
     // The processed count follows its caption; the other values stand at the right edge.
     auto* processedRow = new QHBoxLayout;
@@ -302,6 +351,19 @@ void ProgressWindow::closeEvent(QCloseEvent* event) {
 
 void ProgressWindow::reject() { close(); }
 
+void ProgressWindow::keyPressEvent(QKeyEvent* event) {
+    if (IsStrayCloseKey(*event)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool ProgressWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && IsStrayCloseKey(*static_cast<QKeyEvent*>(event))) return true;
+    return QDialog::eventFilter(watched, event);
+}
+
 void ProgressWindow::SyncErrorLog() {
     // The list was cleared behind the display's back (Convert): start again from its top.
     if (errors_.Count() < shownLines_) {
@@ -311,7 +373,7 @@ void ProgressWindow::SyncErrorLog() {
     const std::vector<std::string> lines = errors_.LinesFrom(shownLines_);
     // A name's control characters are shown escaped, as on the command line: one line each.
     for (const std::string& line : lines)
-        errorLog_->appendPlainText(QString::fromStdString(EscapeControlCharacters(line)));
+        errorLog_->appendPlainText(QString::fromStdString(EscapeControlCharacters(LocalisedErrorLine(line, lookups_))));
     shownLines_ += lines.size();
 }
 

@@ -23,6 +23,10 @@ class QTimer;
 
 namespace zelvan {
 
+// An error-list line as the window shows it: the code and the path as they are, the message in
+// the current language where the program itself wrote it (a library's words stay as they are).
+std::string LocalisedErrorLine(const std::string& line, const LanguageFile& texts);
+
 // The progress window: a run's counts, sizes, elapsed time and error list while it goes and
 // after it ends. Its figures are read from the scheduler's run state by its own 100 ms timer;
 // it changes the run only through its button (Cancel) and its close query. The main window
@@ -90,6 +94,9 @@ protected:
     void reject() override;
 
 private:
+    // Return and Enter reach the default button only when pressed afresh and alone.
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void Cancel();
     void CloseAfterRun();
     void SyncErrorLog();

@@ -51,6 +51,16 @@ bool RunAlone(const QString& path) {
 
 }  // namespace
 
+QStringList HandOverTexts(const QStringList& arguments) {
+    QStringList texts;
+    for (const QString& argument : arguments) {
+        const QFileInfo entry(argument);
+        if (entry.isFile() || entry.isDir()) texts << entry.absoluteFilePath();
+    }
+    texts << QString::fromLatin1(kShowWindowRequest);
+    return texts;
+}
+
 SingleInstance::SingleInstance(const QString& folder, QObject* parent) : QObject(parent), folder_(folder) {
     const QString base = QDir(folder).filePath(QStringLiteral("zelvan-%1").arg(geteuid()));
     lockPath_ = base + ".lock";

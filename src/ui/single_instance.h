@@ -16,6 +16,11 @@ namespace zelvan {
 // The text that asks the running instance to show its window; sent after the file paths.
 inline constexpr const char* kShowWindowRequest = "!!!SHOWWINDOW!!!";
 
+// What a later start hands over, in order: the absolute path of each argument that names an
+// existing file or folder (the running window adds the file, or scans the folder as a dropped
+// one), then kShowWindowRequest. Anything else stays behind.
+QStringList HandOverTexts(const QStringList& arguments);
+
 // The longest text one hand-over may carry, in bytes of UTF-8 without its zero: a path is never
 // longer. A connection that sends more without a zero byte is dropped.
 inline constexpr std::size_t kMaxHandOverBytes = 64 * 1024;

@@ -23,6 +23,12 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
+#include <QDir>
+#include <QKeyEvent>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <algorithm>
 #include <QToolButton>
 #include <atomic>
 #include <filesystem>
@@ -626,6 +632,267 @@ TEST_F(MainWindowTest, ConvertWaitsForTheJobsOfAClosedRun) {
     window->RunScheduler().SetJobRunner({});
     Convert(*window);
     EXPECT_EQ(window->Errors().Lines().back(), window->Language().LookupText("AllProcessed") + " 3");
+}
+
+// A folder handed over by a later start is scanned as a dropped one; a folder handed over while a
+// scan runs waits for its end instead of being lost.
+TEST_F(MainWindowTest, HandedOverFoldersAreScannedInTheirTurn) {
+    auto window = Open();
+    window->show();
+    const std::vector<std::string> first = Pictures(30, "trip/day1");  // long enough to let events in
+    const std::vector<std::string> second = Pictures(2, "later");
+    bool handedDuringScan = false;
+    QTimer during;
+    during.setInterval(0);
+    QObject::connect(&during, &QTimer::timeout, [&] {
+        if (!window->FileList()->FolderScanActive() || handedDuringScan) return;
+        handedDuringScan = true;
+        window->ReceiveHandOver(QString::fromStdString(dir / "later"));
+    });
+    during.start();
+    window->ReceiveHandOver(QString::fromStdString(dir / "trip"));
+    during.stop();
+    ASSERT_TRUE(handedDuringScan);
+    QElapsedTimer clock;
+    clock.start();
+    while (window->FileList()->RowCount() < 32 && clock.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::vector<std::string> expected = second;  // "later" sorts before "trip"
+    expected.insert(expected.end(), first.begin(), first.end());
+    std::vector<std::string> listed = window->FileList()->FullPaths();
+    std::sort(expected.begin(), expected.end());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, expected);
+}
+
+// The command line's relative paths are listed whole: the working folder may change later.
+TEST_F(MainWindowTest, CommandLinePathsAreListedWhole) {
+    auto window = Open();
+    const std::vector<std::string> pictures = Pictures(1, "cwd/sub");
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir / "cwd")));
+    window->AddCommandLine({"sub"});
+    QDir::setCurrent(before);
+    EXPECT_EQ(window->FileList()->FullPaths(), pictures);
+}
+
+// A run that was not cancelled leaves the progress window open with its summary, however short
+// it is and however it was started, until the user closes it: the repeats of a Ctrl+Return still
+// held, or Return with a modifier, do not press the Close button the run's end made the default.
+TEST_F(MainWindowTest, TheProgressWindowStaysOpenAfterShortRuns) {
+    struct Case {
+        int files;
+        bool byKeys;
+    };
+    for (const Case& c : {Case{1, true}, Case{5, true}, Case{50, true}, Case{1, false}, Case{5, false}, Case{50, false}}) {
+        SCOPED_TRACE(std::to_string(c.files) + (c.byKeys ? " files, Ctrl+Return" : " files, a click"));
+        auto window = Open();
+        const std::string folder = "short" + std::to_string(c.files) + (c.byKeys ? "k" : "c");
+        for (const std::string& path : Pictures(c.files, folder)) window->FileList()->AddFileToList(path);
+        window->Pages()->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / (folder + "-out")));
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        auto* convert = window->findChild<QPushButton*>("PngBitBtn2");
+        ProgressWindow* progress = window->Progress();
+
+        bool strayKeysSent = false, openAfterStrayKeys = false, closedByReturn = false;
+        QTimer poll;
+        poll.setInterval(2);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!progress->isVisible() || !progress->ShowsCompletedRun()) return;
+            QWidget* focus = progress->focusWidget() ? progress->focusWidget() : progress;
+            if (!strayKeysSent) {
+                strayKeysSent = true;
+                for (auto [modifiers, repeat] : {std::pair{Qt::ControlModifier, true}, std::pair{Qt::ControlModifier, false},
+                                                 std::pair{Qt::NoModifier, true}}) {
+                    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+                        QKeyEvent press(QEvent::KeyPress, key, modifiers, QString(), repeat);
+                        QApplication::sendEvent(focus, &press);
+                    }
+                }
+                return;
+            }
+            // A tick later: still open with the summary; a fresh Return closes it.
+            openAfterStrayKeys = progress->isVisible() && progress->ShowsCompletedRun();
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(focus, &press);
+            closedByReturn = !progress->isVisible();
+            if (progress->isVisible()) progress->close();
+        });
+        poll.start();
+        if (c.byKeys) QTest::keyClick(convert, Qt::Key_Return, Qt::ControlModifier);
+        else QTest::mouseClick(convert, Qt::LeftButton);
+        poll.stop();
+        EXPECT_TRUE(strayKeysSent);
+        EXPECT_TRUE(openAfterStrayKeys);
+        EXPECT_TRUE(closedByReturn);
+        EXPECT_EQ(window->Errors().Lines().back(), window->Language().LookupText("AllProcessed") + " " + std::to_string(c.files));
+        EXPECT_TRUE(window->statusBar()->currentMessage().isEmpty());
+        answer = QMessageBox::Yes;
+    }
+}
+
+// Cancel closes the progress window; the status bar then says what became of the run's files.
+TEST_F(MainWindowTest, ACancelledRunLeavesItsSummaryInTheStatusBar) {
+    auto window = Open();
+    const std::vector<std::string> pictures = Pictures(7);
+    for (const std::string& path : pictures) window->FileList()->AddFileToList(path);
+    // The second file, among the two that start, cannot be read.
+    test::WriteBytes(pictures[1], std::vector<std::uint8_t>{'B', 'M', 0, 0});
+    OptionPages* pages = window->Pages();
+    pages->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / "out"));
+    pages->findChild<QSpinBox*>("SpinEdit1")->setMinimum(1);
+    pages->findChild<QSpinBox*>("SpinEdit1")->setMaximum(2);
+    pages->findChild<QSpinBox*>("SpinEdit1")->setValue(2);
+    window->ApplyLanguageEverywhere("Russian");
+    test::JobHolder held;
+    window->RunScheduler().SetJobRunner(held.Runner());
+    bool cancelled = false;
+    Convert(*window, [&] {
+        if (!cancelled && held.Count() == 2) {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(window->Progress(), &escape);
+            cancelled = true;
+            held.RunAll();
+        }
+    });
+    window->RunScheduler().SetJobRunner({});
+    ASSERT_TRUE(cancelled);
+    EXPECT_FALSE(window->Progress()->isVisible());
+    QElapsedTimer clock;
+    clock.start();
+    while (window->statusBar()->currentMessage().isEmpty() && clock.elapsed() < 10000)
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    // One converted, one failed, five not started.
+    const QString expected = Tr(window->Language(), "CancelledRunSummary").arg(1).arg(1).arg(5);
+    EXPECT_EQ(window->statusBar()->currentMessage(), expected);
+    EXPECT_TRUE(expected.startsWith(QString::fromUtf8("Отменено"))) << expected.toStdString();
+}
+
+// Convert's keys work from every control of the window that can hold the focus, a line edit
+// just typed in among them.
+TEST_F(MainWindowTest, ConvertKeysWorkFromEveryFocusedControl) {
+    auto window = Open();
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    int triggered = 0;
+    QObject::connect(window->ConvertShortcut(), &QAction::triggered, [&] { ++triggered; });
+    auto* folder = window->Pages()->findChild<QLineEdit*>("Edit1");
+    QTabWidget* tabs = window->Pages();
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        tabs->setCurrentIndex(tab);
+        for (QWidget* control : tabs->widget(tab)->findChildren<QWidget*>()) {
+            if (!control->isVisible() || !control->isEnabled() || control->focusPolicy() == Qt::NoFocus) continue;
+            control->setFocus();
+            if (QApplication::focusWidget() != control) continue;
+            if (auto* line = qobject_cast<QLineEdit*>(control)) QTest::keyClicks(line, "x");
+            for (QKeyCombination key : {QKeyCombination(Qt::ControlModifier, Qt::Key_Return),
+                                        QKeyCombination(Qt::ControlModifier, Qt::Key_Enter),
+                                        QKeyCombination(Qt::NoModifier, Qt::Key_F9)}) {
+                const int before = triggered;
+                QTest::keyClick(QApplication::focusWidget(), key.key(), key.keyboardModifiers());
+                EXPECT_EQ(triggered, before + 1) << control->metaObject()->className() << " "
+                                                 << control->objectName().toStdString() << " "
+                                                 << QKeySequence(key).toString().toStdString();
+            }
+        }
+    }
+    // Typed into the output folder, then Tab: Convert's key still starts Convert.
+    tabs->setCurrentWidget(folder->parentWidget());
+    folder->setFocus();
+    QTest::keyClicks(folder, "/tmp/x");
+    QTest::keyClick(folder, Qt::Key_Tab);
+    const int before = triggered;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(triggered, before + 1);
+}
+
+// In the list, Ctrl+A selects every row and Delete removes every selected row; the menu's Ctrl+A
+// (add files) is not opened from the list.
+TEST_F(MainWindowTest, CtrlAThenDeleteEmptiesTheList) {
+    auto window = Open();
+    const std::vector<std::string> pictures = Pictures(5);
+    for (const std::string& path : pictures) window->FileList()->AddFileToList(path);
+    int dialogs = 0;
+    window->FileList()->SetOpenFilesDialog([&](QWidget*, const QString&, const QString&, const QString&) {
+        ++dialogs;
+        return QStringList();
+    });
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    FileListView* list = window->FileList();
+
+    // Two rows of five selected: both go, the others stay in their order.
+    list->setFocus();
+    list->clearSelection();
+    list->topLevelItem(1)->setSelected(true);
+    list->topLevelItem(3)->setSelected(true);
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_EQ(list->FullPaths(), (std::vector<std::string>{pictures[0], pictures[2], pictures[4]}));
+
+    QTest::keyClick(list, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(list->selectedItems().size(), 3);
+    EXPECT_EQ(dialogs, 0);
+    QTest::keyClick(list, Qt::Key_Delete);
+    EXPECT_EQ(list->RowCount(), 0);
+
+    // Elsewhere in the window Ctrl+A still adds files.
+    window->Pages()->setFocus();
+    window->findChild<QPushButton*>("PngBitBtn2")->setFocus();
+    QTest::keyClick(window->findChild<QPushButton*>("PngBitBtn2"), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(dialogs, 1);
+}
+
+// The progress window shows the jobs' own messages in the window's language; the error list
+// itself (the log, the command line) keeps them as written.
+TEST_F(MainWindowTest, ErrorLinesShowInTheWindowsLanguage) {
+    auto window = Open();
+    const std::vector<std::string> pictures = Pictures(4);
+    for (const std::string& path : pictures) window->FileList()->AddFileToList(path);
+    window->Pages()->findChild<QLineEdit*>("Edit1")->setText(QString::fromStdString(dir / "out"));
+    window->Pages()->findChild<QCheckBox*>("CheckBox5")->setChecked(false);
+    Convert(*window);
+    window->ApplyLanguageEverywhere("Russian");
+    Convert(*window);  // every output exists now
+    const std::vector<std::string> lines = window->Errors().Lines();
+    ASSERT_EQ(lines.size(), 6u);
+    const QStringList shown = window->Progress()->findChild<QPlainTextEdit*>("errorlog")->toPlainText().split('\n');
+    ASSERT_EQ(shown.size(), 6);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(lines[i].ends_with(": File already exists")) << lines[i];
+        EXPECT_TRUE(shown[i].startsWith("AFO:" + QString::fromStdString(dir / "in/p"))) << shown[i].toStdString();
+        EXPECT_TRUE(shown[i].endsWith(QString::fromUtf8(": Файл уже существует"))) << shown[i].toStdString();
+    }
+    EXPECT_EQ(window->Progress()->findChild<QLabel*>("Label4")->text(), "4/4");
+    EXPECT_EQ(window->Errors().Lines().back(), window->Language().LookupText("AllProcessed") + " 4");
+}
+
+// Only the jobs' own words change; codes, paths (even with ": " in them) and a library's words
+// stay as they are.
+TEST(LocalisedErrorLine, TranslatesTheJobsOwnMessagesOnly) {
+    LanguageFile texts = LanguageFile::Load(test::BuildDir() + "/lang.ini");
+    struct Case {
+        const char* line;
+        const char* russian;
+    };
+    const Case cases[] = {
+        {"AFO:/a: b/x.jpg: File already exists", "AFO:/a: b/x.jpg: Файл уже существует"},
+        {"FSE:/o/x.PNG: Cannot write file: No space left on device",
+         "FSE:/o/x.PNG: Не удаётся записать файл: No space left on device"},
+        {"AFO:/in/a.png: Same output as /in/a.jpg", "AFO:/in/a.png: Тот же файл вывода, что и у /in/a.jpg"},
+        {"AFO:/in/c.jpg: Corrupt JPEG data: premature end of data segment",
+         "AFO:/in/c.jpg: Corrupt JPEG data: premature end of data segment"},
+        {"AFO:/in/File already exists: x", "AFO:/in/File already exists: x"},
+        {"-----------------------", "-----------------------"},
+    };
+    for (const Case& c : cases) {
+        texts.SetCurrentLanguage("Russian");
+        EXPECT_EQ(LocalisedErrorLine(c.line, texts), c.russian);
+        texts.SetCurrentLanguage("English");
+        EXPECT_EQ(LocalisedErrorLine(c.line, texts), c.line);
+    }
 }
 
 }  // namespace
