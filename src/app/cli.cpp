@@ -491,6 +491,10 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
         if (a.json) out.flush();
     });
     scheduler.SetRecipeOutputs(recipeOutputs);
+    // Every shard plans the whole list: an output that a file at an earlier place also takes is
+    // that file's, whichever process converts it.
+    if (!recipeOutputs && !outputName)
+        scheduler.SetOutputReservations(PlanSharedOutputs(options, QueueOf(found, std::nullopt)));
     if (manifest) scheduler.SetJobRunner([&manifest](ConversionJob& job) {
         job.Execute();
         manifest->Add(job);

@@ -419,7 +419,7 @@ bool ConversionJob::WriteChosenFormat(OutputWork& work, const WorkingImageSet& i
 // when the name is taken; throws Error when the write fails.
 bool ConversionJob::WriteOutput(OutputWork& work, const std::string& path, std::span<const std::uint8_t> bytes) {
     if (env_.claims) {
-        if (std::optional<std::string> other = env_.claims->Claim(path, sourcePath)) {
+        if (std::optional<std::string> other = env_.claims->Claim(path, sourcePath, jobNumber)) {
             Report(work, JobError::Source, sourcePath, "Same output as " + *other);
             return false;
         }

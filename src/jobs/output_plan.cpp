@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <unordered_map>
 #include <utility>
 
 #include "base/file_io.h"
@@ -14,7 +15,9 @@
 #include "engine/exif_step.h"
 #include "engine/extensions.h"
 #include "engine/output_naming.h"
+#include "engine/output_formats.h"
 #include "imaging/orientation.h"
+#include "jobs/scheduler.h"
 
 namespace zelvan {
 namespace {
@@ -195,6 +198,31 @@ std::optional<std::string> ExistingPlannedOutput(const ConversionOptions& option
     for (const std::string& path : plan.paths)
         if (FileExists(path)) return path;
     return std::nullopt;
+}
+
+std::vector<OutputReservation> PlanSharedOutputs(const ConversionOptions& options, const std::vector<QueuedFile>& files) {
+    const OutputFormat* format = FindOutputFormat(options.outputFormat);
+    const MaskDateConventions dates = MaskDateConventions::System();
+    const QDateTime now = QDateTime::currentDateTime();
+    const bool needsSize = NameNeedsPixelSize(options);
+    // path -> the first file taking it, and whether a later one takes it too
+    std::unordered_map<std::string, std::pair<const QueuedFile*, bool>> first;
+    std::vector<std::string> order;
+    for (const QueuedFile& file : files) {
+        std::optional<ImageSize> shown;
+        if (needsSize && !(shown = HeaderSize(file.sourcePath, options.autoRotate))) continue;
+        const OutputPlan plan = PlanOutput(options, file.sourcePath, InitialDestinationPath(options, format, file),
+                                           file.jobNumber, shown, dates, now);
+        for (const std::string& path : plan.paths) {
+            auto [it, added] = first.try_emplace(path, &file, false);
+            if (added) order.push_back(path);
+            else if (it->second.first != &file) it->second.second = true;
+        }
+    }
+    std::vector<OutputReservation> shared;
+    for (const std::string& path : order)
+        if (const auto& [file, taken] = first.at(path); taken) shared.push_back({path, file->sourcePath, file->jobNumber});
+    return shared;
 }
 
 }  // namespace zelvan

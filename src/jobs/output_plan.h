@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/conversion_options.h"
+#include "engine/output_claims.h"
 #include "engine/mask_language.h"
 #include "engine/resize_planning.h"
 
@@ -53,5 +54,12 @@ OutputPlan PlanOutput(const ConversionOptions& options, const std::string& sourc
 std::optional<std::string> ExistingPlannedOutput(const ConversionOptions& options, const std::string& sourcePath,
                                                  const std::string& destinationPath, std::int32_t jobNumber,
                                                  const MaskDateConventions& dates);
+
+struct QueuedFile;
+
+// The whole list's planned outputs that more than one of its jobs take, each held for the job
+// at the earliest place (files numbered by their places, as QueuedFile::jobNumber). Names whose
+// size is not known before decoding are left to the jobs.
+std::vector<OutputReservation> PlanSharedOutputs(const ConversionOptions& options, const std::vector<QueuedFile>& files);
 
 }  // namespace zelvan

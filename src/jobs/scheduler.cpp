@@ -105,7 +105,7 @@ bool Scheduler::BeginRun(const ConversionOptions& options, std::vector<QueuedFil
     outputFormat_ = FindOutputFormat(options.outputFormat);
     summaryText_ = std::move(summaryText);
     errors_.Clear();
-    claims_.Clear();
+    claims_.Clear(reservations_);
     state_.counters.processed.store(0);
     state_.counters.inputKiB.store(0);
     state_.counters.outputKiB.store(0);

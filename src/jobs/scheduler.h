@@ -123,6 +123,10 @@ public:
     // Before BeginRun: every job makes these outputs (a recipe's) instead of the run's single one;
     // nullptr for the single one.
     void SetRecipeOutputs(std::shared_ptr<const std::vector<RunOutput>> outputs) { recipeOutputs_ = std::move(outputs); }
+    // Before BeginRun: output paths held for the jobs of the whole list that take them first
+    // (PlanSharedOutputs), so that a later job taking one says "Same output as" even when the
+    // earlier job runs in another process.
+    void SetOutputReservations(std::vector<OutputReservation> reservations) { reservations_ = std::move(reservations); }
 
 private:
     void Work();
@@ -136,6 +140,7 @@ private:
     std::string rawPluginPath_;
     std::mutex jobLock_;  // JobEnvironment::jobLock of every job
     OutputClaims claims_;  // the run's output paths, shared by its jobs
+    std::vector<OutputReservation> reservations_;
     std::shared_ptr<const ConversionOptions> options_;
     std::shared_ptr<const MaskDateConventions> maskDates_;
     const OutputFormat* outputFormat_ = nullptr;

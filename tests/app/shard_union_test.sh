@@ -81,3 +81,30 @@ check() {
 # variant leaves EXIF out, so that only what the shards decide can differ.
 check list "$work/list" --set Rename_enabled=1 --set Exif=0 -0 -
 check tree /dev/null -f png --keep-tree "$work/in"
+
+# Two folders of the same names into one flat folder, replacing what is there (Overwrite=1):
+# one run says "Same output as" for every name the second folder repeats, and so do the shards
+# between them, each holding back the names an earlier place of the whole list takes, whichever
+# shard converts that place; no picture is lost to another shard's replacing it.
+collide() {
+  local one="$work/collide-one" sharded="$work/collide-shards" list="$work/collide-list"
+  find "$work/in/a" "$work/in/b" -name 'p*.ppm' -print0 | sort -z >"$list"
+  local repeated
+  repeated=$(find "$work/in/b" -name 'p*.ppm' | wc -l)
+  local status=0
+  "$cli" -f png --overwrite -0 -o "$one" - <"$list" >"$work/collide-one.txt" || status=$?
+  [ "$status" -eq 1 ] || fail "collide: the single run exited $status, not 1"
+  status=0
+  parallel "$cli" --shard {}/$shards -f png --overwrite -0 -o "$sharded" - '<' "$list" '>' "$work/collide-shard{}.txt" \
+    ::: $(seq 0 $((shards - 1))) || status=$?
+  [ "$status" -ne 0 ] || fail "collide: every shard exited 0 where outputs clashed"
+  local lines shardLines
+  lines=$(grep 'Same output as' "$work/collide-one.txt" | sort)
+  shardLines=$(cat "$work/collide-shard"*.txt | grep 'Same output as' | sort)
+  [ "$(printf '%s\n' "$lines" | grep -c .)" -eq "$repeated" ] || fail "collide: one run said: $lines"
+  [ "$lines" = "$shardLines" ] || fail "collide: the shards' lines differ from one run's: $shardLines"
+  diff -r "$one" "$sharded" || fail "collide: the shards' outputs differ from the single run's"
+  cmp <(checksums "$one") <(checksums "$sharded") || fail "collide: checksums differ"
+  echo "collide: $repeated repeated names say \"Same output as\" in $shards shards as in one run"
+}
+collide
