@@ -12,14 +12,14 @@
 #   fit1920-lanczos JPEG photos fitted into 1920x1080 with their proportions, Lanczos3, to JPEG
 #                  quality 85 (ImageMagick: -filter Lanczos -resize 1920x1080)
 #
-# The corpus is built once into build/bench-corpus by ../shared/bench/make-corpus.sh (or the
+# The corpus is built once into build/bench-corpus by bench/make-corpus.sh (or the
 # folder named by ZELVAN_BENCH_CORPUS).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 RUNS=${1:-5}
 CLI=$PWD/build/zelvan-cli
 CORPUS=${ZELVAN_BENCH_CORPUS:-$PWD/build/bench-corpus}
-MAKE_CORPUS=${ZELVAN_MAKE_CORPUS:-$PWD/../shared/bench/make-corpus.sh}
+MAKE_CORPUS=${ZELVAN_MAKE_CORPUS:-$PWD/bench/make-corpus.sh}
 
 [ -x "$CLI" ] || { echo "build zelvan-cli first (cmake --build build)" >&2; exit 2; }
 command -v convert >/dev/null || { echo "ImageMagick's convert is needed" >&2; exit 2; }

@@ -15,7 +15,7 @@
 # turned into PNG once outside the timing (every tool reads PNG; encoding dominates at this size).
 # Prints medians, ratios against vips and the reference tool, and the bytes each tool wrote.
 #
-#   ../shared/bench/make-corpus.sh /dev/shm/zc && ../shared/bench/prepare.sh /dev/shm/zc
+#   bench/make-corpus.sh /dev/shm/zc && ../shared/bench/prepare.sh /dev/shm/zc
 #   bench/modern-formats.sh /dev/shm/zc 3
 #
 # Tools: apt-get install hyperfine libvips-tools webp libavif-bin libjxl-tools imagemagick

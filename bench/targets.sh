@@ -22,7 +22,7 @@
 #
 # Check that the machine is idle first (uptime): ratios change when other work runs.
 #
-#   ../shared/bench/make-corpus.sh /dev/shm/zc && ../shared/bench/prepare.sh /dev/shm/zc
+#   bench/make-corpus.sh /dev/shm/zc && ../shared/bench/prepare.sh /dev/shm/zc
 #   bench/targets.sh /dev/shm/zc 3
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)

@@ -6,6 +6,10 @@
 #   <prefix>/share/zelvan/         lang.ini and the help pages, searched after the programs' folder
 #   <prefix>/share/applications/   zelvan.desktop
 #   <prefix>/share/icons/hicolor/  the application icon, 16 to 256 pixels and scalable
+#   <prefix>/share/metainfo/       the AppStream description software centres list
+#   <prefix>/share/man/man1/       zelvan-cli's manual page, made at build time (help2man)
+#   <prefix>/share/bash-completion/, <prefix>/share/zsh/   zelvan-cli's completion
+#   <prefix>/share/doc/zelvan/     the licence (copyright)
 include(GNUInstallDirs)
 
 set(ZELVAN_PROGRAM_DIR ${CMAKE_INSTALL_LIBDIR}/zelvan)
@@ -50,3 +54,42 @@ if(ZELVAN_TESTS)
     add_test(NAME desktop_entry_valid COMMAND ${DESKTOP_FILE_VALIDATE} ${PROJECT_SOURCE_DIR}/data/zelvan.desktop)
   endif()
 endif()
+
+install(FILES ${PROJECT_SOURCE_DIR}/data/zelvan.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+        RENAME org.zelvan.Zelvan.metainfo.xml)
+install(FILES ${PROJECT_SOURCE_DIR}/data/completion/zelvan-cli.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zelvan-cli)
+install(FILES ${PROJECT_SOURCE_DIR}/data/completion/_zelvan-cli DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+install(FILES ${PROJECT_SOURCE_DIR}/data/copyright DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zelvan)
+
+# zelvan-cli's manual page, from the program itself: --help, --version and --list-options.
+find_program(HELP2MAN help2man)
+if(HELP2MAN)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/zelvan-cli.1
+    COMMAND ${CMAKE_COMMAND} -DCLI=$<TARGET_FILE:zelvan-cli> -DHELP2MAN=${HELP2MAN}
+            -DSECTIONS=${PROJECT_SOURCE_DIR}/data/zelvan-cli.h2m -DOUT=${CMAKE_BINARY_DIR}/zelvan-cli.1
+            -P ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+    DEPENDS zelvan-cli ${PROJECT_SOURCE_DIR}/data/zelvan-cli.h2m ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+    COMMENT "Writing zelvan-cli.1")
+  add_custom_target(zelvan_cli_manual ALL DEPENDS ${CMAKE_BINARY_DIR}/zelvan-cli.1)
+  install(FILES ${CMAKE_BINARY_DIR}/zelvan-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  message(WARNING "help2man not found: zelvan-cli's manual page is not made (scripts/install-deps.sh installs it)")
+endif()
+
+# The Debian package: cpack -G DEB in a build configured with -DCMAKE_INSTALL_PREFIX=/usr
+# (scripts/package-deb.sh). Its library dependencies come from dpkg-shlibdeps.
+set(CPACK_PACKAGE_NAME zelvan)
+set(CPACK_PACKAGE_VENDOR "The Zelvan developers")
+set(CPACK_PACKAGE_CONTACT "support@zelvan.org")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch image converter: convert, resize, rename and stamp many images")
+set(CPACK_PACKAGE_DESCRIPTION "Zelvan converts many image files at once: JPEG, PNG, GIF, BMP, TIFF, Targa,\n JPEG 2000, WebP, AVIF, JPEG XL, HEIC and camera RAW in; resized, stamped with a\n text, renamed by a mask. zelvan-cli runs the same conversion for scripts.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The text stamp's faces, which no library links (dpkg-shlibdeps cannot see them).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.zelvan.org/")
+set(CPACK_STRIP_FILES ON)
+include(CPack)

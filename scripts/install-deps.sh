@@ -29,6 +29,8 @@ PACKAGES=(
   xvfb xdotool x11-apps
   # desktop entry check; rendering the icon's PNGs from its SVG
   desktop-file-utils librsvg2-bin
+  # the manual page, the AppStream check, the Debian package and its container image
+  help2man appstream man-db dpkg-dev fakeroot podman mmdebstrap
   # a private session bus for the launcher progress test
   dbus-daemon dbus-session-bus-common
 )

@@ -134,7 +134,12 @@ AboutWindow::AboutWindow(QWidget* parent)
     built->addWidget(buildDate_);
     built->addStretch(1);
 
+    // The licence the program is given under (LICENSE), by its name, which needs no translation.
+    auto* licence = label("LicenceLabel", QStringLiteral("GNU GPL 3.0+"));
+    licence->setToolTip(QStringLiteral("GPL-3.0-or-later"));
+
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(licence, 0, Qt::AlignBottom);
     buttons->addStretch(1);
     buttons->addWidget(closeButton_);
 
