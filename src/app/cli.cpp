@@ -453,7 +453,10 @@ int Run(const Arguments& a, std::istream& in, std::ostream& out, std::ostream& e
     switch (PrepareRunOptions(options, found.size(), !a.dryRun)) {
         case PrepareResult::NoFiles: throw UsageError("nothing to convert");
         case PrepareResult::DirectoryCreateError:
-            throw UsageError("the output folder \"" + options.outputFolder + "\" cannot be created");
+            throw UsageError("the output folder \"" + options.outputFolder + "\" cannot be created" + [&] {
+                const std::string reason = OutputFolderProblem(options.outputFolder);
+                return reason.empty() ? std::string() : ": " + reason;
+            }());
         case PrepareResult::FolderHasTokens:
             throw UsageError("the output folder \"" + options.outputFolder +
                              "\" holds rename tokens such as [W]; with renaming on, tokens belong in the rename mask");

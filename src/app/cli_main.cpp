@@ -8,6 +8,7 @@
 
 #include "app/cli.h"
 #include "engine/text_stamp.h"
+#include "jobs/library_messages.h"
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
@@ -23,5 +24,7 @@ int main(int argc, char** argv) {
         if (lower == "--settings" || lower.find("watermark_enable") != std::string::npos) stampPossible = true;
     }
     std::unique_ptr<QGuiApplication> fonts = stampPossible ? zelvan::StartOffscreenFontSystem() : nullptr;
-    return zelvan::RunCommandLine(args, std::cin, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
+    // Standard error says only what the program says: the libraries' own lines go nowhere.
+    zelvan::ProgramStandardError err = zelvan::ProgramStandardError::Take();
+    return zelvan::RunCommandLine(args, std::cin, std::cout, err.stream(), err.isTerminal());
 }

@@ -52,6 +52,26 @@ PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCou
     return PrepareResult::Ok;
 }
 
+std::string OutputFolderProblem(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::string trimmed = folder;
+    while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+    std::error_code ec;
+    // The nearest part of the path that exists decides, before the system's reason does.
+    for (fs::path p = trimmed; !p.empty(); p = p.parent_path()) {
+        const fs::file_status self = fs::symlink_status(p, ec);
+        if (fs::exists(self)) {
+            const fs::file_status target = fs::status(p, ec);
+            if (fs::is_symlink(self) && !fs::exists(target)) return "\"" + p.string() + "\" is a link to nothing";
+            if (!fs::is_directory(target)) return "\"" + p.string() + "\" is not a folder";
+            break;
+        }
+        if (p == p.parent_path()) break;
+    }
+    fs::create_directories(trimmed, ec);
+    return ec ? ec.message() : std::string();
+}
+
 std::string InitialDestinationPath(const ConversionOptions& options, const OutputFormat* format,
                                    const QueuedFile& file) {
     if (!file.outputName.empty()) return options.outputFolder + file.outputSubfolder + file.outputName;

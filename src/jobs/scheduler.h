@@ -55,6 +55,10 @@ enum class PrepareResult { Ok, NoFiles, DirectoryCreateError, FolderHasTokens };
 // name too and write into folders that do not exist.
 // A dry run passes createFolder false: a folder that does not exist yet is then accepted.
 PrepareResult PrepareRunOptions(ConversionOptions& options, std::size_t entryCount, bool createFolder = true);
+// Why an output folder cannot be made, for the line that refuses the run: a part of its path
+// that is not a folder, a symbolic link to nothing, or the system's reason; empty when none is
+// found.
+std::string OutputFolderProblem(const std::string& folder);
 std::string CompleteRenameMask(const std::string& mask);
 // Whether expanding the text as a rename mask would change it ("out[W]").
 bool HasRenameTokens(const std::string& text);
