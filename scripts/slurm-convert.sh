@@ -14,7 +14,8 @@
 # file) holds one JSON object per file and a summary.
 #
 # The output folder must be one every node sees (a shared file system). ZELVAN_CLI names the
-# program when zelvan-cli is not on the PATH; ZELVAN_SHARDS overrides the shard count when the
+# program when zelvan-cli is neither on the PATH nor built in the submit folder's build/
+# (sbatch passes the environment on); ZELVAN_SHARDS overrides the shard count when the
 # array does not run 0-(N-1) in full (for example to rerun single tasks: --array=3,7 with
 # ZELVAN_SHARDS=10).
 set -euo pipefail
@@ -29,7 +30,20 @@ shift 2
 : "${SLURM_ARRAY_TASK_ID:?this script runs as a task of a Slurm job array (sbatch --array=0-N)}"
 shards=${ZELVAN_SHARDS:-$((SLURM_ARRAY_TASK_MAX + 1))}
 threads=${SLURM_CPUS_PER_TASK:-1}
-cli=${ZELVAN_CLI:-zelvan-cli}
+# The program: ZELVAN_CLI, else zelvan-cli on the PATH (installed), else the build of the checkout
+# sbatch was run from (the README's build command leaves it in build/).
+cli=${ZELVAN_CLI:-}
+if [ -z "$cli" ]; then
+  if command -v zelvan-cli >/dev/null; then
+    cli=zelvan-cli
+  elif [ -x "${SLURM_SUBMIT_DIR:-.}/build/zelvan-cli" ]; then
+    cli=${SLURM_SUBMIT_DIR:-.}/build/zelvan-cli
+  else
+    echo "zelvan-cli is not on the PATH nor in ${SLURM_SUBMIT_DIR:-.}/build/: install the package," \
+      "or submit with ZELVAN_CLI=/path/to/zelvan-cli in the environment" >&2
+    exit 2
+  fi
+fi
 
 # A list written by find -print0 is NUL-separated; otherwise one path per line.
 separator=()
