@@ -31,6 +31,7 @@ ap.add_argument("--photos", type=int, default=6)
 ap.add_argument("--box", type=int, default=1600)
 ap.add_argument("--scores", default="70,80,90")
 ap.add_argument("--sizes", default="100,250", help="target sizes in KiB")
+ap.add_argument("--parts", default="scores,sizes,time", help="which of the three tables to make")
 args = ap.parse_args()
 
 cli = os.path.join(args.build, "zelvan-cli")
@@ -110,56 +111,60 @@ def peer_at_score(name, ref, target):
 
 
 print(f"# {len(refs)} photos fitted into {args.box}x{args.box}; scores by visual_quality_score")
-print("\n## Bytes at equal visual quality (sums over the photos; ratio = Zelvan / peer)\n")
-print("| format | score | Zelvan bytes | peer bytes | ratio | photos where the peer reached it |")
-print("|---|---|---|---|---|---|")
-for name, (fmt, ext, _, _) in FORMATS.items():
-    for target in [float(s) for s in args.scores.split(",")]:
-        ours = theirs = 0
-        counted = 0
-        for ref in refs:
-            record, _ = zelvan(ref, fmt, ["--target-quality", str(int(target))])
-            peer = peer_at_score(name, ref, target)
-            if record.get("note") or peer is None:
-                continue  # one side cannot reach the score: no pair to compare
-            measured = score(ref, record["output"])
-            assert measured >= target - 1e-6, (ref, fmt, measured)
-            ours += record["output_bytes"]
-            theirs += peer[0]
-            counted += 1
-        ratio = ours / theirs if theirs else float("nan")
-        print(f"| {name} | {target:.0f} | {ours} | {theirs} | {ratio:.3f} | {counted}/{len(refs)} |")
-        sys.stdout.flush()
+parts = args.parts.split(",")
+if "scores" in parts:
+    print("\n## Bytes at equal visual quality (sums over the photos; ratio = Zelvan / peer)\n")
+    print("| format | score | Zelvan bytes | peer bytes | ratio | photos where the peer reached it |")
+    print("|---|---|---|---|---|---|")
+    for name, (fmt, ext, _, _) in FORMATS.items():
+        for target in [float(s) for s in args.scores.split(",")]:
+            ours = theirs = 0
+            counted = 0
+            for ref in refs:
+                record, _ = zelvan(ref, fmt, ["--target-quality", str(int(target))])
+                peer = peer_at_score(name, ref, target)
+                if record.get("note") or peer is None:
+                    continue  # one side cannot reach the score: no pair to compare
+                measured = score(ref, record["output"])
+                assert measured >= target - 1e-6, (ref, fmt, measured)
+                ours += record["output_bytes"]
+                theirs += peer[0]
+                counted += 1
+            ratio = ours / theirs if theirs else float("nan")
+            print(f"| {name} | {target:.0f} | {ours} | {theirs} | {ratio:.3f} | {counted}/{len(refs)} |")
+            sys.stdout.flush()
 
-print("\n## Target size: output / target (within 5 % below: 0.95 to 1.00)\n")
-print("| format | target | within 5 % | over | missed (lowest quality too large) | min ratio |")
-print("|---|---|---|---|---|---|")
-for name, (fmt, ext, _, _) in FORMATS.items():
-    for kib in [int(s) for s in args.sizes.split(",")]:
-        within = over = missed = 0
-        ratios = []
-        for ref in refs:
-            record, _ = zelvan(ref, fmt, ["--target-size", f"{kib}K"])
-            if record.get("note"):
-                missed += 1
-                continue
-            r = record["output_bytes"] / (kib * 1024)
-            ratios.append(r)
-            within += 0.95 <= r <= 1.0
-            over += r > 1.0
-        print(f"| {name} | {kib} KiB | {within}/{len(ratios)} | {over} | {missed} | {min(ratios) if ratios else float('nan'):.3f} |")
-        sys.stdout.flush()
+if "sizes" in parts:
+    print("\n## Target size: output / target (within 5 % below: 0.95 to 1.00)\n")
+    print("| format | target | within 5 % | over | missed (lowest quality too large) | min ratio |")
+    print("|---|---|---|---|---|---|")
+    for name, (fmt, ext, _, _) in FORMATS.items():
+        for kib in [int(s) for s in args.sizes.split(",")]:
+            within = over = missed = 0
+            ratios = []
+            for ref in refs:
+                record, _ = zelvan(ref, fmt, ["--target-size", f"{kib}K"])
+                if record.get("note"):
+                    missed += 1
+                    continue
+                r = record["output_bytes"] / (kib * 1024)
+                ratios.append(r)
+                within += 0.95 <= r <= 1.0
+                over += r > 1.0
+            print(f"| {name} | {kib} KiB | {within}/{len(ratios)} | {over} | {missed} | {min(ratios) if ratios else float('nan'):.3f} |")
+            sys.stdout.flush()
 
-print("\n## Time: a target mode against one encoding (sums over the photos, seconds, whole runs)\n")
-print("| format | one encoding | --target-size 150K | ratio | --target-quality 80 | ratio |")
-print("|---|---|---|---|---|---|")
-for name, (fmt, ext, _, _) in FORMATS.items():
-    one = size = quality = 0.0
-    for ref in refs:
-        one += zelvan(ref, fmt, [])[1]
-        size += zelvan(ref, fmt, ["--target-size", "150K"])[1]
-        quality += zelvan(ref, fmt, ["--target-quality", "80"])[1]
-    print(f"| {name} | {one:.2f} | {size:.2f} | {size / one:.1f} | {quality:.2f} | {quality / one:.1f} |")
-    sys.stdout.flush()
+if "time" in parts:
+    print("\n## Time: a target mode against one encoding (sums over the photos, seconds, whole runs)\n")
+    print("| format | one encoding | --target-size 150K | ratio | --target-quality 80 | ratio |")
+    print("|---|---|---|---|---|---|")
+    for name, (fmt, ext, _, _) in FORMATS.items():
+        one = size = quality = 0.0
+        for ref in refs:
+            one += zelvan(ref, fmt, [])[1]
+            size += zelvan(ref, fmt, ["--target-size", "150K"])[1]
+            quality += zelvan(ref, fmt, ["--target-quality", "80"])[1]
+        print(f"| {name} | {one:.2f} | {size:.2f} | {size / one:.1f} | {quality:.2f} | {quality / one:.1f} |")
+        sys.stdout.flush()
 
 shutil.rmtree(work)

@@ -27,6 +27,7 @@
 #include "engine/conversion_options.h"
 #include "engine/extensions.h"
 #include "engine/output_formats.h"
+#include "engine/target_encoding.h"
 #include "jobs/error_list.h"
 #include "jobs/folder_scan.h"
 #include "jobs/language.h"
@@ -298,7 +299,7 @@ std::string JobJson(const ConversionJob& job, const JobOutput& output) {
     // A JPEG XL output says whether it is the source JPEG recompressed or its pixels encoded.
     if (output.format && output.format->extension == "JXL") line.Boolean("jpeg_recompressed", r.recompressedSource);
     // A target size or visual quality: the quality chosen, the score reached, a target missed.
-    if (r.chosenQuality) line.Number("quality", *r.chosenQuality);
+    if (r.chosenQuality) line.Raw("quality", QualityText(*r.chosenQuality));
     if (r.visualScore) line.Raw("score", ScoreText(*r.visualScore));
     line.OptionalText("note", r.note.empty() ? std::nullopt : std::optional(r.note));
     return line.Done();

@@ -53,7 +53,7 @@ struct JobResult {
     bool recompressedSource = false;
     // A target size or visual quality: the quality the search chose, and the score of the
     // output written (visual quality only).
-    std::optional<int> chosenQuality;
+    std::optional<double> chosenQuality;
     std::optional<double> visualScore;
     // What the output's line says beside a success (a target not reached); empty for nothing.
     std::string note;

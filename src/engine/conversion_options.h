@@ -96,6 +96,9 @@ struct ConversionOptions {
     int targetMode;
     int targetSizeKiB;
     int targetScore;  // a SSIMULACRA 2 score, 1 to 100
+    // Set by a target search only, never written: tenths (0 to 9) added to the JPEG, WebP or JPEG
+    // XL quality, so that a target lands closer than whole steps allow.
+    int qualityTenths = 0;
     // Outputs named with the format's extension in lower case ("photo.png"), as the command line
     // names them by default; off: as the format table spells it ("photo.PNG").
     bool lowerCaseExtension;

@@ -45,7 +45,7 @@ const Raster& OpaqueSrgbImage(const WorkingImageSet& images, const ConversionOpt
 std::vector<std::uint8_t> EncodeJpegOf(const WorkingImageSet& images, const ConversionOptions& options, bool progressive) {
     std::optional<Raster> blended;
     return EncodeJpeg(Opaque(images.image, images, options, blended), options.jpegQuality, progressive,
-                      images.iccProfile, options.jpegOptimizedTables);
+                      images.iccProfile, options.jpegOptimizedTables, options.qualityTenths);
 }
 
 std::vector<std::uint8_t> WriteJpeg(const WorkingImageSet& images, const ConversionOptions& options) {
@@ -81,12 +81,15 @@ std::vector<std::uint8_t> WriteTga(const WorkingImageSet& images, const Conversi
 }
 
 std::vector<std::uint8_t> WriteWebp(const WorkingImageSet& images, const ConversionOptions& options) {
-    const WebpSettings webp{options.webpQuality, options.webpLossless, options.webpEffort};
+    if (images.animation) return EncodeAnimatedWebp(images, options);
+    WebpSettings webp{options.webpQuality, options.webpLossless, options.webpEffort};
+    webp.qualityTenths = options.qualityTenths;
     return EncodeWebp(images.image, MaskOf(images), webp, images.iccProfile);
 }
 
 std::vector<std::uint8_t> WriteJxl(const WorkingImageSet& images, const ConversionOptions& options) {
-    const JxlSettings jxl{options.jxlQuality, options.jxlLossless, options.jxlEffort};
+    JxlSettings jxl{options.jxlQuality, options.jxlLossless, options.jxlEffort};
+    jxl.qualityTenths = options.qualityTenths;
     return EncodeJxl(images.image, MaskOf(images), jxl, images.iccProfile);
 }
 

@@ -12,15 +12,21 @@
 
 namespace zelvan {
 
+std::string QualityText(double quality) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", quality);
+    return text;
+}
+
 std::optional<SearchedQuality> TargetSearchFor(const OutputFormat& format, const ConversionOptions& options) {
     if (options.targetMode != kTargetFileSize && options.targetMode != kTargetVisualQuality) return std::nullopt;
     using O = ConversionOptions;
     const std::string_view ext = format.extension;
-    if (ext == "JPG") return SearchedQuality{&O::jpegQuality, 1, 100};
-    if (ext == "WEBP" && !options.webpLossless) return SearchedQuality{&O::webpQuality, 1, 100};
+    if (ext == "JPG") return SearchedQuality{&O::jpegQuality, 1, 100, 10};
+    if (ext == "WEBP" && !options.webpLossless) return SearchedQuality{&O::webpQuality, 1, 100, 10};
     if (ext == "AVIF") return SearchedQuality{&O::avifQuality, 1, 100};
     // JPEG XL's quality 100 is lossless: not a step on its lossy scale.
-    if (ext == "JXL" && !options.jxlLossless) return SearchedQuality{&O::jxlQuality, 1, 99};
+    if (ext == "JXL" && !options.jxlLossless) return SearchedQuality{&O::jxlQuality, 1, 99, 10};
     return std::nullopt;
 }
 
@@ -37,12 +43,12 @@ TargetSearchResult SearchTargetSize(const EncodeAtQuality& encode, std::int64_t 
         std::vector<std::uint8_t> bytes = encode(quality);
         ++encodings;
         if (static_cast<std::int64_t>(bytes.size()) <= maximumBytes) {
-            best = {std::move(bytes), quality, 0, std::nullopt};
+            best = {std::move(bytes), static_cast<double>(quality), 0, std::nullopt};
             found = true;
             lo = quality + 1;
         } else {
             // The lowest quality tried is the fallback when nothing fits; the search ends at `lowest`.
-            if (smallest.bytes.empty() || quality < smallest.quality) smallest = {std::move(bytes), quality, 0, std::nullopt};
+            if (smallest.bytes.empty() || quality < smallest.quality) smallest = {std::move(bytes), static_cast<double>(quality), 0, std::nullopt};
             hi = quality - 1;
         }
     }
@@ -64,12 +70,12 @@ TargetSearchResult SearchTargetScore(const EncodeAtQuality& encode, const ScoreO
         ++encodings;
         const double s = score(bytes);
         if (s >= minimumScore) {
-            best = {std::move(bytes), quality, 0, s};
+            best = {std::move(bytes), static_cast<double>(quality), 0, s};
             found = true;
             hi = quality - 1;
         } else {
             if (highestTried.bytes.empty() || quality > highestTried.quality)
-                highestTried = {std::move(bytes), quality, 0, s};
+                highestTried = {std::move(bytes), static_cast<double>(quality), 0, s};
             lo = quality + 1;
         }
     }
@@ -100,28 +106,37 @@ std::optional<TargetSearchResult> EncodeForTarget(
     const std::optional<SearchedQuality> searched = TargetSearchFor(format, options);
     if (!searched) return std::nullopt;
     ConversionOptions trial = options;
-    const EncodeAtQuality atQuality = [&](int quality) {
-        trial.*searched->field = quality;
+    const int steps = searched->steps;
+    const EncodeAtQuality atStep = [&](int step) {
+        trial.*searched->field = step / steps;
+        trial.qualityTenths = step % steps;
         return encode(trial);
     };
-    if (options.targetMode == kTargetFileSize)
-        return SearchTargetSize(atQuality, std::int64_t{options.targetSizeKiB} * 1024, searched->lowest, searched->highest);
-    const ScoreOfEncoding score = [&](std::span<const std::uint8_t> bytes) {
-        return ScoreOfOutput(format, bytes, images, options);
-    };
-    return SearchTargetScore(atQuality, score, options.targetScore, searched->lowest, searched->highest);
+    // The top of the scale is a whole quality: no tenths above it.
+    const int lowest = searched->lowest * steps, highest = searched->highest * steps;
+    TargetSearchResult result;
+    if (options.targetMode == kTargetFileSize) {
+        result = SearchTargetSize(atStep, std::int64_t{options.targetSizeKiB} * 1024, lowest, highest);
+    } else {
+        const ScoreOfEncoding score = [&](std::span<const std::uint8_t> bytes) {
+            return ScoreOfOutput(format, bytes, images, options);
+        };
+        result = SearchTargetScore(atStep, score, options.targetScore, lowest, highest);
+    }
+    result.quality /= steps;
+    return result;
 }
 
 std::string TargetMissedNote(const ConversionOptions& options, const TargetSearchResult& result) {
     if (options.targetMode == kTargetFileSize) {
         return "larger than the target size of " + std::to_string(options.targetSizeKiB) +
-               " KiB even at the lowest quality: written at quality " + std::to_string(result.quality) + ", " +
+               " KiB even at the lowest quality: written at quality " + QualityText(result.quality) + ", " +
                std::to_string(result.bytes.size()) + " bytes";
     }
     char score[32];
     std::snprintf(score, sizeof score, "%.1f", result.score.value_or(0.0));
     return "below the target visual quality of " + std::to_string(options.targetScore) +
-           " even at the highest quality: written at quality " + std::to_string(result.quality) + ", score " + score;
+           " even at the highest quality: written at quality " + QualityText(result.quality) + ", score " + score;
 }
 
 }  // namespace zelvan

@@ -9,7 +9,8 @@
 //   the pixels given to the encoder is at least the target. When even the highest quality scores
 //   below it, the output is the highest quality's file and the search says it missed.
 //
-// A search over qualities lo..hi encodes at most ceil(log2(hi - lo + 2)) times: 7 for 1..100.
+// A search over n steps encodes at most ceil(log2(n + 1)) times: 7 for AVIF's whole qualities 1
+// to 100, 10 for JPEG, WebP and JPEG XL, whose qualities are searched in tenths.
 
 #include <cstdint>
 #include <functional>
@@ -36,6 +37,8 @@ struct SearchedQuality {
     int ConversionOptions::*field = nullptr;
     int lowest = 1;
     int highest = 100;
+    // Steps per whole quality: 10 where the encoder takes tenths (ConversionOptions::qualityTenths).
+    int steps = 1;
 };
 
 // The quality a target search turns for this format and these options; nothing when the options
@@ -45,13 +48,13 @@ std::optional<SearchedQuality> TargetSearchFor(const OutputFormat& format, const
 
 struct TargetSearchResult {
     std::vector<std::uint8_t> bytes;  // the chosen encoding
-    int quality = 0;                  // the quality it was made at
+    double quality = 0;               // the quality it was made at (the step, for the bare searches)
     int encodings = 0;                // how many encodings the search made
     std::optional<double> score;      // the chosen encoding's score, for a visual-quality target
     bool missed = false;              // no quality reached the target (see above)
 };
 
-// The complete output file at a quality. Throws Error as the format's encoder does.
+// The complete output file at a step of the quality scale. Throws Error as the format's encoder does.
 using EncodeAtQuality = std::function<std::vector<std::uint8_t>(int quality)>;
 // The visual-quality score of an encoded file against the pixels it was made from.
 using ScoreOfEncoding = std::function<double(std::span<const std::uint8_t> encoded)>;
@@ -72,6 +75,9 @@ double ScoreOfOutput(const OutputFormat& format, std::span<const std::uint8_t> e
 std::optional<TargetSearchResult> EncodeForTarget(
     const OutputFormat& format, const ConversionOptions& options, const WorkingImageSet& images,
     const std::function<std::vector<std::uint8_t>(const ConversionOptions&)>& encode);
+
+// A quality as the job's line and --json write it: 85, 72.5.
+std::string QualityText(double quality);
 
 // The note for an output whose search missed its target, for its line and --json record.
 std::string TargetMissedNote(const ConversionOptions& options, const TargetSearchResult& result);

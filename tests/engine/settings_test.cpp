@@ -140,7 +140,8 @@ TEST(SettingsFile, AFreshFileListsItsKeysInTheOrderOfWriting) {
                   "Last_add_files_folder", "Last_add_folder_folder", "WEBP_quality", "WEBP_lossless",
                   "WEBP_effort", "AVIF_quality", "AVIF_speed", "JXL_quality", "JXL_lossless", "JXL_effort",
                   "JXL_recompress_jpeg", "Metadata", "Fast_jpeg_downscale", "JPG_optimize_coding", "GIF_adaptive_palette",
-                                        "PNG_palette", "PNG_reduce", "Target_mode", "Target_size", "Target_quality"}));
+                                        "PNG_palette", "PNG_reduce", "Target_mode", "Target_size", "Target_quality",
+                                        "Lower_case_extension"}));
     EXPECT_EQ(ini.Keys("Form_pos_1280x1024"), (std::vector<std::string>{"X", "Y", "Width", "Height", "Maximized"}));
     EXPECT_EQ(ini.Value("Text_Font", "Font"), "DejaVu Sans,0,-16777216,12,15");
     EXPECT_EQ(ini.Value("Settings", "LastUpdateDate"), "31.12.2023");

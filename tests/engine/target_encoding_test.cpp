@@ -2,7 +2,9 @@
 // lossy format through a real job, its result and its line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <set>
 #include <filesystem>
 
 #include "engine/output_formats.h"
@@ -98,11 +100,21 @@ protected:
         test::WriteBytes(source, EncodePng(photo, nullptr, PngSettings{6, false, false}, {}));
         images = PrepareWorkingImage(ReadPng(test::ReadBytes(source)), kKeepColourProfile);
     }
-    // The format's file for the source's pixels at a quality, as the job would encode it.
-    std::vector<std::uint8_t> EncodeAt(const OutputFormat& format, int quality) const {
+    // The format's file for the source's pixels at a quality (tenths where the scale has them),
+    // as the job would encode it.
+    std::vector<std::uint8_t> EncodeAt(const OutputFormat& format, double quality) const {
         ConversionOptions o = *options;
-        o.*TargetSearchFor(format, o)->field = quality;
+        o.targetMode = kTargetFileSize;  // any target: the search's quality field
+        const int tenths = static_cast<int>(std::lround(quality * 10));
+        o.*TargetSearchFor(format, o)->field = tenths / 10;
+        o.qualityTenths = tenths % 10;
         return format.encode(images, o);
+    }
+    // One step of the format's search scale.
+    double Step(const OutputFormat& format) const {
+        ConversionOptions o = *options;
+        o.targetMode = kTargetFileSize;
+        return 1.0 / TargetSearchFor(format, o)->steps;
     }
 
     std::string source;
@@ -123,13 +135,13 @@ TEST_F(TargetJob, EveryLossyFormatWritesTheBestQualityWithinTheSize) {
         const std::string path = Run(source, ext);
         const std::int64_t bytes = static_cast<std::int64_t>(std::filesystem::file_size(path));
         ASSERT_TRUE(lastResult.chosenQuality);
-        const int q = *lastResult.chosenQuality;
+        const double q = *lastResult.chosenQuality;
         EXPECT_LE(bytes, target);
         EXPECT_EQ(lastResult.status, JobResult::Status::Converted);
         EXPECT_TRUE(lastResult.note.empty());
         // The written file is that quality's, and one step up no longer fits.
         EXPECT_EQ(test::ReadBytes(path), EncodeAt(format, q));
-        EXPECT_GT(static_cast<std::int64_t>(EncodeAt(format, q + 1).size()), target) << "quality " << q;
+        EXPECT_GT(static_cast<std::int64_t>(EncodeAt(format, q + Step(format)).size()), target) << "quality " << q;
     }
     EXPECT_EQ(run.failed.load(), 0);
 }
@@ -142,13 +154,33 @@ TEST_F(TargetJob, EveryLossyFormatWritesTheSmallestFileThatReachesTheScore) {
         const OutputFormat& format = *FindOutputFormat(ext);
         const std::string path = Run(source, ext);
         ASSERT_TRUE(lastResult.chosenQuality && lastResult.visualScore);
-        const int q = *lastResult.chosenQuality;
+        const double q = *lastResult.chosenQuality;
         const std::vector<std::uint8_t> written = test::ReadBytes(path);
         EXPECT_NEAR(ScoreOfOutput(format, written, images, *options), *lastResult.visualScore, 1e-9);
         EXPECT_GE(*lastResult.visualScore, 80.0);
-        if (q > 1) {
-            EXPECT_LT(ScoreOfOutput(format, EncodeAt(format, q - 1), images, *options), 80.0) << "quality " << q;
+        if (q > 1.0) {
+            EXPECT_LT(ScoreOfOutput(format, EncodeAt(format, q - Step(format)), images, *options), 80.0)
+                << "quality " << q;
         }
+    }
+}
+
+// The tenths a search steps by lie between the whole qualities around them, and over a few
+// whole steps they make files of sizes the whole qualities do not.
+TEST_F(TargetJob, TenthsOfAQualityFallBetweenTheWholeOnes) {
+    for (const char* ext : {"JPG", "WEBP", "JXL"}) {
+        SCOPED_TRACE(ext);
+        const OutputFormat& format = *FindOutputFormat(ext);
+        std::set<std::size_t> whole, between;
+        for (int q = 70; q < 75; ++q) {
+            const std::size_t low = EncodeAt(format, q).size(), middle = EncodeAt(format, q + 0.5).size(),
+                              high = EncodeAt(format, q + 1).size();
+            EXPECT_LE(low, middle) << q;
+            EXPECT_LE(middle, high) << q;
+            whole.insert(low);
+            between.insert(middle);
+        }
+        EXPECT_FALSE(std::includes(whole.begin(), whole.end(), between.begin(), between.end()));
     }
 }
 
@@ -157,7 +189,7 @@ TEST_F(TargetJob, AMissedTargetIsWrittenAndSaysSoWithoutFailing) {
         int mode;
         const char* ext;
         const char* words;
-        int quality;
+        double quality;
     };
     for (const Case& c : {Case{kTargetFileSize, "JPG", "larger than the target size of 1 KiB", 1},
                           Case{kTargetVisualQuality, "WEBP", "below the target visual quality of 100", 100}}) {

@@ -1,5 +1,7 @@
 // JPEG writer over libjpeg-turbo: colour JFIF, libjpeg's defaults and quality scaling.
 
+#include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +26,33 @@ struct ErrorManager {
     std::longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
 }
 
+// The example tables of the JPEG standard (ITU-T T.81, Annex K), in natural order: what
+// libjpeg scales by the quality.
+constexpr unsigned int kLuminanceTable[64] = {
+    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,  14, 13, 16, 24, 40,  57,
+    69, 56, 14, 17, 22,  29,  51,  87,  80, 62, 18, 22, 37,  56,  68,  109, 103, 77, 24, 35, 55, 64,
+    81, 104, 113, 92, 49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95,  98,  112, 100, 103, 99};
+constexpr unsigned int kChrominanceTable[64] = {
+    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+
+// Both tables for a quality between whole ones, by libjpeg's own scaling (5000 / q below 50,
+// 200 - 2q from 50) with a fractional q; at a whole quality the tables are libjpeg's.
+void SetFractionalQuality(jpeg_compress_struct& cinfo, double quality) {
+    const double scale = quality < 50 ? 5000.0 / quality : 200.0 - 2.0 * quality;
+    const unsigned int* tables[2] = {kLuminanceTable, kChrominanceTable};
+    for (int which = 0; which < 2; ++which) {
+        unsigned int scaled[64];
+        for (int i = 0; i < 64; ++i) {
+            const double v = std::floor((tables[which][i] * scale + 50.0) / 100.0);
+            scaled[i] = static_cast<unsigned int>(std::clamp(v, 1.0, 255.0));
+        }
+        // Scaled already: a factor of 100 leaves them as they are.
+        jpeg_add_quant_table(&cinfo, which, scaled, 100, TRUE);
+    }
+}
+
 // Warnings of the compressor are not worth a line on standard error.
 void OnJpegMessage(j_common_ptr, int) {}
 
@@ -32,6 +61,7 @@ void OnJpegMessage(j_common_ptr, int) {}
 struct CompressJob {
     const Raster* image = nullptr;
     int quality = 0;
+    int qualityTenths = 0;
     bool progressive = false;
     bool optimizedTables = false;
     const std::uint8_t* iccProfile = nullptr;  // in APP2 segments after the JFIF marker
@@ -76,6 +106,7 @@ bool CompressFenced(CompressJob& job) {
     // marker, standard Huffman tables.
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, job.quality, TRUE);
+    if (job.qualityTenths > 0 && job.quality < 100) SetFractionalQuality(cinfo, job.quality + job.qualityTenths / 10.0);
     // Tables made for this picture's own symbols: a second pass over the coefficients, the same
     // pixels, a few per cent fewer bytes. Progressive files get them whatever this says.
     cinfo.optimize_coding = job.optimizedTables ? TRUE : FALSE;
@@ -108,7 +139,8 @@ bool CompressFenced(CompressJob& job) {
 }  // namespace
 
 std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool progressive,
-                                     std::span<const std::uint8_t> iccProfile, bool optimizedTables) {
+                                     std::span<const std::uint8_t> iccProfile, bool optimizedTables,
+                                     int qualityTenths) {
     if (image.empty()) throw Error("JPEG: there is no image to write");
     // 255 segments of 65519 bytes at most.
     if (iccProfile.size() > 255u * 65519u) throw Error("JPEG: the colour profile is too large to embed");
@@ -118,6 +150,7 @@ std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool prog
     CompressJob job;
     job.image = &image;
     job.quality = quality;
+    job.qualityTenths = qualityTenths;
     job.progressive = progressive;
     job.optimizedTables = optimizedTables;
     job.iccProfile = iccProfile.data();

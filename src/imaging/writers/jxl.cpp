@@ -80,8 +80,8 @@ bool Recompressible(std::span<const std::uint8_t> jpeg) {
 
 }  // namespace
 
-float JxlDistance(int quality) {
-    const double q = std::clamp(quality, 1, 100);
+float JxlDistance(double quality) {
+    const double q = std::clamp(quality, 1.0, 100.0);
     if (q >= 100) return 0.0f;
     if (q >= 30) return static_cast<float>(0.1 + (100 - q) * 0.09);
     return static_cast<float>(53.0 / 3000.0 * q * q - 23.0 / 20.0 * q + 25.0);
@@ -125,7 +125,7 @@ std::vector<std::uint8_t> EncodeJxl(const Raster& image, const Raster* alphaMask
     JxlEncoderFrameSettings* frame = FrameSettings(enc, settings.effort);
     if (lossless) {
         if (JxlEncoderSetFrameLossless(frame, JXL_TRUE) != JXL_ENC_SUCCESS) Fail("cannot set lossless mode");
-    } else if (JxlEncoderSetFrameDistance(frame, JxlDistance(settings.quality)) != JXL_ENC_SUCCESS) {
+    } else if (JxlEncoderSetFrameDistance(frame, JxlDistance(settings.quality + settings.qualityTenths / 10.0)) != JXL_ENC_SUCCESS) {
         Fail("cannot set the quality");
     }
 

@@ -116,7 +116,44 @@ std::vector<std::uint8_t> EncodeWebp(const Raster& image, const Raster* alphaMas
     const int imported = alphaMask ? WebPPictureImportBGRA(&state.picture, pixels.data(), stride)
                                    : WebPPictureImportBGR(&state.picture, pixels.data(), stride);
     if (!imported) throw Error("WebP: not enough memory to encode the image");
-    pixels = {};
+}
+
+WebPConfig ConfigFor(const WebpSettings& settings) {
+    WebPConfig config;
+    if (!WebPConfigInit(&config)) throw Error("WebP: cannot start the encoder");
+    config.lossless = settings.lossless ? 1 : 0;
+    config.quality = static_cast<float>(settings.quality) + static_cast<float>(settings.qualityTenths) / 10.0f;
+    config.method = settings.effort;
+    // Lossless keeps the colour under fully transparent pixels too, so the picture comes back whole.
+    config.exact = settings.lossless ? 1 : 0;
+    if (!WebPValidateConfig(&config)) throw Error("WebP: the settings are out of range");
+    return config;
+}
+
+void CheckSide(int width, int height) {
+    if (width > kMaxSide || height > kMaxSide)
+        throw Error("WebP: image is too large for the format (at most 16383 pixels a side, this one is " +
+                    std::to_string(width) + "x" + std::to_string(height) + ")");
+}
+
+struct AnimEncoderDeleter {
+    void operator()(WebPAnimEncoder* e) const { WebPAnimEncoderDelete(e); }
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> EncodeWebp(const Raster& image, const Raster* alphaMask, const WebpSettings& settings,
+                                     std::span<const std::uint8_t> iccProfile) {
+    if (image.empty()) throw Error("WebP: there is no image to write");
+    const int width = image.width();
+    const int height = image.height();
+    CheckSide(width, height);
+    if (alphaMask && (alphaMask->width() != width || alphaMask->height() != height || alphaMask->bitsPerPixel() < 24))
+        throw Error("WebP: the alpha mask does not match the image");
+
+    const WebPConfig config = ConfigFor(settings);
+    EncoderState state;
+    ImportPixels(state.picture, image, alphaMask);
     state.picture.writer = WebPMemoryWrite;
     state.picture.custom_ptr = &state.writer;
     if (!WebPEncode(&config, &state.picture)) throw Error(EncodingErrorText(state.picture.error_code));

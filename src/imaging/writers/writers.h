@@ -17,8 +17,11 @@ namespace zelvan {
 // Baseline (or progressive) colour JFIF at a quality of 1 to 100; any depth is accepted, a
 // fourth byte is dropped and palettes are expanded. Huffman tables are optimised for the picture
 // (the same pixels in fewer bytes) unless `optimizedTables` asks for the standard ones.
+// `qualityTenths` (0 to 9) are added to the quality: the quantisation tables are then scaled
+// between two whole qualities, as libjpeg scales them (a target search steps that finely).
 std::vector<std::uint8_t> EncodeJpeg(const Raster& image, int quality, bool progressive,
-                                     std::span<const std::uint8_t> iccProfile = {}, bool optimizedTables = true);
+                                     std::span<const std::uint8_t> iccProfile = {}, bool optimizedTables = true,
+                                     int qualityTenths = 0);
 
 struct PngSettings {
     int compressionLevel = 9;  // zlib level 0 to 9
@@ -65,6 +68,7 @@ struct WebpSettings {
     int quality = 80;  // 1 to 100
     bool lossless = false;
     int effort = 4;    // 0 (fastest) to 6
+    int qualityTenths = 0;  // 0 to 9, added to the quality: the scale is continuous
 };
 std::vector<std::uint8_t> EncodeWebp(const Raster& image, const Raster* alphaMask, const WebpSettings& settings,
                                      std::span<const std::uint8_t> iccProfile = {});
@@ -78,12 +82,13 @@ struct JxlSettings {
     int quality = 90;  // 1 to 100, turned into a distance by JxlDistance
     bool lossless = false;
     int effort = 7;    // 1 (fastest) to 9
+    int qualityTenths = 0;  // 0 to 9, added to the quality: the distance is continuous
 };
 std::vector<std::uint8_t> EncodeJxl(const Raster& image, const Raster* alphaMask, const JxlSettings& settings,
                                     std::span<const std::uint8_t> iccProfile = {});
 // The encoder's distance for a quality, as the reference encoder maps its quality option:
 // 0 at 100, 0.1 + (100 - q) * 0.09 down to 30, a parabola below reaching 25 at 0.
-float JxlDistance(int quality);
+float JxlDistance(double quality);
 // A JPEG file recompressed without loss: its coefficients and the data to rebuild the file byte
 // for byte (the JPEG's own EXIF and ICC travel inside). Throws Error for a JPEG libjxl cannot
 // take (CMYK, for one).
