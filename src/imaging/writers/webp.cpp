@@ -81,7 +81,7 @@ std::vector<std::uint8_t> EncodeWebp(const Raster& image, const Raster* alphaMas
     WebPConfig config;
     if (!WebPConfigInit(&config)) throw Error("WebP: cannot start the encoder");
     config.lossless = settings.lossless ? 1 : 0;
-    config.quality = static_cast<float>(settings.quality);
+    config.quality = static_cast<float>(settings.quality) + static_cast<float>(settings.qualityTenths) / 10.0f;
     config.method = settings.effort;
     // Lossless keeps the colour under fully transparent pixels too, so the picture comes back whole.
     config.exact = settings.lossless ? 1 : 0;
