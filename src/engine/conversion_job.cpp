@@ -410,7 +410,7 @@ bool ConversionJob::WriteChosenFormat(OutputWork& work, const WorkingImageSet& i
     });
     return encoded && !nameTaken;
         if (!nameTaken && searched && searched->missed)
-            Note(work, work.output.destinationPath, TargetMissedNote(work.options, *searched));
+            Note(work, work.output.destinationPath, TargetMissedNote(work.options, *searched, bytes.size()));
 }
 
 // Writes the output under its final name, which no other output of the run may write and which,

@@ -127,16 +127,17 @@ std::optional<TargetSearchResult> EncodeForTarget(
     return result;
 }
 
-std::string TargetMissedNote(const ConversionOptions& options, const TargetSearchResult& result) {
+std::string TargetMissedNote(const ConversionOptions& options, const TargetSearchResult& result, std::size_t bytes) {
     if (options.targetMode == kTargetFileSize) {
         return "larger than the target size of " + std::to_string(options.targetSizeKiB) +
                " KiB even at the lowest quality: written at quality " + QualityText(result.quality) + ", " +
-               std::to_string(result.bytes.size()) + " bytes";
+               std::to_string(bytes) + " bytes";
     }
     char score[32];
     std::snprintf(score, sizeof score, "%.1f", result.score.value_or(0.0));
     return "below the target visual quality of " + std::to_string(options.targetScore) +
-           " even at the highest quality: written at quality " + QualityText(result.quality) + ", score " + score;
+           " even at the highest quality: written at quality " + QualityText(result.quality) + ", score " + score +
+           ", " + std::to_string(bytes) + " bytes";
 }
 
 }  // namespace zelvan

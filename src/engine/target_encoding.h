@@ -79,7 +79,8 @@ std::optional<TargetSearchResult> EncodeForTarget(
 // A quality as the job's line and --json write it: 85, 72.5.
 std::string QualityText(double quality);
 
-// The note for an output whose search missed its target, for its line and --json record.
-std::string TargetMissedNote(const ConversionOptions& options, const TargetSearchResult& result);
+// The note for an output whose search missed its target, for its line and --json record; the
+// file written has `bytes` bytes.
+std::string TargetMissedNote(const ConversionOptions& options, const TargetSearchResult& result, std::size_t bytes);
 
 }  // namespace zelvan

@@ -203,6 +203,8 @@ TEST_F(TargetJob, AMissedTargetIsWrittenAndSaysSoWithoutFailing) {
         EXPECT_EQ(lastResult.status, JobResult::Status::Converted);
         EXPECT_EQ(lastResult.chosenQuality, c.quality);
         EXPECT_NE(lastResult.note.find(c.words), std::string::npos) << lastResult.note;
+        EXPECT_NE(lastResult.note.find(std::to_string(std::filesystem::file_size(path)) + " bytes"), std::string::npos)
+            << lastResult.note;
         ASSERT_EQ(errors.Lines().size(), 1u);
         EXPECT_EQ(errors.Lines()[0], path + ": " + lastResult.note);
         std::filesystem::remove(path);
