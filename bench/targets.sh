@@ -17,6 +17,8 @@
 #       photos                                larger than ImageMagick's
 #   ws  2,000 small JPEGs halved (bench/small-files.sh): CPU/wall at least 1.8 with 2 threads,
 #       and against ZELVAN_CLI_BASELINE
+#   wr  the web recipe (3 widths x 3 formats, bench/recipe.sh) against its 9 single runs:
+#       target at most 0.6 of their time, outputs byte-identical, each photo decoded once
 #   peak resident size of each tool on w1, w2 and w4 (GNU time), Zelvan's per worker, and of
 #   one worker on one photo (fit and re-encode), baseline and progressive photos apart
 #
@@ -175,4 +177,6 @@ for mode in fit reencode; do
 done
 # Many small files (and, with ZELVAN_CLI_BASELINE, this build against an earlier one).
 "$HERE/small-files.sh" "$C" "$N"
+# A recipe of 3 widths x 3 formats against its 9 single runs: time, equal outputs, one decoding.
+ZELVAN_CLI=$ZELVAN_CLI "$HERE/recipe.sh" "$C" "$N"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
