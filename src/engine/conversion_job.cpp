@@ -8,6 +8,7 @@
 
 #include "base/file_io.h"
 #include "base/path_util.h"
+#include "engine/animation_steps.h"
 #include "engine/exif_step.h"
 #include "engine/extensions.h"
 #include "engine/mask_language.h"
@@ -245,7 +246,7 @@ std::optional<WorkingImageSet> ConversionJob::Prepare(LoadedSource&& loaded) {
 bool ConversionJob::Orient(WorkingImageSet& images) {
     const bool turning = images.orientation != 1;
     try {
-        OrientWorkingImage(images);
+        ForEachFrame(images, OrientWorkingImage);
     } catch (const Error& e) {
         ReportSource(JobError::Source, sourcePath, e.what());
         return false;
@@ -261,6 +262,9 @@ bool ConversionJob::Orient(WorkingImageSet& images) {
 bool ConversionJob::ProduceOutput(OutputWork& work, WorkingImageSet images, bool pixelsAsDecoded,
                                   bool sourceProfile) {
     const ConversionOptions& options = work.options;
+    // An output of one picture gets the first frame, and says so; the others are not worked on.
+    const std::optional<std::string> firstFrameOnly =
+        KeepFirstFrameOnly(images, options.autoFormat ? nullptr : work.output.format);
     const int width = images.image.width(), height = images.image.height();
     if (!Resize(work, images)) return false;
     if (options.colourProfile == kConvertToSrgb && !ConvertColoursToSrgb(work, images)) return false;
@@ -272,6 +276,7 @@ bool ConversionJob::ProduceOutput(OutputWork& work, WorkingImageSet images, bool
                             images.image.height() == height &&
                             !(sourceProfile && options.colourProfile != kKeepColourProfile);
     if (!EncodeAndWrite(work, images)) return false;
+    if (firstFrameOnly) Note(work, work.output.destinationPath, *firstFrameOnly);
     CountOutput(work);
     return true;
 }
@@ -282,7 +287,7 @@ bool ConversionJob::ProduceOutput(OutputWork& work, WorkingImageSet images, bool
 bool ConversionJob::Resize(OutputWork& work, WorkingImageSet& images) {
     const std::string& destinationPath = work.output.destinationPath;
     try {
-        ResizeWorkingImage(images, work.options);
+        ForEachFrame(images, [&](WorkingImageSet& frame) { ResizeWorkingImage(frame, work.options); });
     } catch (const ResizeFailure& failure) {
         switch (failure.kind()) {
             case ResizeFailure::Kind::FixedSize: Report(work, JobError::Resize, destinationPath, failure.what()); break;
@@ -297,7 +302,7 @@ bool ConversionJob::Resize(OutputWork& work, WorkingImageSet& images) {
 // resize (fewer pixels to turn) and before the stamp (its colour is meant as sRGB).
 bool ConversionJob::ConvertColoursToSrgb(OutputWork& work, WorkingImageSet& images) {
     try {
-        ConvertToSrgb(images.image, images.iccProfile);
+        ForEachFrame(images, [](WorkingImageSet& frame) { ConvertToSrgb(frame.image, frame.iccProfile); });
     } catch (const std::bad_alloc&) {
         Report(work, JobError::Source, sourcePath, "not enough memory to convert the colours");
         return false;
@@ -318,9 +323,8 @@ void ConversionJob::StampText(OutputWork& work, WorkingImageSet& images) {
     subject.exifTime = exif.time;
     // A palette or grey picture stays one where the chosen output keeps palettes.
     const bool keepPalette = !options.autoFormat && work.output.format && work.output.format->keepsPalette;
-    DrawTextStamp(images.image,
-                  ExpandMask(options.textStampMask, subject, MaskKind::TextStamp, dates, options.counterDigits),
-                  options, keepPalette);
+    const auto text = ExpandMask(options.textStampMask, subject, MaskKind::TextStamp, dates, options.counterDigits);
+    ForEachFrame(images, [&](WorkingImageSet& frame) { DrawTextStamp(frame.image, text, options, keepPalette); });
 }
 
 // The output's name from the rename mask.

@@ -6,6 +6,7 @@
 #include "base/error.h"
 #include "base/file_io.h"
 #include "base/path_util.h"
+#include "engine/animated_outputs.h"
 #include "engine/exif_step.h"
 #include "engine/extensions.h"
 #include "imaging/colour_profile.h"
@@ -65,6 +66,7 @@ std::vector<std::uint8_t> WriteBmp(const WorkingImageSet& images, const Conversi
 }
 
 std::vector<std::uint8_t> WriteGif(const WorkingImageSet& images, const ConversionOptions& options) {
+    if (images.animation) return EncodeAnimatedGif(images, options);
     std::optional<Raster> converted, blended;
     return EncodeGif(OpaqueSrgbImage(images, options, converted, blended), options.gifAdaptivePalette);
 }
@@ -81,6 +83,7 @@ std::vector<std::uint8_t> WriteTga(const WorkingImageSet& images, const Conversi
 }
 
 std::vector<std::uint8_t> WriteWebp(const WorkingImageSet& images, const ConversionOptions& options) {
+    if (images.animation) return EncodeAnimatedWebp(images, options);
     if (images.animation) return EncodeAnimatedWebp(images, options);
     WebpSettings webp{options.webpQuality, options.webpLossless, options.webpEffort};
     webp.qualityTenths = options.qualityTenths;

@@ -7,6 +7,7 @@
 
 #include "base/file_io.h"
 #include "base/path_util.h"
+#include "engine/animation_steps.h"
 #include "engine/extensions.h"
 #include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
@@ -142,6 +143,7 @@ WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture, ColourProfileChoic
     if (colourProfile != kStripColourProfile) set.iccProfile = SettleColourProfile(picture);
     const Raster& source = picture.raster;
     if (source.empty()) throw Error("the decoded picture is empty");
+    if (picture.animation) set.animation = PrepareAnimation(std::move(*picture.animation));
 
     if (picture.IsIndexedPng() && !picture.paletteOpacity.empty()) {
         // Transparency per palette entry: the image keeps its indices beside the mask.
@@ -150,7 +152,8 @@ WorkingImageSet PrepareWorkingImage(DecodedPicture&& picture, ColourProfileChoic
         return set;
     }
 
-    if (picture.HasAlpha() && !FourthByteIsPadding(picture)) {
+    // An animation's opacity is always meant, even where the first frame is clear everywhere.
+    if (picture.HasAlpha() && (picture.animation || !FourthByteIsPadding(picture))) {
         Raster image = std::move(picture.raster);
         if (image.bitsPerPixel() != 32) {
             // Every reader that reports alpha delivers 32 bits; anything else is made opaque.

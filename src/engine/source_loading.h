@@ -42,6 +42,22 @@ struct LoadedSource {
 LoadedSource LoadSource(const std::string& sourcePath, const std::string& rawPluginPath,
                         const DecodeReductionFn& chooseReduction = {});
 
+// A frame of an animation after the first, prepared as the first is: its image, its opacity
+// mask (the same layout as the set's), and how long it shows.
+struct WorkingFrame {
+    Raster image;
+    std::optional<Raster> alphaMask;
+    int durationMs = 0;
+};
+
+// An animation's timing and the frames after the set's own image, which is the first.
+struct WorkingAnimation {
+    int firstDurationMs = 0;
+    int loopCount = 0;  // times played; 0 for ever
+    std::vector<WorkingFrame> furtherFrames;
+    std::int64_t FrameCount() const { return 1 + static_cast<std::int64_t>(furtherFrames.size()); }
+};
+
 // The raster every later step works on, with the source's transparency.
 struct WorkingImageSet {
     Raster image;
@@ -52,6 +68,10 @@ struct WorkingImageSet {
     // While the image is a reduced decoding of the source: the source's full size, turned with
     // the image. The resize plans from it, so that sizes come out as from the full picture.
     std::optional<StoredSize> reducedFrom;
+    // An animated source's further frames; every step that changes `image` changes them alike.
+    std::optional<WorkingAnimation> animation;
+
+    std::int64_t FrameCount() const { return animation ? animation->FrameCount() : 1; }
 };
 
 // Takes the picture apart into the working image (no pixel copy) and builds the opacity mask

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "imaging/animation.h"
 #include "imaging/raster.h"
 
 namespace zelvan {
@@ -36,7 +37,7 @@ struct StoredSize {
 
 // What one reader produced: the raster and the facts about transparency the job needs.
 // A reader delivers 32 bits per pixel only for files that store four bytes per pixel (or an
-// alpha channel); JPEG and GIF pictures are never 32-bit.
+// alpha channel); JPEG pictures and still GIFs are never 32-bit.
 struct DecodedPicture {
     PictureKind kind = PictureKind::Other;
     int pngColourType = -1;  // the IHDR colour type of a PNG file, -1 otherwise
@@ -58,13 +59,19 @@ struct DecodedPicture {
     // Set when the raster is a reduced decoding (a JPEG decoded at 1/2, 1/4 or 1/8 of its size):
     // the size the file stores, which every size planned from the picture refers to.
     std::optional<StoredSize> reducedFrom;
+    // An animated file with more than one frame: `raster` is the first frame as shown on the
+    // canvas (32 bits with opacity), the others and the timing are here.
+    std::optional<Animation> animation;
 
+    std::int64_t FrameCount() const { return animation ? animation->FrameCount() : 1; }
     bool IsIndexedPng() const { return kind == PictureKind::Png && pngColourType == 3; }
     bool IsPngWithAlpha() const {
         return kind == PictureKind::Png && (pngColourType == 4 || pngColourType == 6 || pngTransparentColour);
     }
     bool IsBitmap32() const {
-        return kind != PictureKind::Jpeg && kind != PictureKind::Gif && raster.bitsPerPixel() == 32;
+        // A still GIF is a palette picture; an animation's frames are composed with their opacity.
+        if (kind == PictureKind::Gif && !animation) return false;
+        return kind != PictureKind::Jpeg && raster.bitsPerPixel() == 32;
     }
     // The source carries per-pixel opacity in a fourth byte; an indexed PNG never does (its
     // transparency is per palette entry).

@@ -1,15 +1,17 @@
 // WebP reader over libwebp. A still picture decodes straight into the raster (BGR, or BGRA when
-// the file has alpha); an animation gives its first frame as composed on the canvas, always with
-// alpha. The ICCP chunk is the picture's profile; the EXIF chunk's Orientation is left for the
-// job's Orient step, since libwebp never turns anything.
+// the file has alpha); an animation gives every frame as composed on the canvas, always with
+// alpha, the first as the picture's raster. The ICCP chunk is the picture's profile; the EXIF
+// chunk's Orientation is left for the job's Orient step, since libwebp never turns anything.
 #include <webp/decode.h>
 #include <webp/demux.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "base/error.h"
+#include "imaging/animation.h"
 #include "imaging/colour_profile.h"
 #include "imaging/orientation.h"
 #include "imaging/readers/readers.h"
@@ -74,8 +76,9 @@ Raster DecodeStill(std::span<const std::uint8_t> bytes, const WebPBitstreamFeatu
     return raster;
 }
 
-// The first frame of an animation as shown: composed on the canvas.
-Raster DecodeFirstFrame(std::span<const std::uint8_t> bytes, int width, int height) {
+// Every frame of an animation as shown, composed on the canvas by libwebp, with its duration and
+// the loop count. The frame count, the canvas and the total duration are checked first.
+void DecodeAnimation(std::span<const std::uint8_t> bytes, DecodedPicture& picture) {
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options)) throw Error("WebP: cannot start the decoder");
     options.color_mode = MODE_BGRA;
@@ -83,14 +86,47 @@ Raster DecodeFirstFrame(std::span<const std::uint8_t> bytes, int width, int heig
     const WebPData data{bytes.data(), bytes.size()};
     std::unique_ptr<WebPAnimDecoder, AnimDecoderDeleter> decoder(WebPAnimDecoderNew(&data, &options));
     if (!decoder) throw Error("WebP: the animation is damaged");
-    std::uint8_t* frame = nullptr;
-    int timestamp = 0;
-    if (!WebPAnimDecoderGetNext(decoder.get(), &frame, &timestamp) || !frame)
-        throw Error("WebP: the animation's first frame is damaged or truncated");
-    Raster raster = Raster::Uninitialised(width, height, 32);
+    WebPAnimInfo info;
+    if (!WebPAnimDecoderGetInfo(decoder.get(), &info)) throw Error("WebP: the animation is damaged");
+    const int width = static_cast<int>(info.canvas_width), height = static_cast<int>(info.canvas_height);
+    CheckAnimationSize(width, height, std::max<std::int64_t>(info.frame_count, 1), "WebP");
+    // The demuxer knows every frame's duration before anything is decoded.
+    const WebPDemuxer* demux = WebPAnimDecoderGetDemuxer(decoder.get());
+    std::int64_t totalMs = 0;
+    for (std::uint32_t i = 1; i <= info.frame_count; ++i) {
+        WebPIterator it;
+        if (!WebPDemuxGetFrame(demux, static_cast<int>(i), &it)) break;
+        totalMs += it.duration;
+        WebPDemuxReleaseIterator(&it);
+    }
+    CheckAnimationDuration(totalMs, "WebP");
+
+    Animation animation;
+    animation.loopCount = static_cast<int>(std::min<std::uint32_t>(info.loop_count, 65535));
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
-    for (int y = 0; y < height; ++y) std::memcpy(raster.row(y), frame + rowBytes * static_cast<std::size_t>(y), rowBytes);
-    return raster;
+    int previousEnd = 0;
+    for (std::uint32_t i = 0; i < info.frame_count; ++i) {
+        std::uint8_t* pixels = nullptr;
+        int end = 0;
+        if (!WebPAnimDecoderGetNext(decoder.get(), &pixels, &end) || !pixels)
+            throw Error(i == 0 ? "WebP: the animation's first frame is damaged or truncated"
+                               : "WebP: frame " + std::to_string(i + 1) + " of the animation is damaged or truncated");
+        Raster raster = Raster::Uninitialised(width, height, 32);
+        for (int y = 0; y < height; ++y)
+            std::memcpy(raster.row(y), pixels + rowBytes * static_cast<std::size_t>(y), rowBytes);
+        // The decoder gives each frame's end; its duration is the time since the one before.
+        const int durationMs = end - previousEnd;
+        previousEnd = end;
+        if (i == 0) {
+            picture.raster = std::move(raster);
+            animation.firstDurationMs = durationMs;
+        } else {
+            animation.furtherFrames.push_back({std::move(raster), durationMs});
+        }
+    }
+    if (picture.raster.empty()) throw Error("WebP: the animation has no frame");
+    // A one-frame animation is a still picture that happens to be stored as one.
+    if (!animation.furtherFrames.empty()) picture.animation = std::move(animation);
 }
 
 }  // namespace
@@ -117,8 +153,8 @@ DecodedPicture ReadWebp(std::span<const std::uint8_t> bytes) {
 
     DecodedPicture picture;
     picture.kind = PictureKind::Webp;
-    picture.raster = features.has_animation ? DecodeFirstFrame(bytes, canvasWidth, canvasHeight)
-                                            : DecodeStill(bytes, features);
+    if (features.has_animation) DecodeAnimation(bytes, picture);
+    else picture.raster = DecodeStill(bytes, features);
     ChunkIterator exif, icc;
     picture.orientation = ExifChunkOrientation(Chunk(demux.get(), "EXIF", exif));
     const std::span<const std::uint8_t> profile = Chunk(demux.get(), "ICCP", icc);

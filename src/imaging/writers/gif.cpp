@@ -1,5 +1,7 @@
-// GIF writer: a single GIF87a image with a local colour table and the program's own LZW coder.
+// GIF writer: a single GIF87a image, or a GIF89a animation, each image with a local colour
+// table, and the program's own LZW coder.
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -148,27 +150,32 @@ constexpr std::array<std::uint8_t, 256> MakeLevelTable() {
 }
 constexpr std::array<std::uint8_t, 256> kLevel = MakeLevelTable();
 
-// A palette raster with its own palette, anything else in the fixed 216-colour cube.
-std::vector<std::uint8_t> EncodeInPalette(const Raster& image) {
-    const int width = image.width();
-    const int height = image.height();
-    if (width > 65535 || height > 65535)
+void CheckGifSize(const Raster& image) {
+    if (image.width() > 65535 || image.height() > 65535)
         throw Error("GIF: image is too large for the format (at most 65535 pixels a side)");
-    const int bpp = image.bitsPerPixel();
-    const bool keepPalette = bpp <= 8;
-    const int tableBits = keepPalette ? bpp : 8;
+}
 
-    std::vector<std::uint8_t> out;
-    out.reserve(1024 + static_cast<std::size_t>(width) * height / 2);
-    static constexpr char kHeader[] = "GIF87a";
-    out.insert(out.end(), kHeader, kHeader + 6);
+int TableBits(const Raster& image) { return image.bitsPerPixel() <= 8 ? image.bitsPerPixel() : 8; }
 
-    // Logical screen: no global table; colour resolution and table size both bits - 1.
+// The header and the logical screen: no global table; colour resolution and table size both
+// bits - 1.
+void PutScreen(std::vector<std::uint8_t>& out, const char* version, int width, int height, int tableBits) {
+    out.insert(out.end(), version, version + 6);
     PutU16(out, width);
     PutU16(out, height);
     out.push_back(static_cast<std::uint8_t>(((tableBits - 1) << 4) | (tableBits - 1)));
     out.push_back(0);  // background colour index
     out.push_back(0);  // aspect ratio
+}
+
+// A palette raster with its own palette, anything else in the fixed 216-colour cube: the image
+// descriptor at the screen's corner, its local colour table and the LZW data.
+void PutImage(std::vector<std::uint8_t>& out, const Raster& image) {
+    const int width = image.width();
+    const int height = image.height();
+    const int bpp = image.bitsPerPixel();
+    const bool keepPalette = bpp <= 8;
+    const int tableBits = TableBits(image);
 
     // Image descriptor with a local colour table, not interlaced, not sorted.
     out.push_back(0x2C);
@@ -225,8 +232,34 @@ std::vector<std::uint8_t> EncodeInPalette(const Raster& image) {
         lzw.Add(indices.data(), indices.size());
     }
     lzw.Finish();
+}
+
+std::vector<std::uint8_t> EncodeInPalette(const Raster& image) {
+    CheckGifSize(image);
+    std::vector<std::uint8_t> out;
+    out.reserve(1024 + static_cast<std::size_t>(image.width()) * image.height() / 2);
+    PutScreen(out, "GIF87a", image.width(), image.height(), TableBits(image));
+    PutImage(out, image);
     out.push_back(0x3B);  // trailer
     return out;
+}
+
+// The NETSCAPE2.0 application block: how many times the animation repeats after its first play,
+// 0 for ever.
+void PutLoopCount(std::vector<std::uint8_t>& out, int loopCount) {
+    static constexpr std::uint8_t kBlock[] = {0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1};
+    out.insert(out.end(), std::begin(kBlock), std::end(kBlock));
+    PutU16(out, loopCount <= 0 ? 0 : std::min(loopCount - 1, 65535));
+    out.push_back(0);
+}
+
+// The graphic control block before a frame: left in place (the next frame covers it whole), no
+// transparent index, the delay in hundredths of a second.
+void PutFrameControl(std::vector<std::uint8_t>& out, int durationMs) {
+    out.insert(out.end(), {0x21, 0xF9, 4, 1 << 2});
+    PutU16(out, std::clamp((durationMs + 5) / 10, 0, 65535));
+    out.push_back(0);  // transparent colour index, unused
+    out.push_back(0);
 }
 
 }  // namespace
@@ -235,6 +268,29 @@ std::vector<std::uint8_t> EncodeGif(const Raster& image, bool adaptivePalette) {
     if (image.empty()) throw Error("GIF: there is no image to write");
     if (adaptivePalette && image.bitsPerPixel() > 8) return EncodeInPalette(ToAdaptivePalette(image).image);
     return EncodeInPalette(image);
+}
+
+std::vector<std::uint8_t> EncodeGifAnimation(std::span<const FrameToWrite> frames, int loopCount,
+                                             bool adaptivePalette) {
+    if (frames.empty() || !frames.front().image || frames.front().image->empty())
+        throw Error("GIF: there is no image to write");
+    const int width = frames.front().image->width();
+    const int height = frames.front().image->height();
+    for (const FrameToWrite& frame : frames)
+        if (!frame.image || frame.image->width() != width || frame.image->height() != height)
+            throw Error("GIF: the animation's frames differ in size");
+    CheckGifSize(*frames.front().image);
+    std::vector<std::uint8_t> out;
+    // Every frame brings its own table: the screen declares the largest.
+    PutScreen(out, "GIF89a", width, height, 8);
+    if (loopCount != 1) PutLoopCount(out, loopCount);
+    for (const FrameToWrite& frame : frames) {
+        PutFrameControl(out, frame.durationMs);
+        if (adaptivePalette && frame.image->bitsPerPixel() > 8) PutImage(out, ToAdaptivePalette(*frame.image).image);
+        else PutImage(out, *frame.image);
+    }
+    out.push_back(0x3B);  // trailer
+    return out;
 }
 
 }  // namespace zelvan

@@ -1,7 +1,9 @@
-// WebP writer over libwebp; libwebpmux adds the ICCP and EXIF chunks around the encoded image.
+// WebP writer over libwebp, stills and animations; libwebpmux adds the ICCP and EXIF chunks around
+// the encoded image.
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -65,29 +67,10 @@ std::vector<std::uint8_t> WithChunk(std::span<const std::uint8_t> webp, const ch
     return out;
 }
 
-}  // namespace
-
-std::vector<std::uint8_t> EncodeWebp(const Raster& image, const Raster* alphaMask, const WebpSettings& settings,
-                                     std::span<const std::uint8_t> iccProfile) {
-    if (image.empty()) throw Error("WebP: there is no image to write");
+// The pixels into the encoder's picture: BGR, or BGRA with the mask's opacity.
+void ImportPixels(WebPPicture& picture, const Raster& image, const Raster* alphaMask) {
     const int width = image.width();
     const int height = image.height();
-    if (width > kMaxSide || height > kMaxSide)
-        throw Error("WebP: image is too large for the format (at most 16383 pixels a side, this one is " +
-                    std::to_string(width) + "x" + std::to_string(height) + ")");
-    if (alphaMask && (alphaMask->width() != width || alphaMask->height() != height || alphaMask->bitsPerPixel() < 24))
-        throw Error("WebP: the alpha mask does not match the image");
-
-    WebPConfig config;
-    if (!WebPConfigInit(&config)) throw Error("WebP: cannot start the encoder");
-    config.lossless = settings.lossless ? 1 : 0;
-    config.quality = static_cast<float>(settings.quality) + static_cast<float>(settings.qualityTenths) / 10.0f;
-    config.method = settings.effort;
-    // Lossless keeps the colour under fully transparent pixels too, so the picture comes back whole.
-    config.exact = settings.lossless ? 1 : 0;
-    if (!WebPValidateConfig(&config)) throw Error("WebP: the settings are out of range");
-
-    // The pixels as the encoder imports them: BGR, or BGRA with the mask's opacity.
     const int channels = alphaMask ? 4 : 3;
     const std::size_t w = static_cast<std::size_t>(width);
     const std::size_t rowBytes = w * static_cast<std::size_t>(channels);
@@ -107,14 +90,12 @@ std::vector<std::uint8_t> EncodeWebp(const Raster& image, const Raster* alphaMas
             dst[4 * x + 3] = m[x * mb];
         }
     }
-
-    EncoderState state;
-    state.picture.use_argb = 1;
-    state.picture.width = width;
-    state.picture.height = height;
+    picture.use_argb = 1;
+    picture.width = width;
+    picture.height = height;
     const int stride = static_cast<int>(rowBytes);
-    const int imported = alphaMask ? WebPPictureImportBGRA(&state.picture, pixels.data(), stride)
-                                   : WebPPictureImportBGR(&state.picture, pixels.data(), stride);
+    const int imported = alphaMask ? WebPPictureImportBGRA(&picture, pixels.data(), stride)
+                                   : WebPPictureImportBGR(&picture, pixels.data(), stride);
     if (!imported) throw Error("WebP: not enough memory to encode the image");
 }
 
@@ -166,6 +147,57 @@ std::vector<std::uint8_t> WebpWithExif(std::span<const std::uint8_t> webp, std::
     // No block, no chunk: an empty EXIF chunk would only puzzle readers.
     if (tiffBlock.empty()) return {webp.begin(), webp.end()};
     return WithChunk(webp, "EXIF", tiffBlock);
+}
+
+}  // namespace zelvan
+
+namespace zelvan {
+
+std::vector<std::uint8_t> EncodeWebpAnimation(std::span<const FrameToWrite> frames, int loopCount,
+                                              const WebpSettings& settings, std::span<const std::uint8_t> iccProfile) {
+    if (frames.empty() || !frames.front().image || frames.front().image->empty())
+        throw Error("WebP: there is no image to write");
+    const int width = frames.front().image->width();
+    const int height = frames.front().image->height();
+    CheckSide(width, height);
+    for (const FrameToWrite& frame : frames) {
+        if (!frame.image || frame.image->width() != width || frame.image->height() != height)
+            throw Error("WebP: the animation's frames differ in size");
+        const Raster* mask = frame.alphaMask;
+        if (mask && (mask->width() != width || mask->height() != height || mask->bitsPerPixel() < 24))
+            throw Error("WebP: the alpha mask does not match the image");
+    }
+    const WebPConfig config = ConfigFor(settings);
+
+    WebPAnimEncoderOptions options;
+    if (!WebPAnimEncoderOptionsInit(&options)) throw Error("WebP: cannot start the animation encoder");
+    options.anim_params.loop_count = std::clamp(loopCount, 0, 65535);
+    std::unique_ptr<WebPAnimEncoder, AnimEncoderDeleter> encoder(WebPAnimEncoderNew(width, height, &options));
+    if (!encoder) throw Error("WebP: not enough memory to encode the animation");
+    int timestamp = 0;
+    for (const FrameToWrite& frame : frames) {
+        EncoderState state;
+        ImportPixels(state.picture, *frame.image, frame.alphaMask);
+        if (!WebPAnimEncoderAdd(encoder.get(), &state.picture, timestamp, &config)) {
+            const char* text = WebPAnimEncoderGetError(encoder.get());
+            throw Error(std::string("WebP: ") + (text && *text ? text : "the animation encoder failed"));
+        }
+        // The format's timestamps are whole milliseconds in 24 bits; the sum was checked on reading.
+        timestamp += std::clamp(frame.durationMs, 0, (1 << 24) - 1);
+    }
+    // The last frame's end gives its duration.
+    if (!WebPAnimEncoderAdd(encoder.get(), nullptr, timestamp, nullptr))
+        throw Error("WebP: the animation encoder failed");
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    if (!WebPAnimEncoderAssemble(encoder.get(), &assembled)) {
+        WebPDataClear(&assembled);
+        throw Error("WebP: cannot assemble the animation");
+    }
+    std::vector<std::uint8_t> out(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
+    if (!iccProfile.empty()) out = WithChunk(out, "ICCP", iccProfile);
+    return out;
 }
 
 }  // namespace zelvan

@@ -111,4 +111,24 @@ std::vector<std::uint8_t> EncodeAvif(const Raster& image, const Raster* alphaMas
 // round((100 - quality) * 63 / 100). Quality 90 and up also keeps full-resolution chroma (4:4:4).
 int AvifQuantizer(int quality);
 
+// One frame of an animated output: the whole canvas, its opacity mask (nullptr: opaque; opacity
+// in the third byte of each mask pixel) and how long it shows. Every frame has the first's size.
+struct FrameToWrite {
+    const Raster* image = nullptr;
+    const Raster* alphaMask = nullptr;
+    int durationMs = 0;
+};
+
+// GIF89a animation: every frame whole, in a palette of its own as EncodeGif makes it (opaque:
+// the caller lays frames with opacity over a background first), delays in hundredths of a second,
+// and the loop count (times played, 0 for ever) in a NETSCAPE2.0 block as repeats after the first
+// play, none when it plays once.
+std::vector<std::uint8_t> EncodeGifAnimation(std::span<const FrameToWrite> frames, int loopCount,
+                                             bool adaptivePalette = true);
+
+// Animated WebP through libwebp's animation encoder, every frame lossy or lossless as the
+// settings say, the loop count (0 for ever) and the ICC profile kept.
+std::vector<std::uint8_t> EncodeWebpAnimation(std::span<const FrameToWrite> frames, int loopCount,
+                                              const WebpSettings& settings, std::span<const std::uint8_t> iccProfile = {});
+
 }  // namespace zelvan
