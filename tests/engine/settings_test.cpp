@@ -81,6 +81,7 @@ AppSettings Changed() {
     o.targetMode = 2;
     o.targetSizeKiB = 150;
     o.targetScore = 70;
+    o.lowerCaseExtension = true;
     s.language = "Russian";
     s.lastUpdateDate = QDateTime(QDate(2023, 12, 31), QTime(0, 0));
     s.allProcessedFiles = 3000000000;
