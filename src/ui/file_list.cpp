@@ -10,7 +10,9 @@
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QStyle>
-#include <QStyledItemDelegate>
+#include <QStandardPaths>
+#include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
@@ -44,6 +46,13 @@ public:
     QString typeKey;
     qint64 sizeKiB = 0;
     qint64 pixelArea = 1;
+
+    // The folder and the name whole on hover, however narrow their columns have become.
+    QVariant data(int column, int role) const override {
+        if (role == Qt::ToolTipRole && (column == FileListView::PathColumn || column == FileListView::NameColumn))
+            return text(column);
+        return QTreeWidgetItem::data(column, role);
+    }
 };
 
 namespace {
@@ -69,17 +78,17 @@ const FileListItem* ItemOf(const QTreeWidgetItem* item) {
     return item && item->type() == QTreeWidgetItem::UserType ? static_cast<const FileListItem*>(item) : nullptr;
 }
 
-// The folder column loses the start of its text: the innermost folders say the most.
-class FolderEndDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+// Where a dialog opens when none was used yet: the user's pictures folder, else home (never the
+// working folder, which is the program's own when started from a menu).
+QString FirstDialogFolder() {
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!pictures.isEmpty() && QFileInfo(pictures).isDir()) return pictures;
+    return QDir::homePath();
+}
 
-protected:
-    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
-        QStyledItemDelegate::initStyleOption(option, index);
-        option->textElideMode = Qt::ElideLeft;
-    }
-};
+QString DialogFolder(const std::string& remembered) {
+    return remembered.empty() ? FirstDialogFolder() : QFile::decodeName(remembered.c_str());
+}
 
 QString PatternsOf(std::string_view extensionWithDot) {
     const QString lower = QString::fromUtf8(extensionWithDot.data(), qsizetype(extensionWithDot.size())).toLower();
@@ -138,9 +147,9 @@ FileListView::FileListView(QWidget* parent)
     header()->setSectionsMovable(false);
     header()->setStretchLastSection(false);
     header()->setMinimumSectionSize(16);
-    // Long names lose their middle: the start and the extension say the most.
+    // Long names lose their middle: the start and the extension say the most; a folder keeps
+    // its root and its innermost folder.
     setTextElideMode(Qt::ElideMiddle);
-    setItemDelegateForColumn(PathColumn, new FolderEndDelegate(this));
     connect(header(), &QHeaderView::sectionClicked, this, &FileListView::onHeaderClicked);
 
     // The set of listed paths follows the model, whoever adds or removes rows.
@@ -422,8 +431,11 @@ QString FileListView::DialogFilter() {
         for (const QString& pattern : patterns.split(' '))
             if (!all.contains(pattern)) all.push_back(pattern);
     };
-    // The extensions a dropped or scanned file is accepted by.
-    for (const std::string& extension : AcceptedExtensions()) addOnce(PatternsOf(extension));
+    // The extensions a dropped or scanned file is accepted by, the common picture types first:
+    // the dialog shows the start of this list.
+    for (const bool raw : {false, true})
+        for (const std::string& extension : AcceptedExtensions())
+            if (IsRawExtension(extension) == raw) addOnce(PatternsOf(extension));
     QStringList entries;
     for (std::string_view extension : ReaderExtensions()) {
         const std::string dotted = "." + std::string(extension);
@@ -435,7 +447,7 @@ QString FileListView::DialogFilter() {
 
 void FileListView::AddFilesDialog() {
     const QStringList files =
-        openFilesDialog_(this, openDialogTitle_, QFile::decodeName(lastFilesFolder_.c_str()), DialogFilter());
+        openFilesDialog_(this, openDialogTitle_, DialogFolder(lastFilesFolder_), DialogFilter());
     if (files.isEmpty()) return;
     lastFilesFolder_ = ExtractFilePath(QFile::encodeName(files.front()).toStdString());
     {
@@ -447,7 +459,7 @@ void FileListView::AddFilesDialog() {
 
 void FileListView::AddFolderDialog() {
     if (folderScanActive_) return;
-    const QString folder = folderDialog_(this, Text("AddDir"), QFile::decodeName(lastAddedFolder_.c_str()));
+    const QString folder = folderDialog_(this, Text("AddDir"), DialogFolder(lastAddedFolder_));
     if (folder.isEmpty()) return;
     lastAddedFolder_ = QFile::encodeName(folder).toStdString();
     AddFolderTree(QFile::encodeName(folder).toStdString());
@@ -622,12 +634,13 @@ void FileListView::FitColumns() {
         header()->resizeSection(column, width);
         narrowTotal += width;
     }
-    // The name comes first: whole where the room allows, the folder keeping its caption's width
-    // (at most a third of the room); the folder takes whatever is left.
+    // Name and folder share the rest. The name comes first, whole where the room allows, but the
+    // folder keeps a quarter of the room (or its caption, or all it needs if less) so that its
+    // ends stay readable; the folder takes whatever is left.
     const int room = std::max(0, viewport()->width() - narrowTotal);
-    const int folderLeast = std::min(captionWidth(PathColumn), room / 3);
+    const int folderLeast = std::min({contentsWidth(PathColumn), std::max(captionWidth(PathColumn), room / 4), room / 2});
     const int name = std::min(contentsWidth(NameColumn), room - folderLeast);
-    const int folder = std::max(room - name, folderLeast);
+    const int folder = room - name;
     header()->resizeSection(NameColumn, name);
     header()->resizeSection(PathColumn, folder);
 }

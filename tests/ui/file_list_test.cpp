@@ -370,7 +370,9 @@ TEST_F(ListFixture, DroppedNamesCommandLineAndTheDialogs) {
     // cancelled dialog forgets nothing.
     filesToOpen.clear();
     list.AddFilesAction()->trigger();
-    EXPECT_EQ(dialogFolders, (QStringList{"", "", QString::fromStdString(root + "tree"),
+    // (The first-use folder is tested on its own below.)
+    EXPECT_FALSE(dialogFolders.value(0).isEmpty());
+    EXPECT_EQ(dialogFolders, (QStringList{dialogFolders.value(0), dialogFolders.value(0), QString::fromStdString(root + "tree"),
                                           QString::fromStdString(root + "tree/")}));
     EXPECT_EQ(list.LastFilesFolder(), root + "tree/");
     EXPECT_EQ(list.LastAddedFolder(), root + "tree");
@@ -386,7 +388,10 @@ TEST(FileListTexts, DialogFilterListsEveryExtensionInBothLetterCases) {
     const QStringList entries = FileListView::DialogFilter().split(";;");
     ASSERT_EQ(entries.size(), 1 + qsizetype(ReaderExtensions().size()));
     const QString all = entries[0];
-    EXPECT_TRUE(all.startsWith("All (*.crw *.CRW *.cr2 *.CR2 ")) << all.toStdString();
+    // The common picture types first (the dialog shows the start), camera RAW types last.
+    EXPECT_TRUE(all.startsWith("All (*.jpg *.JPG *.bmp *.BMP ")) << all.toStdString();
+    EXPECT_LT(all.indexOf("*.webp "), all.indexOf("*.crw ")) << all.toStdString();
+    EXPECT_TRUE(all.endsWith("*.rw2 *.RW2)")) << all.toStdString();
     EXPECT_TRUE(all.endsWith(")"));
     for (const std::string& extension : AcceptedExtensions()) {
         const QString pattern = "*" + QString::fromStdString(extension);
@@ -396,6 +401,58 @@ TEST(FileListTexts, DialogFilterListsEveryExtensionInBothLetterCases) {
     }
     EXPECT_EQ(entries[1], ".BMP (*.bmp *.BMP)");
     EXPECT_EQ(entries.back(), ".RW2 (*.rw2 *.RW2)");
+}
+
+// Before any dialog was used, both open in the user's pictures folder, or home without one.
+TEST_F(ListFixture, DialogsFirstOpenInThePicturesFolderElseHome) {
+    TempDir home;
+    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.path().string()));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home / "config"));  // no user-dirs file
+    for (const bool withPictures : {false, true}) {
+        if (withPictures) fs::create_directories(home / "Pictures");
+        dialogFolders.clear();
+        list.AddFilesAction()->trigger();
+        list.AddFolderAction()->trigger();
+        const QString expected = QString::fromStdString(withPictures ? home / "Pictures" : home.path().string());
+        EXPECT_EQ(dialogFolders, (QStringList{expected, expected})) << withPictures;
+    }
+    qputenv("HOME", oldHome);
+    if (oldConfig.isEmpty()) qunsetenv("XDG_CONFIG_HOME");
+    else qputenv("XDG_CONFIG_HOME", oldConfig);
+}
+
+// Name and folder share the width the narrow columns leave: the name whole where it fits, the
+// folder never below a quarter of that room (or what it needs); both whole on hover.
+TEST_F(ListFixture, NameAndFolderShareTheRestAndShowWholeOnHover) {
+    TempDir dir;
+    const std::string folder = dir / "a folder with a long name/another long folder name/photos/";
+    fs::create_directories(folder);
+    const std::string name = "a long picture name from a phone camera 20240812_153012.png";
+    WritePng(folder + name, 2, 2);
+    ASSERT_TRUE(list.AddFileToList(folder + name));
+    list.show();
+    auto width = [this](int column) { return list.columnWidth(column); };
+    const int needName = list.fontMetrics().horizontalAdvance(QString::fromStdString(name));
+    for (const int listWidth : {1400, 700, 420, 300}) {
+        SCOPED_TRACE(listWidth);
+        list.resize(listWidth, 200);
+        list.FitColumns();
+        const int narrow = width(FileListView::TypeColumn) + width(FileListView::SizeColumn) +
+                           width(FileListView::ImageSizeColumn);
+        const int room = list.viewport()->width() - narrow;
+        // Name and folder fill the rest exactly: no scroll bar, no gap.
+        EXPECT_EQ(width(FileListView::NameColumn) + width(FileListView::PathColumn), room);
+        EXPECT_GE(width(FileListView::PathColumn), room / 4);
+        const bool nameFits = needName + room / 4 < room;
+        EXPECT_EQ(width(FileListView::NameColumn) > needName, nameFits);
+    }
+    QTreeWidgetItem* row = list.topLevelItem(0);
+    EXPECT_EQ(row->data(FileListView::NameColumn, Qt::ToolTipRole).toString().toStdString(), name);
+    EXPECT_EQ(row->data(FileListView::PathColumn, Qt::ToolTipRole).toString().toStdString(), folder);
+    EXPECT_FALSE(row->data(FileListView::SizeColumn, Qt::ToolTipRole).isValid());
+    EXPECT_EQ(list.textElideMode(), Qt::ElideMiddle);
+    EXPECT_EQ(list.itemDelegateForColumn(FileListView::PathColumn), nullptr);  // the list's middle elision
 }
 
 TEST(FileListTexts, CaptionsMenuNamesAndCommandStates) {
