@@ -302,11 +302,14 @@ QGroupBox* OptionPages::BuildTargetGroup(QWidget* page) {
     QLabel* scoreHint = MakeLabel("Label40", "90 visually lossless, 80 high, 70 web", box);
     modeCaption->setBuddy(mode);
     grid->addWidget(modeCaption, 0, 0);
+    // The size and the score share a place: only the chosen target's box shows. The hint wraps
+    // rather than widen the pages.
+    scoreHint->setWordWrap(true);
     grid->addWidget(mode, 0, 1);
     grid->addWidget(size, 0, 2);
-    grid->addWidget(score, 0, 3);
+    grid->addWidget(score, 0, 2);
     grid->addWidget(scoreHint, 1, 1, 1, 3);
-    grid->setColumnStretch(4, 1);
+    grid->setColumnStretch(3, 1);
     // Only the box of the chosen target is shown: a size and a score side by side would read as
     // two conditions.
     const auto follow = [mode, size, score, scoreHint] {
