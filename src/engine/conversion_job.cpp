@@ -16,8 +16,8 @@
 #include "engine/output_naming.h"
 #include "engine/recipe.h"
 #include "engine/resize_planning.h"
-#include "engine/text_stamp.h"
 #include "engine/target_encoding.h"
+#include "engine/text_stamp.h"
 #include "imaging/colour_profile.h"
 
 namespace zelvan {
@@ -64,12 +64,12 @@ void ConversionJob::Report(OutputWork& work, JobError error, const std::string& 
     env_.errors->AppendLine(ErrorLine(error, path, message));
 }
 
-// The source failed: one line, and every output still pending fails with it.
 void ConversionJob::Note(OutputWork& work, const std::string& path, const std::string& message) {
     work.output.result.note = message;
     env_.errors->AppendLine(path + ": " + message);
 }
 
+// The source failed: one line, and every output still pending fails with it.
 void ConversionJob::ReportSource(JobError error, const std::string& path, const std::string& message) {
     bool lineWritten = false;
     for (OutputWork& work : *work_) {
@@ -409,12 +409,12 @@ bool ConversionJob::WriteChosenFormat(OutputWork& work, const WorkingImageSet& i
             work.output.result.visualScore = searched->score;
         }
         nameTaken = !WriteOutput(work, work.output.destinationPath, bytes);
+        if (!nameTaken && searched && searched->missed)
+            Note(work, work.output.destinationPath, TargetMissedNote(work.options, *searched, bytes.size()));
         work.output.result.recompressedSource = !nameTaken && recompressed;
         if (!nameTaken && exifFailure) throw Error(*exifFailure);
     });
     return encoded && !nameTaken;
-        if (!nameTaken && searched && searched->missed)
-            Note(work, work.output.destinationPath, TargetMissedNote(work.options, *searched, bytes.size()));
 }
 
 // Writes the output under its final name, which no other output of the run may write and which,
