@@ -43,7 +43,7 @@ done
 echo "outputs: $same identical to the single runs', $differ different, $(ls "$OUT/singles" | wc -l) made by the single runs"
 if command -v ltrace >/dev/null; then
   one=$(head -1 "$LIST")
-  calls=$(cd "$C/jpeg" && ltrace -c -e jpeg_start_decompress "$CLI" --recipe "$RECIPE" -o "$OUT/one" "$one" 2>&1 >/dev/null |
+  calls=$(cd "$C/jpeg" && ltrace -f -c -e jpeg_start_decompress "$CLI" --recipe "$RECIPE" -o "$OUT/one" "$one" 2>&1 >/dev/null |
           awk '/jpeg_start_decompress/ {print $4}')
   echo "jpeg_start_decompress calls for one photo and 9 outputs: ${calls:-?}"
 fi

@@ -134,6 +134,8 @@ std::string ExpandMask(std::string_view mask, const MaskSubject& subject, MaskKi
         text = ReplaceToken(text, token, replacement);
     };
     replace("[N]", NameWithoutExtension(subject.sourcePath));
+    // A recipe's outputs have their names put in for [O] already; a run's single output has none.
+    replace("[O]", "");
     replace("[E]", ExtractFileExt(subject.destinationPath));
     replace("[W]", std::to_string(subject.width));
     replace("[H]", std::to_string(subject.height));

@@ -29,6 +29,10 @@ constexpr std::array kFixedKeys{
     "CannotWriteFile",
     // The update check.
     "Update", "UpToDate", "UpdateCheckError", "UpdateReq",
+    // Recipes: the output page's chooser and the recipe editor.
+    "RecipeCaption", "RecipeSingleOutput", "RecipeNew", "RecipeEdit", "RecipeDuplicate", "RecipeDelete", "RecipeImport",
+    "RecipeExport", "RecipeNewName", "RecipeEditorTitle", "RecipeAddOutput", "RecipeRemoveOutput",
+    "RecipeOutputNameCaption", "RecipeSubfolderCaption", "RecipeInheritedHint", "RecipeChangesCaption", "RecipeNoChanges",
 };
 
 constexpr std::array kWindowKeys{

@@ -39,6 +39,7 @@
 #include "ui/file_list.h"
 #include "ui/message_box.h"
 #include "ui/option_pages.h"
+#include "ui/recipe_chooser.h"
 #include "ui/preview.h"
 #include "ui/progress_window.h"
 #include "ui/single_instance.h"
@@ -271,6 +272,8 @@ void MainWindow::BuildLayout() {
     rightLayout->setContentsMargins(0, 0, 0, 0);
     preview_ = new PreviewPane(scheduler_->previewGate, right);
     optionPages_ = new OptionPages(right);
+    optionPages_->Recipes()->SetFolders(RecipeFolders(ProgramFolder(), DataFolder(ZELVAN_DATA_DIR)));
+    optionPages_->Recipes()->SetRunOptions([this] { return optionPages_->Options(); });
     rightLayout->addWidget(preview_, 1);
     rightLayout->addWidget(optionPages_, 0);
     splitter_->addWidget(fileList_);
@@ -368,6 +371,7 @@ void MainWindow::ApplyLanguage(const std::string& language) {
                                                    fileList_->OpenDialogTitle()));
     fileList_->ApplyLanguage(language_);
     optionPages_->ApplyLanguageLists(language_);
+    optionPages_->Recipes()->SetTexts(&language_);
     ShowConvertHints();
     if (languageGroup_) {
         for (QAction* entry : languageGroup_->actions()) entry->setChecked(entry->data().toString().toStdString() == language);
@@ -491,6 +495,15 @@ void MainWindow::onConvertClicked() {
         return;
     }
     std::vector<std::string> paths = fileList_->FullPaths();
+    // A recipe chosen on the output page: each file makes every one of its outputs.
+    try {
+        const auto outputs = optionPages_->Recipes()->OutputsFor(options, paths);
+        scheduler_->SetRecipeOutputs(outputs);
+        progressWindow_->SetOutputsPerFile(outputs ? static_cast<int>(outputs->size()) : 1);
+    } catch (const Error& e) {
+        ShowMessage(QMessageBox::Critical, Tr(language_, "Error"), QString::fromStdString(e.what()));
+        return;
+    }
     progressWindow_->PrepareForRun(static_cast<int>(paths.size()), options.outputFolder);
     if (!scheduler_->BeginRun(options, std::move(paths), language_.LookupText("AllProcessed"))) {
         // Not one worker could be made: the run has ended as a cancelled one.

@@ -1,4 +1,5 @@
 #include "ui/option_pages.h"
+#include "ui/recipe_chooser.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -625,8 +626,10 @@ void OptionPages::BuildOutputPage() {
     grid->addWidget(autoRotate, 4, 2, 1, 2);
     grid->addWidget(metadataCaption, 5, 0);
     grid->addWidget(metadata_, 5, 1);
+    recipes_ = new RecipeChooser(page);
+    grid->addWidget(recipes_, 6, 0, 1, 4);
     grid->setColumnStretch(2, 1);
-    grid->setRowStretch(6, 1);
+    grid->setRowStretch(7, 1);
     SetBackgroundColour(backgroundColour_);
 
     // The automatic choice leaves no format to pick.

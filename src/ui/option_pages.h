@@ -31,6 +31,10 @@ class QSpinBox;
 class QTimer;
 
 namespace zelvan {
+class RecipeChooser;
+}
+
+namespace zelvan {
 
 // The option pages below the preview: every conversion setting has one control here, and the
 // controls are the options (Options() reads them, ApplyOptions() sets them). The option table
@@ -92,6 +96,9 @@ public:
     void SetColourChooser(ColourChooser chooser) { colourChooser_ = std::move(chooser); }
     void SetClock(Clock clock) { clock_ = std::move(clock); }
     void SetDateConventions(const MaskDateConventions& dates) { dates_ = dates; }
+
+    // The output page's choice of a recipe instead of the single output these pages describe.
+    RecipeChooser* Recipes() const { return recipes_; }
 
     // The rename page's variable menu (its button opens it).
     QMenu* RenameVariableMenu() const { return renameVariableMenu_; }
@@ -203,6 +210,7 @@ private:
     QComboBox* colourProfile_ = nullptr;
     QComboBox* metadata_ = nullptr;
     QPushButton* backgroundButton_ = nullptr;
+    RecipeChooser* recipes_ = nullptr;
     int backgroundColour_ = 0xFFFFFF;  // 0xRRGGBB
 
     TextFont font_;

@@ -216,7 +216,7 @@ void ProgressWindow::PrepareForRun(int fileCount, const std::string& outputFolde
     // The figures start from this run's zeros: the refresh leaves the output size alone until a
     // job has written something, and the last run's figure must not stand beside this one's.
     const std::string zero = SizeText(0, decimalSeparator_, LookedUpUnits());
-    processedCount_->setText(QStringLiteral("0/%1").arg(fileCount));
+    processedCount_->setText(QStringLiteral("0/%1").arg(fileCount) + outputsNote_);
     inputSize_->setText(QString::fromStdString(zero));
     outputSize_->setText(QString::fromStdString(zero));
     elapsed_->setText(QStringLiteral("0"));
@@ -247,7 +247,7 @@ void ProgressWindow::onRefreshTick() {
     const std::int64_t output = counters.outputKiB.load();
 
     taskbar_->SetPosition(processed);
-    processedCount_->setText(QStringLiteral("%1/%2").arg(processed).arg(taskbar_->Maximum()));
+    processedCount_->setText(QStringLiteral("%1/%2").arg(processed).arg(taskbar_->Maximum()) + outputsNote_);
     runningJobs_->setText(QString::number(scheduler_.RunningJobs()));
     // The unit words of the current language from the first tick on, not only at the end.
     const SizeUnits units = LookedUpUnits();
@@ -275,7 +275,7 @@ void ProgressWindow::WriteCompletionFigures() {
     const std::int64_t output = counters.outputKiB.load();
     const SizeUnits units = LookedUpUnits();
     taskbar_->SetPosition(processed);
-    processedCount_->setText(QStringLiteral("%1/%2").arg(processed).arg(taskbar_->Maximum()));
+    processedCount_->setText(QStringLiteral("%1/%2").arg(processed).arg(taskbar_->Maximum()) + outputsNote_);
     runningJobs_->setText(QString::number(scheduler_.RunningJobs()));
     inputSize_->setText(QString::fromStdString(SizeText(input, decimalSeparator_, units)));
     if (output > 0 && input > 0)

@@ -42,6 +42,8 @@ public:
     // the error list's display emptied, the bar in its normal state and mirrored on the launcher.
     // `outputFolder` is the run's, opened by "Open output folder" once the run has ended.
     void PrepareForRun(int fileCount, const std::string& outputFolder);
+    // A recipe's run makes this many outputs of each file: the count of files says so ("3/10 ×9").
+    void SetOutputsPerFile(int outputs) { outputsNote_ = outputs > 1 ? QStringLiteral(" \u00D7%1").arg(outputs) : QString(); }
     // Convert's last step: the run's caption, then modal until the window closes.
     int ShowForRun();
 
@@ -111,6 +113,7 @@ private:
     QLabel* runningJobs_;
     QLabel* processedCaption_;
     QLabel* processedCount_;
+    QString outputsNote_;
     QLabel* inputSizeCaption_;
     QLabel* inputSize_;
     QLabel* outputSizeCaption_;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/mask_language.h"
 #include "engine/output_formats.h"
 #include "support/test_support.h"
 
@@ -104,6 +105,15 @@ TEST(Recipe, OutputsInheritTheRunsOptionsAndNameThemselves) {
     EXPECT_EQ(options.resamplingFilter, 2);
     EXPECT_EQ(options.renameMask, "[N]-small[E]") << "[O] is the output's name, any letter case";
     EXPECT_EQ(options.textStampMask, "small by me");
+
+    // A run's single output has no name: [O] stands for nothing there.
+    MaskSubject subject;
+    subject.sourcePath = "/p/a.png";
+    subject.destinationPath = "/o/a.png";
+    subject.now = QDateTime(QDate(2000, 1, 1), QTime(0, 0));
+    EXPECT_EQ(ExpandMask("[N]-[O][E]", subject, MaskKind::Rename,
+                         MaskDateConventions::FromPatterns(QLocale::c(), "dd.MM.yyyy", "HH:mm"), 3),
+              "a-.png");
 
     // Changes apply in order: a later one wins, and an empty value inherits again.
     output.SetChange("webp_quality", "30");
