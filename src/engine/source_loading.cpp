@@ -105,9 +105,9 @@ LoadedSource LoadPicture(const std::string& sourcePath, const DecodeReductionFn&
             }
         }
         loaded.sourceSize = bytes.size() > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(bytes.size());
-    } catch (const Error& e) {
     } catch (const LoadFailure&) {
         throw;
+    } catch (const Error& e) {
         throw LoadFailure(LoadFailure::Kind::Picture, e.what());
     } catch (const std::bad_alloc&) {
         throw LoadFailure(LoadFailure::Kind::Picture, "not enough memory to decode the file");
