@@ -84,7 +84,6 @@ std::vector<std::uint8_t> WriteTga(const WorkingImageSet& images, const Conversi
 
 std::vector<std::uint8_t> WriteWebp(const WorkingImageSet& images, const ConversionOptions& options) {
     if (images.animation) return EncodeAnimatedWebp(images, options);
-    if (images.animation) return EncodeAnimatedWebp(images, options);
     WebpSettings webp{options.webpQuality, options.webpLossless, options.webpEffort};
     webp.qualityTenths = options.qualityTenths;
     return EncodeWebp(images.image, MaskOf(images), webp, images.iccProfile);

@@ -310,11 +310,11 @@ void MainWindow::BuildLayout() {
                                     QKeySequence(Qt::Key_F9)});
     convertShortcut_->setShortcutContext(Qt::WindowShortcut);
     addAction(convertShortcut_);
+    // A control that claims a key for itself (ShortcutOverride) would keep it from the shortcut.
+    qApp->installEventFilter(this);
     connect(convertShortcut_, &QAction::triggered, this, [this] {
         if (convertButton_->isEnabled()) onConvertClicked();
     });
-    // A control that claims a key for itself (ShortcutOverride) would keep it from the shortcut.
-    qApp->installEventFilter(this);
 
     connect(convertButton_, &QPushButton::clicked, this, &MainWindow::onConvertClicked);
     connect(exitButton_, &QPushButton::clicked, this, &QWidget::close);
@@ -328,13 +328,13 @@ void MainWindow::BuildLayout() {
     connect(deleteSelectedButton_, &QToolButton::clicked, fileList_, &FileListView::DeleteSelected);
     connect(fileList_, &FileListView::ControlStatesChanged, this, &MainWindow::UpdateControlStates);
     connect(fileList_, &FileListView::AddingChanged, busy, &QWidget::setVisible);
-    connect(fileList_, &FileListView::CurrentPathChanged, preview_,
-            [this](const std::string& path) { preview_->ShowPreview(path); });
-    connect(fileList_, &FileListView::RowsChanged, preview_, [this] {
     // Hand-overs that came during a scan go in once it has ended (after its last flag is down).
     connect(fileList_, &FileListView::AddingChanged, this, [this](bool adding) {
         if (!adding && !handedOver_.empty()) QTimer::singleShot(0, this, &MainWindow::AddHandedOverPaths);
     }, Qt::QueuedConnection);
+    connect(fileList_, &FileListView::CurrentPathChanged, preview_,
+            [this](const std::string& path) { preview_->ShowPreview(path); });
+    connect(fileList_, &FileListView::RowsChanged, preview_, [this] {
         preview_->DropUnlisted([this](const std::string& path) { return fileList_->Lists(path); });
     });
     preview_->SetListHasRows([this] { return fileList_->RowCount() > 0; });
@@ -432,12 +432,12 @@ void MainWindow::UpdateControlStates(const FileListControlStates& states) {
 }
 
 void MainWindow::AddCommandLine(const QStringList& arguments) {
+    // Rows keep whole paths: a relative one would change its meaning with the working folder.
     std::vector<std::string> paths;
     for (const QString& argument : arguments)
         paths.push_back(QFile::encodeName(QFileInfo(argument).absoluteFilePath()).toStdString());
     fileList_->AddCommandLinePaths(paths);
     preview_->RememberBoxSize();
-    // Rows keep whole paths: a relative one would change its meaning with the working folder.
 }
 
 void MainWindow::ReceiveHandOver(const QString& text) {
@@ -504,12 +504,12 @@ void MainWindow::onConvertClicked() {
         ShowMessage(QMessageBox::Critical, Tr(language_, "Error"), QString::fromStdString(e.what()));
         return;
     }
+    runFileCount_ = static_cast<int>(paths.size());
+    statusBar()->clearMessage();
     progressWindow_->PrepareForRun(static_cast<int>(paths.size()), options.outputFolder);
     if (!scheduler_->BeginRun(options, std::move(paths), language_.LookupText("AllProcessed"))) {
         // Not one worker could be made: the run has ended as a cancelled one.
         SyncConvertControls();
-    runFileCount_ = static_cast<int>(paths.size());
-    statusBar()->clearMessage();
         ShowMessage(QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Error creating thread!"));
         return;
     }
@@ -521,24 +521,11 @@ void MainWindow::onRunFinished() {
     SyncConvertControls();
     // A word that arrives after the next run has begun belongs to the run before it.
     if (!scheduler_->Finished()) return;
+    // A cancelled run's window closes: the status bar keeps what became of the files.
+    if (scheduler_->CloseWhenDone()) statusBar()->showMessage(CancelledRunSummary());
     progressWindow_->CompleteRun();
 }
 
-void MainWindow::ShowHelp() {
-    const std::string& language = language_.CurrentLanguage();
-    std::string name;
-    if (language == "Russian") name = "help_ru.html";
-    else if (language == "English") name = "help_en.html";
-    else return;
-    for (const std::string& folder : {paths_.programFolder, paths_.dataFolder + "/"}) {
-        if (FileExists(folder + name)) {
-            OpenExternally(QUrl::fromLocalFile(QString::fromStdString(folder + name)), this);
-            return;
-    // A cancelled run's window closes: the status bar keeps what became of the files.
-    if (scheduler_->CloseWhenDone()) statusBar()->showMessage(CancelledRunSummary());
-        }
-    }
-}
 QString MainWindow::CancelledRunSummary() const {
     const RunCounters& counters = scheduler_->State().counters;
     const int processed = counters.processed.load();
@@ -564,6 +551,19 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+void MainWindow::ShowHelp() {
+    const std::string& language = language_.CurrentLanguage();
+    std::string name;
+    if (language == "Russian") name = "help_ru.html";
+    else if (language == "English") name = "help_en.html";
+    else return;
+    for (const std::string& folder : {paths_.programFolder, paths_.dataFolder + "/"}) {
+        if (FileExists(folder + name)) {
+            OpenExternally(QUrl::fromLocalFile(QString::fromStdString(folder + name)), this);
+            return;
+        }
+    }
+}
 
 void MainWindow::OpenExternally(const QUrl& url, QWidget* owner) {
     OpenOrShowWhere(owner, url, urlOpener_, messageBox_, Tr(language_, "Information"), Tr(language_, "OpenByHand"));

@@ -302,10 +302,10 @@ QGroupBox* OptionPages::BuildTargetGroup(QWidget* page) {
     QSpinBox* score = OptionSpinBox(box, "Target_quality");
     QLabel* scoreHint = MakeLabel("Label40", "90 visually lossless, 80 high, 70 web", box);
     modeCaption->setBuddy(mode);
-    grid->addWidget(modeCaption, 0, 0);
     // The size and the score share a place: only the chosen target's box shows. The hint wraps
     // rather than widen the pages.
     scoreHint->setWordWrap(true);
+    grid->addWidget(modeCaption, 0, 0);
     grid->addWidget(mode, 0, 1);
     grid->addWidget(size, 0, 2);
     grid->addWidget(score, 0, 2);

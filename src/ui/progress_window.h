@@ -94,11 +94,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     // Escape closes through the close query as the close box does.
     void reject() override;
-
-private:
     // Return and Enter reach the default button only when pressed afresh and alone.
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
     void Cancel();
     void CloseAfterRun();
     void SyncErrorLog();
