@@ -47,6 +47,9 @@ constexpr const char* kUsage =
     "                    saying so (Target_mode=1, Target_size in KiB)\n"
     "  --target-quality S  the same formats: the smallest file whose SSIMULACRA 2 score is at\n"
     "                    least S (90 visually lossless, 80 high, 70 web; Target_mode=2)\n"
+    "  --memory-budget N the memory the files converted at once may take together by their\n"
+    "                    estimates, in MiB or with M or G (4096, 4G); a file needing more\n"
+    "                    than all of it fails; 0: 3/4 of the machine's (Memory_budget)\n"
     "\n"
     "Runs for scripts and clusters:\n"
     "  --dry-run         write nothing; print one line per file: what would happen (write,\n"
@@ -109,6 +112,20 @@ void AddTargetSize(Arguments& a, const std::string& text) {
     if (!(kib >= 1) || kib > 2097151) throw UsageError(bad + ": at least 1K, less than 2G");
     a.sets.emplace_back("Target_mode", "1");
     a.sets.emplace_back("Target_size", std::to_string(static_cast<long long>(kib)));
+}
+
+// --memory-budget: MiB, or with M or G ("4096", "4G").
+void AddMemoryBudget(Arguments& a, const std::string& text) {
+    const std::string bad = "--memory-budget needs a size in MiB, or with M or G (4G), not \"" + text + "\"";
+    std::string number = text;
+    long long unit = 1;
+    if (!number.empty() && (number.back() == 'G' || number.back() == 'g')) unit = 1024;
+    if (!number.empty() && (number.back() == 'M' || number.back() == 'm' || unit != 1)) number.pop_back();
+    const std::optional<int> n = ParseCount(number);
+    if (!n) throw UsageError(bad);
+    const long long mib = *n * unit;
+    if (mib > 2097151) throw UsageError(bad + ": at most 2047G");
+    a.sets.emplace_back("Memory_budget", std::to_string(mib));
 }
 
 // -j N: any N from 1 on, clamped to the processors; above the cap the run says what it uses.
@@ -271,6 +288,8 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
         } else if (arg == "--target-quality") {
             a.sets.emplace_back("Target_mode", "2");
             a.sets.emplace_back("Target_quality", next());
+        } else if (arg == "--memory-budget") {
+            AddMemoryBudget(a, next());
         } else if (arg == "--list-options") {
             a.listOptions = true;
         } else if (arg == "--dry-run") {

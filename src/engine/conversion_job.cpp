@@ -111,7 +111,8 @@ void ConversionJob::Execute() {
                 }
             }
         }
-        ConvertSource(work);
+        if (!refusal.empty()) ReportSource(JobError::Source, sourcePath, refusal);
+        else ConvertSource(work);
     } catch (...) {
         // A failure no step reports (out of memory in an unexpected place) ends the job; it
         // still counts as processed below.

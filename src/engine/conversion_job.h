@@ -91,6 +91,9 @@ public:
     // a failure.
     bool skipExisting = false;
     std::function<std::optional<std::string>(const ConversionJob&, const JobOutput&)> existingOutput;
+    // Set by the run when it will not start the job (it needs more memory than the run's whole
+    // budget): Execute reports it as the source's failure and does no work.
+    std::string refusal;
 
     // Adds an output in the run's options.
     JobOutput& AddOutput(const OutputFormat* format, std::string destinationPath);

@@ -127,6 +127,7 @@ constexpr std::array kTable{
     Int("Target_size", 200, 1, 2097151, &O::targetSizeKiB, "SpinEdit18"),
     Int("Target_quality", 80, 1, 100, &O::targetScore, "SpinEdit19"),
     Bool("Lower_case_extension", false, &O::lowerCaseExtension, nullptr),
+    Int("Memory_budget", 0, 0, 2097151, &O::memoryBudgetMiB, nullptr),
 };
 
 constexpr const char* kSettingsSection = "Settings";

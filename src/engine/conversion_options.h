@@ -102,6 +102,9 @@ struct ConversionOptions {
     // Outputs named with the format's extension in lower case ("photo.png"), as the command line
     // names them by default; off: as the format table spells it ("photo.PNG").
     bool lowerCaseExtension;
+    // What the run's jobs may take together by their estimates, in MiB; 0: three quarters of the
+    // machine's memory.
+    int memoryBudgetMiB;
 };
 
 // What happens to a source's embedded ICC profile (the option Colour_profile).

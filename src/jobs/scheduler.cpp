@@ -5,6 +5,7 @@
 
 #include "base/file_io.h"
 #include "base/path_util.h"
+#include "engine/memory_estimate.h"
 #include "engine/output_naming.h"
 #include "engine/mask_language.h"
 #include "jobs/memory_load.h"
@@ -140,6 +141,9 @@ bool Scheduler::BeginRun(const ConversionOptions& options, std::vector<QueuedFil
     completed_ = false;
     ended_ = false;
     closeWhenDone_ = false;
+    admitting_ = false;
+    budgetBytes_ = MemoryBudgetBytes(options_->memoryBudgetMiB, PhysicalMemoryBytes());
+    reservedBytes_ = 0;
     // No more workers than files: a worker would only start to leave again.
     poolSize_ = std::min(JobLimit(), std::max<std::size_t>(queue_.size(), 1));
     liveWorkers_ = 0;
@@ -187,11 +191,31 @@ std::size_t Scheduler::QueuedFiles() const {
     return queue_.size();
 }
 
-// The memory guard holds back further jobs while memory is short; with no job running it would
-// only stall the run for good, so a job always may start then.
-bool Scheduler::MayStartLocked() {
+// The memory guard and the budget hold back further jobs while memory is short; with no job
+// running they would only stall the run for good, so a job that fits the budget always may start
+// then.
+bool Scheduler::MayStartLocked(std::uint64_t estimate) {
     if (!previewGate.IsOpen()) return false;
-    return runningJobs_.load(std::memory_order_relaxed) == 0 || memoryLoad_() < 90;
+    if (runningJobs_.load(std::memory_order_relaxed) == 0) return true;
+    if (memoryLoad_() >= 90) return false;
+    return budgetBytes_ == 0 || reservedBytes_ + estimate <= budgetBytes_;
+}
+
+// The picture's size from its header and every output the job will make; 0 when the header
+// gives no size.
+std::uint64_t Scheduler::EstimatePeakBytes(const QueuedFile& file) const {
+    if (memoryEstimator_) return memoryEstimator_(file);
+    const std::optional<ImageSize> shown = HeaderSize(file.sourcePath, options_->autoRotate);
+    if (!shown) return 0;
+    std::vector<EstimatedOutput> outputs;
+    if (recipeOutputs_) {
+        for (const RunOutput& output : *recipeOutputs_)
+            outputs.push_back({output.format ? output.format->number : output.options->outputFormat,
+                               output.options.get()});
+    } else {
+        outputs.push_back({outputFormat_ ? outputFormat_->number : options_->outputFormat, options_.get()});
+    }
+    return EstimateJobPeakBytes(*shown, outputs);
 }
 
 std::unique_ptr<ConversionJob> Scheduler::MakeJob(QueuedFile file, std::int32_t number) {
@@ -230,33 +254,65 @@ std::unique_ptr<ConversionJob> Scheduler::MakeJob(QueuedFile file, std::int32_t 
 void Scheduler::Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] { return !accepting_ || queue_.empty() || MayStartLocked(); });
+        wake_.wait(lock, [this] { return !accepting_ || queue_.empty() || (!admitting_ && previewGate.IsOpen()); });
         if (!accepting_ || queue_.empty()) break;
         QueuedFile file = std::move(queue_.front());
         queue_.pop_front();
         const std::int32_t number = nextJobNumber_++;
+        admitting_ = true;
+        // Reading the header takes the lock from no other worker.
+        lock.unlock();
+        std::uint64_t estimate = 0;
+        try {
+            estimate = EstimatePeakBytes(file);
+        } catch (...) {
+            // No estimate: the load rule alone holds the job back.
+        }
+        lock.lock();
+        const bool neverFits = budgetBytes_ > 0 && estimate > budgetBytes_;
+        wake_.wait(lock, [&] { return !accepting_ || neverFits || MayStartLocked(estimate); });
+        admitting_ = false;
+        wake_.notify_all();
+        // Cancelled: the file stays unconverted with the rest of the queue.
+        if (!accepting_) break;
+        constexpr std::uint64_t kMiB = 1024 * 1024;
+        std::string refusal;
+        if (neverFits) {
+            refusal = "needs about " + std::to_string((estimate + kMiB - 1) / kMiB) + " MiB, the budget is " +
+                      std::to_string(budgetBytes_ / kMiB) + " MiB";
+            estimate = 0;  // it runs no step: it holds nothing
+        }
         runningJobs_.fetch_add(1, std::memory_order_relaxed);
+        reservedBytes_ += estimate;
         lock.unlock();
 
-        try {
-            std::unique_ptr<ConversionJob> job = MakeJob(std::move(file), number);
-            if (runner_) runner_(*job);
-            else job->Execute();
-            if (jobFinished_) {
-                std::lock_guard<std::mutex> calls(finishedCallLock_);
-                jobFinished_(*job);
-            }
-        } catch (...) {
-            // Execute reports every failure itself; a job that could not even be made is lost
-            // to the run's count, which then shows it as not converted.
-        }
+        RunJob(std::move(file), number, std::move(refusal));
 
         lock.lock();
         runningJobs_.fetch_sub(1, std::memory_order_relaxed);
-        // A job's end may let a worker held back by the memory guard start.
+        reservedBytes_ -= estimate;
+        // A job's end may let a worker held back by the memory rules start.
         wake_.notify_all();
     }
     if (--liveWorkers_ == 0) CompleteRunLocked(lock);
+}
+
+// A job refused before it starts reports its refusal through its own steps, never held by a
+// test's runner.
+void Scheduler::RunJob(QueuedFile file, std::int32_t number, std::string refusal) {
+    try {
+        std::unique_ptr<ConversionJob> job = MakeJob(std::move(file), number);
+        job->refusal = std::move(refusal);
+        if (runner_ && job->refusal.empty()) runner_(*job);
+        else job->Execute();
+        if (jobFinished_) {
+            std::lock_guard<std::mutex> calls(finishedCallLock_);
+            jobFinished_(*job);
+        }
+    } catch (...) {
+        // Execute reports every failure itself; a job that could not even be made is lost
+        // to the run's count, which then shows it as not converted.
+    }
 }
 
 // Appends the separator and the summary, wakes whoever waits for the run, and tells the driver.

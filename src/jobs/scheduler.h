@@ -68,10 +68,14 @@ bool HasRenameTokens(const std::string& text);
 // file. Drivers hear of the run through callbacks, which run on the worker that caused them (the
 // window posts them to its own thread) or wait for it (the command line).
 //
-// Rules for starting a job, checked by a free worker: the preview's gate is open; and memory load
-// is below 90 %, unless no job runs at all (else a run would stall for good). A worker held back
-// waits until a job ends or the gate opens. A format whose encoder is too hungry to run beside
-// others (JPEG 2000) gets a pool of one worker.
+// Files start in queue order: one free worker at a time takes the next file, estimates its peak
+// memory from its header (EstimateJobPeakBytes) and waits until the rules let it start: the
+// preview's gate is open; and, unless no job runs at all (else a run would stall for good), memory
+// load is below 90 % and the estimate fits what the memory budget has left beside the running
+// jobs' estimates. A file whose estimate exceeds the whole budget fails at once ("needs about N
+// MiB, the budget is M MiB"); one whose size the header does not give is held back by the load
+// rule only. A worker held back waits until a job ends or the gate opens. A format whose encoder
+// is too hungry to run beside others (JPEG 2000) gets a pool of one worker.
 class Scheduler {
 public:
     Scheduler(LifetimeCounters& lifetime, ErrorList& errors, std::string rawPluginPath);
@@ -115,6 +119,12 @@ public:
     // For tests and special drivers: the memory-load reading, and what a worker does with a job
     // (by default it executes it; a test may hold it first).
     void SetMemoryLoadSource(std::function<int()> source) { memoryLoad_ = std::move(source); }
+    // For tests: a job's estimated peak in bytes in place of the one from the file's header.
+    void SetMemoryEstimator(std::function<std::uint64_t(const QueuedFile&)> estimator) {
+        memoryEstimator_ = std::move(estimator);
+    }
+    // The current run's memory budget in bytes (0: none could be worked out).
+    std::uint64_t MemoryBudget() const { return budgetBytes_; }
     void SetJobRunner(std::function<void(ConversionJob&)> runner) { runner_ = std::move(runner); }
     // Makes a worker thread; tests make it fail.
     void SetThreadMaker(std::function<std::thread(std::function<void()>)> maker) { threadMaker_ = std::move(maker); }
@@ -134,7 +144,9 @@ public:
 
 private:
     void Work();
-    bool MayStartLocked();
+    bool MayStartLocked(std::uint64_t estimate);
+    std::uint64_t EstimatePeakBytes(const QueuedFile& file) const;
+    void RunJob(QueuedFile file, std::int32_t number, std::string refusal);
     std::unique_ptr<ConversionJob> MakeJob(QueuedFile file, std::int32_t number);
     void CompleteRunLocked(std::unique_lock<std::mutex>& lock);
     void JoinWorkers();
@@ -165,11 +177,15 @@ private:
     bool completed_ = false;
     bool ended_ = true;  // completed and the run-finished call returned
     bool closeWhenDone_ = false;
+    bool admitting_ = false;  // a worker holds the next file until the rules let it start
+    std::uint64_t budgetBytes_ = 0;
+    std::uint64_t reservedBytes_ = 0;  // the running jobs' estimates
     std::atomic<std::size_t> runningJobs_{0};
     std::vector<std::thread> workers_;
     std::mutex finishedCallLock_;  // one jobFinished_ call at a time
 
     std::function<int()> memoryLoad_;
+    std::function<std::uint64_t(const QueuedFile&)> memoryEstimator_;
     std::function<void(ConversionJob&)> runner_;
     std::function<std::thread(std::function<void()>)> threadMaker_;
     std::function<void(const ConversionJob&)> jobFinished_;

@@ -82,6 +82,7 @@ AppSettings Changed() {
     o.targetSizeKiB = 150;
     o.targetScore = 70;
     o.lowerCaseExtension = true;
+    o.memoryBudgetMiB = 4096;
     s.language = "Russian";
     s.lastUpdateDate = QDateTime(QDate(2023, 12, 31), QTime(0, 0));
     s.allProcessedFiles = 3000000000;
@@ -142,7 +143,7 @@ TEST(SettingsFile, AFreshFileListsItsKeysInTheOrderOfWriting) {
                   "WEBP_effort", "AVIF_quality", "AVIF_speed", "JXL_quality", "JXL_lossless", "JXL_effort",
                   "JXL_recompress_jpeg", "Metadata", "Fast_jpeg_downscale", "JPG_optimize_coding", "GIF_adaptive_palette",
                                         "PNG_palette", "PNG_reduce", "Target_mode", "Target_size", "Target_quality",
-                                        "Lower_case_extension"}));
+                                        "Lower_case_extension", "Memory_budget"}));
     EXPECT_EQ(ini.Keys("Form_pos_1280x1024"), (std::vector<std::string>{"X", "Y", "Width", "Height", "Maximized"}));
     EXPECT_EQ(ini.Value("Text_Font", "Font"), "DejaVu Sans,0,-16777216,12,15");
     EXPECT_EQ(ini.Value("Settings", "LastUpdateDate"), "31.12.2023");

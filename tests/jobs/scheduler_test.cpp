@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "support/fixtures.h"
 #include "support/job_holder.h"
 #include "support/test_support.h"
 
@@ -188,6 +191,66 @@ TEST_F(SchedulerTest, HoldsBackJobsWhilePreviewLoadsOrMemoryIsShort) {
     EXPECT_TRUE(held.WaitForCount(3));
     RunToCompletion();
     EXPECT_EQ(errors.Lines().back(), "Done: 5");
+}
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+// Jobs start in order while their estimates fit what the budget has left beside the running
+// ones; a job that ends frees its share.
+TEST_F(SchedulerTest, StartsJobsWhileTheirEstimatesFitTheBudget) {
+    const std::map<std::string, std::uint64_t> estimates = {{"/src/photo0.jpeg", 60 * kMiB},
+                                                            {"/src/photo1.jpeg", 60 * kMiB},
+                                                            {"/src/photo2.jpeg", 30 * kMiB},
+                                                            {"/src/photo3.jpeg", 10 * kMiB},
+                                                            {"/src/photo4.jpeg", 1}};
+    scheduler.SetMemoryEstimator([&](const QueuedFile& f) { return estimates.at(f.sourcePath); });
+    ConversionOptions options = Options(4);
+    options.memoryBudgetMiB = 100;
+    scheduler.BeginRun(options, Paths(5), "Done:");
+    EXPECT_EQ(scheduler.MemoryBudget(), 100 * kMiB);
+    ASSERT_TRUE(held.WaitForCount(1));
+    EXPECT_FALSE(held.WaitForCount(2, 100ms)) << "60 + 60 MiB exceed the budget";
+    held.EndUnrun(held.Held()[0], scheduler.Counters());
+    // 60 + 30 + 10 fill the budget exactly; one byte more waits.
+    ASSERT_TRUE(held.WaitUntilStarted(4));
+    EXPECT_TRUE(held.WaitForCount(3));
+    EXPECT_FALSE(held.WaitUntilStarted(5, 100ms));
+    std::vector<std::string> started;
+    for (ConversionJob* job : held.HeldByNumber()) started.push_back(job->sourcePath);
+    EXPECT_EQ(started, (std::vector<std::string>{"/src/photo1.jpeg", "/src/photo2.jpeg", "/src/photo3.jpeg"}));
+    held.EndUnrun(held.HeldByNumber()[2], scheduler.Counters());
+    ASSERT_TRUE(held.WaitUntilStarted(5)) << "the 10 MiB freed let the last job start";
+    RunToCompletion();
+    EXPECT_EQ(errors.Lines().back(), "Done: 5");
+    EXPECT_EQ(scheduler.Counters().failed.load(), 0);
+}
+
+// A job that could never fit fails at once with its line, even while others run, and the run
+// goes on; a size the header does not give (a missing file here) is left to the load rule.
+TEST_F(SchedulerTest, AJobNeedingMoreThanTheWholeBudgetFailsAtOnce) {
+    const std::string large = out / "large.png";
+    // 3000 x 3000 pixels of one colour: a small file whose decoding alone would take 34 MiB.
+    test::WritePngFile(large, 3000, 3000, test::PngKind::Rgb, [](int, int) { return test::Rgba{9, 9, 9}; });
+    ConversionOptions options = Options(2);
+    options.memoryBudgetMiB = 20;
+    options.outputFolder = out.path().string() + "/converted/";
+    scheduler.BeginRun(options, {"/src/unknown-size.webp", large, "/src/after.jpeg"}, "Done:");
+    // The large file does not wait for the running job: it fails, and the next one starts while
+    // the first is still held.
+    ASSERT_TRUE(held.WaitForCount(2));
+    std::vector<std::string> started;
+    for (ConversionJob* job : held.HeldByNumber()) started.push_back(job->sourcePath);
+    EXPECT_EQ(started, (std::vector<std::string>{"/src/unknown-size.webp", "/src/after.jpeg"}));
+    std::vector<std::string> lines = errors.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines[0].starts_with("AFO:" + large + ": needs about ")) << lines[0];
+    EXPECT_TRUE(lines[0].ends_with(" MiB, the budget is 20 MiB")) << lines[0];
+    const std::uint64_t needed = std::stoull(lines[0].substr(("AFO:" + large + ": needs about ").size()));
+    EXPECT_GE(needed, 3000ull * 3000 * 4 / kMiB) << "at least the decoded raster";
+    EXPECT_EQ(scheduler.Counters().failed.load(), 1);
+    EXPECT_FALSE(std::filesystem::exists(options.outputFolder + "large.jpg"));
+    RunToCompletion();
+    EXPECT_EQ(errors.Lines().back(), "Done: 3");
 }
 
 // Workers that cannot be made: the run goes on with those there are, and with none it ends at
