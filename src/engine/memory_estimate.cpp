@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "imaging/writers/writers.h"
+
 namespace zelvan {
 
 namespace {
@@ -30,9 +32,11 @@ std::uint64_t OutputPeakBytes(ImageSize shown, const EstimatedOutput& output) {
         resized = Pixels(plan->target) * kBytesPerRasterPixel;
         resizing = Pixels(afterRows) * kBytesPerRasterPixel + resized;
     }
-    double perPixel = EncoderBytesPerPixel(output.format, options);
+    const std::uint64_t pixels = Pixels(encoded);
+    double perPixel = EncoderBytesPerPixel(output.format, options, pixels);
     // Automatic format encodes both JPEG and PNG and keeps the smaller.
-    if (options.autoFormat) perPixel = EncoderBytesPerPixel(Jpeg, options) + EncoderBytesPerPixel(Png, options);
+    if (options.autoFormat)
+        perPixel = EncoderBytesPerPixel(Jpeg, options, pixels) + EncoderBytesPerPixel(Png, options, pixels);
     const auto encoding = static_cast<std::uint64_t>(static_cast<double>(Pixels(encoded)) * perPixel);
     return std::max(resizing, encoding + resized);
 }
@@ -44,7 +48,7 @@ std::uint64_t OutputPeakBytes(ImageSize shown, const EstimatedOutput& output) {
 //   JPEG 0.4; PNG 1.4; GIF about 0; WebP lossy 4.0, lossless 24.5; AVIF speed 6 13.0, speed 2
 //   17.1; JPEG XL effort 3 42, effort 7 92 (lossless alike), effort 9 285; JPEG 2000 17.8.
 // Effort 8 and the efforts between were not measured: they take the next measured figure up.
-double EncoderBytesPerPixel(int format, const ConversionOptions& options) {
+double EncoderBytesPerPixel(int format, const ConversionOptions& options, std::uint64_t pixels) {
     switch (format) {
         case Jpeg: return 1.0;
         case Png: return 2.0;
@@ -54,10 +58,12 @@ double EncoderBytesPerPixel(int format, const ConversionOptions& options) {
         case Jpeg2000: return 20.0;
         case Webp: return options.webpLossless ? 26.0 : 5.0;
         case Avif: return options.avifSpeed >= 6 ? 14.0 : 18.0;
-        case JpegXl:
-            if (options.jxlEffort <= 3) return 44.0;
-            if (options.jxlEffort <= 7) return 95.0;
+        case JpegXl: {
+            const int effort = JxlEffortFor(options.jxlEffort, pixels);
+            if (effort <= 3) return 44.0;
+            if (effort <= 7) return 95.0;
             return 290.0;
+        }
         default: return 4.0;
     }
 }

@@ -19,8 +19,9 @@ struct EstimatedOutput {
 };
 
 // Bytes per pixel of the encoded picture that the format's encoder holds at its peak beyond the
-// picture it is given, with the options' settings (lossless, effort, speed).
-double EncoderBytesPerPixel(int format, const ConversionOptions& options);
+// picture it is given, with the options' settings (lossless, effort, speed) for a picture of
+// this many pixels (JPEG XL lowers its effort for large ones).
+double EncoderBytesPerPixel(int format, const ConversionOptions& options, std::uint64_t pixels);
 
 // The job's peak in bytes for a source of `shown` pixels (as the header gives it): the decoded
 // raster and the working copy (4 bytes per pixel each), then for the hungriest output its resize

@@ -1,5 +1,7 @@
 #include "engine/memory_estimate.h"
 
+#include "imaging/writers/writers.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -58,7 +60,9 @@ TEST(MemoryEstimate, CoversMeasuredPeaksWithoutGreatExcess) {
 // small: the estimate stays above each.
 TEST(MemoryEstimate, CoversLargePicturesAndResizedOnes) {
     constexpr ImageSize kLargest{16383, 16383};
-    EXPECT_GT(Estimate(kLargest, 8), 14 * kGiB);  // JPEG XL still grew at 13.7 GiB
+    // JPEG XL at effort 7 still grew at 13.7 GiB; at this size it runs at effort 3 (42 bytes per
+    // pixel measured) beside the raster and its copy.
+    EXPECT_GT(Estimate(kLargest, 8), 16383ull * 16383 * (42 + 8));
     EXPECT_GT(Estimate(kLargest, 6, [](ConversionOptions& o) { o.webpLossless = true; }), 3 * kGiB);
     EXPECT_GT(Estimate(kLargest, 7), 31 * kGiB / 10);
     EXPECT_GT(Estimate(kLargest, 4), 56 * kGiB / 10);
@@ -78,6 +82,26 @@ TEST(MemoryEstimate, CoversLargePicturesAndResizedOnes) {
                   o.resizePercent = 50;
               }),
               Estimate(kPhoto, 6));
+}
+
+// Above 40 MP the JPEG XL encoder runs at effort 3 at most, and the estimate counts what it uses.
+TEST(MemoryEstimate, LargePicturesGoToJpegXlAtLowEffort) {
+    struct Case {
+        int effort;
+        std::uint64_t pixels;
+        int used;
+    };
+    const std::vector<Case> cases = {
+        {9, 20'000'000, 9}, {9, kJxlLargePicturePixels, 9}, {9, kJxlLargePicturePixels + 1, 3},
+        {7, 48'000'000, 3}, {2, 48'000'000, 2},
+    };
+    for (const Case& c : cases) EXPECT_EQ(JxlEffortFor(c.effort, c.pixels), c.used) << c.effort << " " << c.pixels;
+
+    const auto effort = [](int e) { return [e](ConversionOptions& o) { o.jxlEffort = e; }; };
+    constexpr ImageSize k48Mp{8000, 6000};
+    EXPECT_EQ(Estimate(k48Mp, 8, effort(9)), Estimate(k48Mp, 8, effort(3)));
+    EXPECT_LT(Estimate(k48Mp, 8, effort(7)), 48'000'000ull * 60);
+    EXPECT_GT(Estimate(kPhoto, 8, effort(9)), Estimate(kPhoto, 8, effort(3)));
 }
 
 TEST(MemoryEstimate, HungriestOutputCountsAndUnknownSizeGivesNothing) {

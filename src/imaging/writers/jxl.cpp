@@ -80,6 +80,10 @@ bool Recompressible(std::span<const std::uint8_t> jpeg) {
 
 }  // namespace
 
+int JxlEffortFor(int effort, std::uint64_t pixels) {
+    return pixels > kJxlLargePicturePixels ? std::min(effort, 3) : effort;
+}
+
 float JxlDistance(double quality) {
     const double q = std::clamp(quality, 1.0, 100.0);
     if (q >= 100) return 0.0f;
@@ -122,7 +126,8 @@ std::vector<std::uint8_t> EncodeJxl(const Raster& image, const Raster* alphaMask
         if (JxlEncoderSetColorEncoding(enc, &srgb) != JXL_ENC_SUCCESS) Fail("cannot set the colour encoding");
     }
 
-    JxlEncoderFrameSettings* frame = FrameSettings(enc, settings.effort);
+    JxlEncoderFrameSettings* frame =
+        FrameSettings(enc, JxlEffortFor(settings.effort, static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height)));
     if (lossless) {
         if (JxlEncoderSetFrameLossless(frame, JXL_TRUE) != JXL_ENC_SUCCESS) Fail("cannot set lossless mode");
     } else if (JxlEncoderSetFrameDistance(frame, JxlDistance(settings.quality + settings.qualityTenths / 10.0)) != JXL_ENC_SUCCESS) {
