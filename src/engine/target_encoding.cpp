@@ -48,7 +48,8 @@ TargetSearchResult SearchTargetSize(const EncodeAtQuality& encode, std::int64_t 
             lo = quality + 1;
         } else {
             // The lowest quality tried is the fallback when nothing fits; the search ends at `lowest`.
-            if (smallest.bytes.empty() || quality < smallest.quality) smallest = {std::move(bytes), static_cast<double>(quality), 0, std::nullopt};
+            if (smallest.bytes.empty() || quality < smallest.quality)
+                smallest = {std::move(bytes), static_cast<double>(quality), 0, std::nullopt};
             hi = quality - 1;
         }
     }
