@@ -69,7 +69,7 @@ constexpr const char* kUsage =
     "  --recipe NAME|FILE  make every output of a recipe: a name is looked up in\n"
     "                    ~/.config/Zelvan/recipes/, then the shipped ones (web, email,\n"
     "                    archive); the other flags set what its outputs inherit\n"
-    "  --output SPEC     add one output, SPEC 'KEY=VALUE,...' (repeatable): format, quality,\n"
+    "  --output KEYS     add one output, KEYS 'KEY=VALUE,...' (repeatable): format, quality,\n"
     "                    width, height, resize, filter, rename, metadata, target-size, name,\n"
     "                    subfolder, or a KEY of --list-options; a comma in a value is \\,\n"
     "                    [O] in a rename mask is the output's name\n"
@@ -309,7 +309,7 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
         } else if (arg == "--recipe") {
             a.recipe = next();
         } else if (arg == "--output") {
-            a.outputSpecs.push_back(next());
+            a.outputTexts.push_back(next());
         } else if (arg == "--manifest") {
             a.manifest = next();
         } else {

@@ -41,7 +41,7 @@ struct Arguments {
     // --recipe NAME|FILE and --output 'KEY=VALUE,...': several outputs per source (cli_recipe.cpp);
     // --manifest FILE: the run's outputs per source as one JSON document.
     std::optional<std::string> recipe;
-    std::vector<std::string> outputSpecs;
+    std::vector<std::string> outputTexts;
     std::optional<std::string> manifest;
     // -o as given: a folder, or with one input file a file name whose extension names a format.
     std::optional<std::string> outputArgument;

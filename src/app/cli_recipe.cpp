@@ -17,16 +17,16 @@ namespace zelvan {
 namespace {
 
 // The items of an --output value: split at commas not written "\,".
-std::vector<std::string> SpecItems(const std::string& spec) {
+std::vector<std::string> OutputItems(const std::string& text) {
     std::vector<std::string> items(1);
-    for (std::size_t i = 0; i < spec.size(); ++i) {
-        if (spec[i] == '\\' && i + 1 < spec.size() && spec[i + 1] == ',') {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == ',') {
             items.back() += ',';
             ++i;
-        } else if (spec[i] == ',') {
+        } else if (text[i] == ',') {
             items.emplace_back();
         } else {
-            items.back() += spec[i];
+            items.back() += text[i];
         }
     }
     return items;
@@ -57,12 +57,12 @@ std::string FormatName(const std::string& path) {
 
 }  // namespace
 
-RecipeOutput ParseOutputSpec(const std::string& spec, int index, const ConversionOptions& runOptions) {
-    const std::string where = "--output " + std::to_string(index) + " (" + spec + ")";
+RecipeOutput ParseOutputText(const std::string& text, int index, const ConversionOptions& runOptions) {
+    const std::string where = "--output " + std::to_string(index) + " (" + text + ")";
     RecipeOutput output;
     std::optional<std::string> quality;
     std::optional<int> width, height;
-    for (const std::string& item : SpecItems(spec)) {
+    for (const std::string& item : OutputItems(text)) {
         const std::string_view trimmed = TrimBlanks(item);
         if (trimmed.empty()) continue;
         const std::size_t eq = trimmed.find('=');
@@ -128,7 +128,7 @@ RecipeOutput ParseOutputSpec(const std::string& spec, int index, const Conversio
 
 std::shared_ptr<const std::vector<RunOutput>> CommandLineOutputs(const Arguments& a, const ConversionOptions& runOptions,
                                                                  const std::vector<std::string>& folders) {
-    if (!a.recipe && a.outputSpecs.empty()) return nullptr;
+    if (!a.recipe && a.outputTexts.empty()) return nullptr;
     Recipe recipe;
     recipe.name = "--output";
     if (a.recipe) {
@@ -139,14 +139,14 @@ std::shared_ptr<const std::vector<RunOutput>> CommandLineOutputs(const Arguments
         }
     }
     int index = 0;
-    for (const std::string& spec : a.outputSpecs) {
-        RecipeOutput output = ParseOutputSpec(spec, ++index, runOptions);
+    for (const std::string& text : a.outputTexts) {
+        RecipeOutput output = ParseOutputText(text, ++index, runOptions);
         auto taken = [&recipe](const std::string& name) {
             return std::any_of(recipe.outputs.begin(), recipe.outputs.end(),
                                [&](const RecipeOutput& o) { return EqualsIgnoreCase(o.name, name); });
         };
         if (taken(output.name)) {
-            if (spec.find("name=") != std::string::npos || spec.find("NAME=") != std::string::npos)
+            if (text.find("name=") != std::string::npos || text.find("NAME=") != std::string::npos)
                 throw UsageError("--output " + std::to_string(index) + ": a second output named " + output.name);
             // A made-up name gets a number instead.
             int n = 2;

@@ -19,7 +19,7 @@ namespace zelvan {
 // filter, rename, metadata, target-size, ...) plus width, height, name and subfolder; any key of
 // --list-options is taken as well. A comma inside a value is written "\,". `index` (from 1)
 // names the output in messages. Throws UsageError.
-RecipeOutput ParseOutputSpec(const std::string& spec, int index, const ConversionOptions& runOptions);
+RecipeOutput ParseOutputText(const std::string& text, int index, const ConversionOptions& runOptions);
 
 // The outputs of the command line's recipe and --output flags over the run's options (prepared),
 // or nullptr when neither is given. `folders` are searched for a recipe given by name. Throws
