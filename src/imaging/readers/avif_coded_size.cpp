@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "imaging/raster.h"
+#include "imaging/readers/iso_boxes.h"
 
 namespace zelvan {
 namespace {
@@ -129,39 +130,11 @@ std::uint64_t RoundedUpToBlocks(std::uint64_t v) { return (v + 63) / 64 * 64; }
 
 std::string SizeText(CodedSize s) { return std::to_string(s.width) + "x" + std::to_string(s.height); }
 
-// ISO BMFF boxes of one level; walking stops at the first box that does not fit.
-struct Box {
-    char type[4];
-    Bytes payload;
-};
-
-std::vector<Box> Boxes(Bytes level) {
-    std::vector<Box> boxes;
-    while (level.size() >= 8) {
-        std::uint64_t size = std::uint64_t{level[0]} << 24 | level[1] << 16 | level[2] << 8 | level[3];
-        std::size_t header = 8;
-        if (size == 1) {
-            if (level.size() < 16) break;
-            size = 0;
-            for (int i = 8; i < 16; ++i) size = size << 8 | level[static_cast<std::size_t>(i)];
-            header = 16;
-        } else if (size == 0) {
-            size = level.size();
-        }
-        if (size < header || size > level.size()) break;
-        Box box;
-        std::memcpy(box.type, level.data() + 4, 4);
-        box.payload = level.subspan(header, static_cast<std::size_t>(size) - header);
-        boxes.push_back(box);
-        level = level.subspan(static_cast<std::size_t>(size));
-    }
-    return boxes;
-}
-
+// The payload of the first box of that type on the level.
 std::optional<Bytes> Child(Bytes level, const char* type) {
-    for (const Box& b : Boxes(level))
-        if (std::memcmp(b.type, type, 4) == 0) return b.payload;
-    return std::nullopt;
+    const std::optional<IsoBox> box = IsoChild(level, type);
+    if (!box) return std::nullopt;
+    return box->payload;
 }
 
 std::optional<std::uint32_t> Number(Bytes b, std::size_t at, std::size_t bytes) {
@@ -188,7 +161,7 @@ bool AvifPrimaryIsGrid(std::span<const std::uint8_t> file) {
     if (!pitm || !iinf || pitm->empty() || iinf->empty()) return false;
     const auto primary = Number(*pitm, 4, (*pitm)[0] == 0 ? 2 : 4);
     if (!primary) return false;
-    for (const Box& infe : Boxes(iinf->subspan(std::min(iinf->size(), std::size_t{(*iinf)[0] == 0 ? 6u : 8u})))) {
+    for (const IsoBox& infe : IsoBoxes(iinf->subspan(std::min(iinf->size(), std::size_t{(*iinf)[0] == 0 ? 6u : 8u})))) {
         if (std::memcmp(infe.type, "infe", 4) != 0 || infe.payload.empty() || infe.payload[0] < 2) continue;
         const std::size_t idBytes = infe.payload[0] == 2 ? 2 : 4;
         const auto id = Number(infe.payload, 4, idBytes);

@@ -10,6 +10,7 @@
 
 #include "base/error.h"
 #include "imaging/raster.h"
+#include "imaging/readers/iso_boxes.h"
 
 namespace zelvan {
 namespace {
@@ -22,39 +23,7 @@ std::uint32_t Be(Bytes b, std::size_t at, int n) {
     return v;
 }
 
-struct Box {
-    char type[5] = {};
-    Bytes payload;
-};
-
-// The boxes of one level, in order; walking stops at the first box that does not fit.
-std::vector<Box> Boxes(Bytes level) {
-    std::vector<Box> boxes;
-    while (level.size() >= 8) {
-        std::uint64_t size = Be(level, 0, 4);
-        std::size_t header = 8;
-        if (size == 1) {
-            if (level.size() < 16) break;
-            size = std::uint64_t{Be(level, 8, 4)} << 32 | Be(level, 12, 4);
-            header = 16;
-        } else if (size == 0) {
-            size = level.size();
-        }
-        if (size < header || size > level.size()) break;
-        Box box;
-        std::memcpy(box.type, level.data() + 4, 4);
-        box.payload = level.subspan(header, static_cast<std::size_t>(size) - header);
-        boxes.push_back(box);
-        level = level.subspan(static_cast<std::size_t>(size));
-    }
-    return boxes;
-}
-
-std::optional<Box> Child(Bytes level, const char* type) {
-    for (const Box& b : Boxes(level))
-        if (std::memcmp(b.type, type, 4) == 0) return b;
-    return std::nullopt;
-}
+using Box = IsoBox;
 
 // Reads the bits of a NAL unit's payload with its emulation-prevention bytes (00 00 03) removed.
 class BitReader {
@@ -181,7 +150,7 @@ void ReadItemTypes(Bytes iinf, std::map<std::uint32_t, Item>& items) {
     std::size_t at = 0;
     const auto listVersion = Field(iinf, at, 4) >> 24;
     Field(iinf, at, listVersion == 0 ? 2 : 4);
-    for (const Box& infe : Boxes(iinf.subspan(at))) {
+    for (const Box& infe : IsoBoxes(iinf.subspan(at))) {
         if (std::memcmp(infe.type, "infe", 4) != 0) continue;
         std::size_t i = 0;
         const auto version = Field(infe.payload, i, 4) >> 24;
@@ -194,10 +163,10 @@ void ReadItemTypes(Bytes iinf, std::map<std::uint32_t, Item>& items) {
 }
 
 void ReadProperties(Bytes iprp, std::map<std::uint32_t, Item>& items) {
-    const auto ipco = Child(iprp, "ipco");
+    const auto ipco = IsoChild(iprp, "ipco");
     if (!ipco) return;
-    const std::vector<Box> properties = Boxes(ipco->payload);
-    for (const Box& ipma : Boxes(iprp)) {
+    const std::vector<Box> properties = IsoBoxes(ipco->payload);
+    for (const Box& ipma : IsoBoxes(iprp)) {
         if (std::memcmp(ipma.type, "ipma", 4) != 0) continue;
         const Bytes p = ipma.payload;
         std::size_t at = 0;
@@ -225,7 +194,7 @@ void ReadReferences(Bytes iref, std::map<std::uint32_t, Item>& items,
                     std::vector<std::pair<std::uint32_t, std::uint32_t>>& auxiliaries) {
     std::size_t at = 0;
     const std::size_t idBytes = (Field(iref, at, 4) >> 24) == 0 ? 2 : 4;
-    for (const Box& reference : Boxes(iref.subspan(at))) {
+    for (const Box& reference : IsoBoxes(iref.subspan(at))) {
         std::size_t i = 0;
         const auto from = static_cast<std::uint32_t>(Field(reference.payload, i, idBytes));
         const auto count = Field(reference.payload, i, 2);
@@ -327,7 +296,7 @@ private:
 }  // namespace
 
 void CheckHeifContainerLimits(std::span<const std::uint8_t> file) {
-    const auto meta = Child(file, "meta");
+    const auto meta = IsoChild(file, "meta");
     if (!meta || meta->payload.size() < 4) return;
     const Bytes metaBoxes = meta->payload.subspan(4);
     std::map<std::uint32_t, Item> items;
@@ -342,17 +311,17 @@ void CheckHeifContainerLimits(std::span<const std::uint8_t> file) {
         }
     };
     std::optional<Bytes> idat;
-    if (const auto box = Child(metaBoxes, "idat")) idat = box->payload;
-    if (const auto pitm = Child(metaBoxes, "pitm"))
+    if (const auto box = IsoChild(metaBoxes, "idat")) idat = box->payload;
+    if (const auto pitm = IsoChild(metaBoxes, "pitm"))
         tolerant([&] {
             std::size_t at = 0;
             const auto version = Field(pitm->payload, at, 4) >> 24;
             primary = static_cast<std::uint32_t>(Field(pitm->payload, at, version == 0 ? 2 : 4));
         });
-    if (const auto iinf = Child(metaBoxes, "iinf")) tolerant([&] { ReadItemTypes(iinf->payload, items); });
-    if (const auto iprp = Child(metaBoxes, "iprp")) tolerant([&] { ReadProperties(iprp->payload, items); });
-    if (const auto iref = Child(metaBoxes, "iref")) tolerant([&] { ReadReferences(iref->payload, items, auxiliaries); });
-    if (const auto iloc = Child(metaBoxes, "iloc")) tolerant([&] { ReadCanvasSizes(file, iloc->payload, idat, items); });
+    if (const auto iinf = IsoChild(metaBoxes, "iinf")) tolerant([&] { ReadItemTypes(iinf->payload, items); });
+    if (const auto iprp = IsoChild(metaBoxes, "iprp")) tolerant([&] { ReadProperties(iprp->payload, items); });
+    if (const auto iref = IsoChild(metaBoxes, "iref")) tolerant([&] { ReadReferences(iref->payload, items, auxiliaries); });
+    if (const auto iloc = IsoChild(metaBoxes, "iloc")) tolerant([&] { ReadCanvasSizes(file, iloc->payload, idat, items); });
 
     for (const auto& [id, item] : items) {
         for (const Size& s : item.streams) {
